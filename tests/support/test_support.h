@@ -1,0 +1,52 @@
+// Helpers shared by the test programs: scratch directories, whole-file
+// reads and writes, gzip fixtures, hex fixtures and running a program.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ryx_test {
+
+// A fresh directory under the system temporary directory, removed with
+// everything in it when the object goes away.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir &) = delete;
+  ScratchDir &operator=(const ScratchDir &) = delete;
+  const std::string &path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string &name) const;
+
+ private:
+  std::string path_;
+};
+
+// Bytes from hex text: pairs of hex digits; blanks, line ends and comments
+// from '#' to the end of the line are skipped.
+std::string hex_bytes(const std::string &hex);
+// Reads a hex fixture file from tests/data/<relative>.
+std::string hex_fixture(const std::string &relative);
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &bytes);
+// Writes bytes gzip-compressed.
+void write_gzip_file(const std::string &path, const std::string &bytes);
+bool file_exists(const std::string &path);
+
+struct RunResult {
+  int status = -1;       // exit status, or 128 + signal number
+  std::string out;       // standard output
+  std::string err;       // standard error
+};
+
+// Runs argv[0] (a path) with the arguments, feeding stdin_bytes on standard
+// input; extra_env entries ("NAME=value") are added to the environment.
+RunResult run_program(const std::vector<std::string> &argv, const std::string &stdin_bytes = "",
+                      const std::vector<std::string> &extra_env = {});
+
+// Path of a program built in this build tree, e.g. program_path("ryx_pick").
+std::string program_path(const std::string &name);
+
+}  // namespace ryx_test
