@@ -50,8 +50,9 @@ constexpr size_t kNameRoom = 128;
 
 const char *temp_directory() {
   for (const char *name : {"TMPDIR", "TMP", "TEMP"}) {
+    // An empty value names no directory; it counts as unset.
     const char *value = getenv(name);
-    if (value != nullptr) return value;
+    if (value != nullptr && *value != '\0') return value;
   }
   return "/var/tmp/";
 }

@@ -107,6 +107,8 @@ TEST(TempFile, DirectoryComesFromTmpdirTmpTempThenVarTmp) {
       {a.path().c_str(), b.path().c_str(), c.path().c_str(), a.path()},
       {nullptr, b.path().c_str(), c.path().c_str(), b.path()},
       {nullptr, nullptr, c.path().c_str(), c.path()},
+      // An empty value names no directory and is passed over.
+      {"", "", c.path().c_str(), c.path()},
       // The default is used unchanged, hence two slashes before the name.
       {nullptr, nullptr, nullptr, "/var/tmp/"},
   };
