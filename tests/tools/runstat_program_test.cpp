@@ -197,7 +197,8 @@ TEST(RunstatProgram, LogHasEveryKeyInOrderWithItsFormat) {
         EXPECT_NE(digits.back(), '0');
       }
       std::string mantissa = digits.substr(0, digits.find('e'));
-      mantissa = mantissa.substr(mantissa.find_first_not_of("0."));
+      size_t first = mantissa.find_first_not_of("0.");
+      mantissa = first == std::string::npos ? "" : mantissa.substr(first);
       size_t significant = 0;
       for (char c : mantissa) significant += c >= '0' && c <= '9';
       EXPECT_LE(significant, 6u);
