@@ -93,7 +93,7 @@ TEST(RunstatLogText, KeysInOrderWithUnitsAndStreamNumberForm) {
   r.has_avx2 = true;
   r.hardware_threads = 8;
   r.system_memory_mb = 24103;
-  r.platform = "Linux x86-64";
+  r.platform = "Test OS x86-64";
   r.time_passed_us = 2000000;
   r.free_tmp_space_mb = 81746;
   r.user_time_us = 1500000;
@@ -107,7 +107,7 @@ TEST(RunstatLogText, KeysInOrderWithUnitsAndStreamNumberForm) {
             "hardware_has_avx2 = yes\n"
             "hardware_threads = 8\n"
             "hardware_system_memory = 24103 MB\n"
-            "platform = Linux x86-64\n"
+            "platform = Test OS x86-64\n"
             "execution_time = 2 s\n"
             "free_tmp_space = 81746 MB\n"
             "cpu_user = 75 %\n"
