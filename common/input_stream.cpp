@@ -20,12 +20,60 @@ input_stream_t *stream_new(gzFile gz, FILE *file, const char *path) {
   stream->left = 0;
   stream->buffer = static_cast<uint8_t *>(ryx_malloc(kInputStreamBufferSize));
   stream->path = path;
+  stream->end_unconfirmed = true;
+  stream->gz_confirmed = false;
   return stream;
 }
 
 [[noreturn]] void read_failed(const input_stream_t *stream) {
   fprintf(stderr, "Problem reading file %s\n", stream->path != nullptr ? stream->path : kInputStreamUnnamed);
   ryx_exit(1);
+}
+
+// Decompresses the gzip file at path member by member, the way zlib's gz
+// reader walks it (a member follows only where the gzip magic bytes stand;
+// anything else after a member is ignored), and tells whether every member
+// ran to its end with a matching check value.
+bool gzip_file_is_complete(const char *path) {
+  FILE *file = fopen(path, "rb");
+  if (file == nullptr) return false;
+  constexpr size_t kChunk = 256 * 1024;
+  auto *in = static_cast<uint8_t *>(ryx_malloc(kChunk));
+  auto *out = static_cast<uint8_t *>(ryx_malloc(kChunk));
+  z_stream z;
+  memset(&z, 0, sizeof z);
+  bool complete = false;
+  if (inflateInit2(&z, 15 + 16) == Z_OK) {
+    z.next_in = in;
+    z.avail_in = static_cast<uInt>(fread(in, 1, kChunk, file));
+    for (;;) {
+      if (z.avail_in == 0) {
+        z.next_in = in;
+        z.avail_in = static_cast<uInt>(fread(in, 1, kChunk, file));
+        if (z.avail_in == 0) break;  // the input ended inside a member
+      }
+      z.next_out = out;
+      z.avail_out = static_cast<uInt>(kChunk);
+      const int ret = inflate(&z, Z_NO_FLUSH);
+      if (ret == Z_STREAM_END) {
+        if (z.avail_in < 2) {
+          memmove(in, z.next_in, z.avail_in);
+          z.next_in = in;
+          z.avail_in += static_cast<uInt>(fread(in + z.avail_in, 1, kChunk - z.avail_in, file));
+        }
+        if (z.avail_in >= 2 && z.next_in[0] == 0x1F && z.next_in[1] == 0x8B && inflateReset(&z) == Z_OK) continue;
+        complete = true;
+        break;
+      }
+      if (ret != Z_OK && ret != Z_BUF_ERROR) break;
+    }
+    inflateEnd(&z);
+  }
+  if (ferror(file)) complete = false;
+  fclose(file);
+  ryx_free(in);
+  ryx_free(out);
+  return complete;
 }
 
 int64_t source_tell(input_stream_t *stream) {
@@ -72,6 +120,17 @@ int32_t input_stream_fill(input_stream_t *stream) {
       int state = Z_OK;
       gzerror(stream->gz, &state);
       if (count < 0 || state != Z_OK) read_failed(stream);
+      // A short read means zlib decompressed past the end of the data with
+      // room to spare, so it saw every member end. An empty read right
+      // after full ones proves nothing: confirm it once from the file.
+      if (count == 0 && stream->end_unconfirmed && !stream->gz_confirmed && stream->path != nullptr &&
+          !gzdirect(stream->gz)) {
+        if (!gzip_file_is_complete(stream->path)) read_failed(stream);
+        stream->gz_confirmed = true;
+      }
+      stream->end_unconfirmed = false;
+    } else {
+      stream->end_unconfirmed = true;
     }
   } else {
     count = static_cast<int32_t>(fread(stream->buffer, 1, kInputStreamBufferSize, stream->file));
@@ -90,17 +149,14 @@ int input_stream_ungetc(int c, input_stream_t *stream) {
     stream->buffer[stream->position] = static_cast<uint8_t>(c);
     return c;
   }
-  if (stream->left > 0) {
-    // Unread bytes sit at the front of the buffer: the byte must go before
-    // them, not to the source behind them.
-    if (stream->left == kInputStreamBufferSize) return -1;
-    memmove(stream->buffer + 1, stream->buffer, static_cast<size_t>(stream->left));
-    stream->buffer[0] = static_cast<uint8_t>(c);
-    stream->left++;
-    return c;
-  }
-  if (stream->gz != nullptr) return gzungetc(c, stream->gz);
-  return ungetc(c, stream->file);
+  // At the buffer start the byte goes in front of the unread bytes, never
+  // back to the source: there it would land behind them, and zlib's
+  // gzungetc crashes on a handle that has not read yet.
+  if (stream->left == kInputStreamBufferSize) return -1;
+  memmove(stream->buffer + 1, stream->buffer, static_cast<size_t>(stream->left));
+  stream->buffer[0] = static_cast<uint8_t>(c);
+  stream->left++;
+  return c;
 }
 
 char *input_stream_gets(char *buffer, int size, input_stream_t *stream) {
@@ -154,6 +210,7 @@ void input_stream_seek(input_stream_t *stream, int64_t offset, int whence) {
   }
   stream->position = 0;
   stream->left = 0;
+  stream->end_unconfirmed = true;
   if (stream->gz != nullptr) gzseek(stream->gz, static_cast<z_off_t>(offset), whence);
   else large_file_seek(stream->file, offset, whence);
 }

@@ -7,10 +7,13 @@
 // The logical read position is always the source's position minus left.
 //
 // A read error of the source (a corrupt or truncated gzip file, an I/O
-// error) is never taken for the end of the input: the refill prints
+// error) is not taken for the end of the input: the refill prints
 // "Problem reading file <path>\n" to standard error and ends the process
 // with status 1. A stream that wraps an open source names it
 // kInputStreamUnnamed unless the caller stores a path in the path field.
+// One case escapes a wrapped gz handle: a member cut right where a refill
+// was exactly filled reads as a clean end; streams opened by path catch it
+// by decompressing the file once more at that end.
 #pragma once
 
 #include <zlib.h>
@@ -29,6 +32,13 @@ struct input_stream_t {
   int32_t left;       // unread bytes from position on
   uint8_t *buffer;    // kInputStreamBufferSize bytes
   const char *path;   // borrowed path given to input_stream_open, or null
+  // zlib stops silently when a cut member's last bytes exactly fill a read
+  // request. While end_unconfirmed is set (no short read has shown a clean
+  // end since the last seek), an end of input on a gzip file opened by path
+  // is confirmed once by decompressing the file again; gz_confirmed records
+  // that it was complete.
+  bool end_unconfirmed;
+  bool gz_confirmed;
 };
 
 // Opens path with gzopen (plain and gzip files alike); null on failure,
@@ -58,10 +68,9 @@ inline int input_stream_getc(input_stream_t *stream) {
   return stream->buffer[stream->position++];
 }
 
-// Puts c back so that the next getc returns it; returns c, or -1 when c is
-// -1 or there is no room (a full, unread buffer). With nothing buffered the
-// byte goes back to the source (gzungetc or ungetc) and that call's result
-// is returned.
+// Puts c back so that the next getc returns it, inside the buffer (the
+// source is never touched); returns c, or -1 when c is -1 or a full buffer
+// of unread bytes leaves no room.
 int input_stream_ungetc(int c, input_stream_t *stream);
 // Like fgets: reads up to size - 1 bytes or through a line feed (kept),
 // terminates with 0; returns buffer, or null when no byte was stored.
