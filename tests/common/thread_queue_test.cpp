@@ -13,6 +13,7 @@
 #include <functional>
 #include <future>
 #include <memory>
+#include <ostream>
 #include <thread>
 #include <vector>
 
@@ -257,6 +258,10 @@ struct StressCase {
   int max_running;
   int capacity;
 };
+
+void PrintTo(const StressCase &c, std::ostream *os) {
+  *os << "max running " << c.max_running << ", capacity " << c.capacity;
+}
 
 class ThreadPipelineStress : public testing::TestWithParam<StressCase> {};
 
