@@ -590,6 +590,15 @@ TEST(WordTable, SlotAccess) {
 }
 
 TEST(WordTable, PayloadsOfOtherSizes) {
+  // Without payload bytes every slot reads as free: nothing is stored.
+  {
+    word_table_t *t = word_table_new(12, 0, nullptr, 0);
+    const Word w = word_of("ACGTACGTACGT");
+    EXPECT_EQ(word_table_put_word(t, w.data(), nullptr, nullptr), 1);
+    EXPECT_EQ(t->element_count, 0);
+    EXPECT_EQ(word_table_lookup_word(t, w.data(), nullptr), nullptr);
+    word_table_free(t);
+  }
   for (size_t size : {1u, 2u, 8u, 12u}) {
     SCOPED_TRACE(size);
     std::vector<uint8_t> empty(size, 0);
