@@ -13,9 +13,10 @@ class StringBuilder {
   StringBuilder();
 
   // Formats at the write position, growing the buffer until the text fits;
-  // returns the number of characters written.
+  // returns the number of characters written. A format the C library cannot
+  // render (an encoding error) leaves the text unchanged and returns -1.
   int printf(char const *format, ...) __attribute__((format(printf, 2, 3)));
-  int vprintf(char const *format, va_list args);
+  int vprintf(char const *format, va_list args) __attribute__((format(printf, 2, 0)));
 
   // The text built so far.
   std::string str() const { return buffer_.substr(0, position_); }
@@ -28,6 +29,10 @@ class StringBuilder {
   std::string take();
 
  private:
+  // One vsnprintf at the write position into the room left; returns its
+  // result.
+  int format_at_position(char const *format, va_list args);
+
   std::string buffer_;
   size_t position_;
 };
