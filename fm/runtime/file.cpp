@@ -1,7 +1,5 @@
 #include "fm/runtime/file.h"
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 
@@ -58,16 +56,10 @@ File *File::open(char const *path, bool writable) {
   FILE *file = fopen(path, "rb");
   if (file == nullptr) return nullptr;
   long long size = measure_size(file);
-  // zlib gets its own descriptor on the same open file (at offset 0 again),
-  // so the path is not opened twice and pipes work as well.
-  int fd = dup(fileno(file));
   fclose(file);
-  if (fd < 0) return nullptr;
-  gzFile gz = gzdopen(fd, "rb");
-  if (gz == nullptr) {
-    close(fd);
-    return nullptr;
-  }
+  // zlib opens the path again and reads gzip and plain content alike.
+  gzFile gz = gzopen(path, "rb");
+  if (gz == nullptr) return nullptr;
   gzbuffer(gz, 1 << 17);
   return new GzFile(gz, path, size);
 }
