@@ -1,13 +1,22 @@
 # ryx_library(<name> [DEPS <targets>...])
 # One static library per source folder: every .cpp file of the calling
-# folder belongs to it; headers are included as "<folder>/<file>.h" from
-# the project root.
+# folder belongs to it except program entry points (*_main.cpp); headers are
+# included as "<folder>/<file>.h" from the project root.
 function(ryx_library name)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  list(FILTER sources EXCLUDE REGEX "_main\\.cpp$")
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")
   target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+endfunction()
+
+# ryx_program(<name> LIBS <targets>...)
+# A program from its entry point <name>_main.cpp in the calling folder.
+function(ryx_program name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  add_executable(${name} "${CMAKE_CURRENT_SOURCE_DIR}/${name}_main.cpp")
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
 endfunction()
 
 # ryx_test_suite(<name> LIBS <targets>...)

@@ -9,5 +9,8 @@ bin=build/release/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "== runtime library self-check"
-build/release/tests/common_tests --gtest_brief=1
+echo "== ryx_runstat: time a small command and show its log"
+awk 'BEGIN { for (i = 0; i < 200000; i++) print "ACGTTGCAACGTTGCA" }' > "$work/reads.txt"
+"$bin/ryx_runstat" -l "$work/runstat.log" -c /bin/gzip -k "$work/reads.txt"
+echo "exit status: $?"
+cat "$work/runstat.log"
