@@ -279,6 +279,35 @@ TEST(SequenceParser, LargeInputPlainAndGzip) {
   }
 }
 
+// Every record length 0 to 100 with letters, IUPAC codes, digits, blanks
+// and high bytes, against a per-byte conversion.
+TEST(SequenceParser, EveryLengthAgainstAPlainConversion) {
+  std::mt19937 random(77);
+  static const char kBytes[] = "ACGTUNacgtunRYKMSWBDHVrykmswbdhvXZ-.*0123456789 \t\x01\x7f\x80\xc3\xff";
+  std::string text = ">first\nACGT\n";
+  std::vector<std::string> expected = {"0123"};
+  for (int length = 0; length <= 100; length++) {
+    std::string line, codes;
+    for (int i = 0; i < length; i++) {
+      char c = kBytes[random() % (sizeof(kBytes) - 1)];
+      line.push_back(c);
+      switch (c) {
+        case 'A': case 'a': codes.push_back('0'); break;
+        case 'C': case 'c': codes.push_back('1'); break;
+        case 'G': case 'g': codes.push_back('2'); break;
+        case 'T': case 't': case 'U': case 'u': codes.push_back('3'); break;
+        default: codes.push_back('4'); break;
+      }
+    }
+    // A record line must not start with the header character.
+    text += ">r" + std::to_string(length) + "\n" + line + (length % 2 ? "\r\n" : "\n");
+    expected.push_back(codes);
+  }
+  auto seqs = parse_text(text);
+  ASSERT_EQ(seqs.size(), expected.size());
+  for (size_t i = 0; i < seqs.size(); i++) EXPECT_EQ(seqs[i].codes, expected[i]) << i;
+}
+
 TEST(SequenceParser, ChromosomeLargerThanTheBlocks) {
   // One sequence far beyond the initial symbol block and the reader's
   // block, with lines of 70.
