@@ -4,19 +4,26 @@
 // common case of input_stream_getc is an index and a bounds test. Bytes
 // before the read position stay in the buffer until the next refill, which
 // lets ungetc and short backward seeks work without touching the source.
+// The logical read position is always the source's position minus left.
 //
 // A read error of the source (a corrupt or truncated gzip file, an I/O
-// error) is never taken for the end of the input: it prints
-// "Problem reading file <path>" to standard error and ends the process with
-// status 1.
+// error) is not taken for the end of the input: the refill prints
+// "Problem reading file <path>\n" to standard error and ends the process
+// with status 1. A stream that wraps an open source names it
+// kInputStreamUnnamed unless the caller stores a path in the path field.
+// One case escapes a wrapped gz handle: a member cut right where a refill
+// was exactly filled reads as a clean end; streams opened by path catch it
+// by decompressing the file once more at that end.
 #pragma once
 
 #include <zlib.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
 constexpr int32_t kInputStreamBufferSize = 0x100000;
+constexpr const char *kInputStreamUnnamed = "(unnamed input)";
 
 struct input_stream_t {
   gzFile gz;          // source when opened by path or wrapping a gz handle
@@ -25,6 +32,13 @@ struct input_stream_t {
   int32_t left;       // unread bytes from position on
   uint8_t *buffer;    // kInputStreamBufferSize bytes
   const char *path;   // borrowed path given to input_stream_open, or null
+  // zlib stops silently when a cut member's last bytes exactly fill a read
+  // request. While end_unconfirmed is set (no short read has shown a clean
+  // end since the last seek), an end of input on a gzip file opened by path
+  // is confirmed once by decompressing the file again; gz_confirmed records
+  // that it was complete.
+  bool end_unconfirmed;
+  bool gz_confirmed;
 };
 
 // Opens path with gzopen (plain and gzip files alike); null on failure,
@@ -33,14 +47,17 @@ input_stream_t *input_stream_open(const char *path, const char *mode);
 // Wrap an open source; the stream has no path.
 input_stream_t *input_stream_new_file(FILE *file);
 input_stream_t *input_stream_new_gz(gzFile gz);
-// Frees the stream and closes its source; returns the close result (0 = ok).
+// Frees the stream and closes its source (null allowed, giving 0); returns
+// the close result (0 = ok).
 int input_stream_close(input_stream_t *stream);
 // Frees the stream and leaves its source open.
 void input_stream_free_keep_file(input_stream_t *stream);
-// Refills the buffer from the source; returns the byte count (0 at the end).
+// Refills the buffer from the source: position 0, left the byte count, which
+// is returned (0 at the end of the input). Ends the process on a read error.
 int32_t input_stream_fill(input_stream_t *stream);
 
-// Next byte as 0..255, or -1 at the end of the input.
+// Next byte as 0..255, or -1 at the end of the input (a read error ends the
+// process inside the refill).
 inline int input_stream_getc(input_stream_t *stream) {
   if (stream->left > 0) {
     stream->left--;
@@ -51,15 +68,19 @@ inline int input_stream_getc(input_stream_t *stream) {
   return stream->buffer[stream->position++];
 }
 
-// Puts c back so that the next getc returns it; returns c (or the source's
-// ungetc result when the buffer has no room before the position).
+// Puts c back so that the next getc returns it, inside the buffer (the
+// source is never touched); returns c, or -1 when c is -1 or a full buffer
+// of unread bytes leaves no room.
 int input_stream_ungetc(int c, input_stream_t *stream);
-// Like fgets: reads up to size - 1 bytes or through a line feed, terminates
-// with 0; returns buffer, or null when no byte was stored.
+// Like fgets: reads up to size - 1 bytes or through a line feed (kept),
+// terminates with 0; returns buffer, or null when no byte was stored.
 char *input_stream_gets(char *buffer, int size, input_stream_t *stream);
-// Like fread: returns the number of whole items copied.
+// Like fread: copies up to size * count bytes (size at least 1) and returns
+// the number of whole items copied.
 size_t input_stream_read(void *buffer, size_t size, size_t count, input_stream_t *stream);
-// whence 0 (start), 1 (current), 2 (end); moves inside the buffer when it can.
+// whence 0 (start), 1 (current), 2 (end). Moves inside the buffer when the
+// target is buffered; otherwise drops the buffer and seeks the source (a
+// seek from the end always does). No result is reported.
 void input_stream_seek(input_stream_t *stream, int64_t offset, int whence);
 // Logical position: the source position minus the unread buffered bytes.
 int64_t input_stream_tell(input_stream_t *stream);
