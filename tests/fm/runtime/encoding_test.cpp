@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/array_list.h"
+#include "common/bin_codec.h"
 #include "fm/runtime/encoding.h"
 #include "memory_stream.h"
 #include "test_support.h"
@@ -24,6 +26,21 @@ TEST(Encoding, Flex32MatchesTheCommonEncoding) {
   EXPECT_EQ(log.bytes, ryx_test::hex_fixture("fm/runtime/flex32_boundaries.hex"));
   MemoryReader reader(log.bytes);
   for (unsigned int v : values) EXPECT_EQ(file_read_flex_number(&reader), v);
+}
+
+// The same values through the common runtime's encoder give the same bytes.
+TEST(Encoding, Flex32EqualsTheCommonRuntime) {
+  std::vector<unsigned int> values = {0, 1, 252, 253, 254, 255, 256, 65534, 65535, 65536, 65537, 4294967295U};
+  for (unsigned int v = 1; v < 4000000000U; v = v * 3 + 7) values.push_back(v);
+  for (unsigned int v : values) {
+    SinkLog log;
+    MemoryWriter writer(&log);
+    file_write_flex_number(&writer, v);
+    array_list_t *common = array_list_new(1);
+    bin_bytes_append_flex_number(common, v);
+    EXPECT_EQ(log.bytes, std::string(reinterpret_cast<char *>(common->items), common->count)) << v;
+    array_list_free(common);
+  }
 }
 
 TEST(Encoding, Flex64Bytes) {
