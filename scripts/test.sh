@@ -18,7 +18,7 @@ done
 # Data-race checks: only the test programs that hold threaded code are built,
 # and only their threaded cases run (selected by name).
 tsan_targets=(common_tests seqio_tests fm_runtime_tests denovo_reads_tests)
-tsan_tests='Thread'
+tsan_tests='Thread|^Progress\.|^Activity\.|^SeedSource'
 echo "== Tsan build"
 bash scripts/build.sh Tsan --target "${tsan_targets[@]}"
 echo "== Tsan tests"
