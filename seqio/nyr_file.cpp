@@ -330,12 +330,15 @@ void nyr_fields_write(FILE *out, const nyr_file_t *file) { write_fields(out, fil
 void nyr_fields_write_v1(FILE *out, const nyr_file_t *file) { write_fields(out, file, 1); }
 
 void nyr_file_write_finish(FILE *out, const nyr_file_t *file) {
+  // An output that cannot tell or seek (a pipe) cannot be patched: the file
+  // would keep offset 0 and be unreadable, so that is an error.
+  const char *unpatchable = "Error writing assembly file: could not write the fields offset - seek failed.\n";
   const int64_t offset = large_file_tell(out);
+  if (offset < 0) fail(unpatchable, 74);
   if (offset < kNyrHeaderSize) nyr_write_error();
   nyr_fields_write(out, file);
   if (fflush(out) != 0 || ferror(out)) nyr_write_error();
-  if (!large_file_seek(out, kNyrOffsetField, SEEK_SET))
-    fail("Error writing assembly file: could not write the fields offset - seek failed.\n", 74);
+  if (!large_file_seek(out, kNyrOffsetField, SEEK_SET)) fail(unpatchable, 74);
   bin_file_write_u64(out, static_cast<uint64_t>(offset));
   if (fflush(out) != 0 || ferror(out)) nyr_write_error();
 }
