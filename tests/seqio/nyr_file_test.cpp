@@ -155,7 +155,7 @@ TEST(NyrFileRoundTrip, WriteReadWriteKeepsTheBytes) {
 
   nyr_file_t *back = nyr_file_read(first.c_str(), 1);
   const nyr_match_t *read = nyr_file_get_match(back, 1);
-  EXPECT_EQ(read->position, 2999u);
+  EXPECT_EQ(uint32_t(read->position), 2999u);
   EXPECT_EQ(read->quality, 17);
   EXPECT_EQ(nyr_file_get_match(back, 0), nullptr);
   EXPECT_STREQ(back->command_line, "ryx_refmap -x");

@@ -113,8 +113,8 @@ TEST(NyrGolden, EveryVersionOfTheSameDataReadsIdentically) {
     EXPECT_EQ(nyr_file_get_match(file, 0), nullptr);
     const nyr_match_t *hit = nyr_file_get_match(file, 1);
     ASSERT_NE(hit, nullptr);
-    EXPECT_EQ(hit->contig, 0u);
-    EXPECT_EQ(hit->position, 10u);
+    EXPECT_EQ(uint32_t(hit->contig), 0u);
+    EXPECT_EQ(uint32_t(hit->position), 10u);
     EXPECT_EQ(hit->flags, 0);
     EXPECT_EQ(hit->quality, kNyrNoQuality);
     EXPECT_EQ(nyr_match_get_count(hit), 1u);
@@ -140,12 +140,12 @@ TEST(NyrGolden, MultiHitFileReadsFirstHitsAndAllHits) {
     EXPECT_EQ(seq_file_info_is_paired(pair), 1);
     EXPECT_STREQ(pair->names[1], "r_2.fq");
     const nyr_match_t *first = nyr_file_get_match(file, 0);
-    EXPECT_EQ(first->position, resolve ? 1500u : 500u);
+    EXPECT_EQ(uint32_t(first->position), resolve ? 1500u : 500u);
     EXPECT_EQ(first->flags, 0x21);  // reverse, counted; no follower kept
     EXPECT_EQ(nyr_match_get_count(first), 5u);
     const nyr_match_t *second = nyr_file_get_match(file, 1);
-    EXPECT_EQ(second->contig, 1u);
-    EXPECT_EQ(second->position, 299u);
+    EXPECT_EQ(uint32_t(second->contig), 1u);
+    EXPECT_EQ(uint32_t(second->position), 299u);
     EXPECT_EQ(second->flags, kNyrMatchPaired);
     EXPECT_EQ(code_of(second), (std::vector<uint8_t>{4, 128}));
     nyr_file_free(file);
@@ -160,15 +160,15 @@ TEST(NyrGolden, MultiHitFileReadsFirstHitsAndAllHits) {
   nyr_match_t *hits = nyr_match_read_all(3, stream.get(), arena, 2, 1000, lengths, file->fields_offset);
   ASSERT_NE(hits, nullptr);
   const nyr_match_t *h = hits;
-  EXPECT_EQ(h->position, 1500u);
+  EXPECT_EQ(uint32_t(h->position), 1500u);
   EXPECT_EQ(h->flags, 0x21 | kNyrMatchMore);
   h = nyr_match_next_hit(hits);
-  EXPECT_EQ(h->contig, 1u);
-  EXPECT_EQ(h->position, 20u);
+  EXPECT_EQ(uint32_t(h->contig), 1u);
+  EXPECT_EQ(uint32_t(h->position), 20u);
   EXPECT_EQ(h->quality, 30);
   EXPECT_EQ(h->flags, 0x20 | kNyrMatchMore);
   h = nyr_match_next_hit(hits + 1);
-  EXPECT_EQ(h->position, 7u);
+  EXPECT_EQ(uint32_t(h->position), 7u);
   EXPECT_EQ(h->flags, 0x20);  // the alignment bits stay in the file
   EXPECT_EQ(h->quality, kNyrNoQuality);
   EXPECT_EQ(nyr_match_next_hit(hits + 2), nullptr);
@@ -198,8 +198,8 @@ TEST(NyrGolden, NumberWidthsFollowTheContigCountAndLongestContig) {
     EXPECT_EQ(bytes, hex_bytes(c.hex));
     StreamOver stream(bytes);
     nyr_match_t *back = nyr_match_read(3, stream.get(), nullptr, c.contigs, c.longest, nullptr, -1);
-    EXPECT_EQ(back->contig, c.contig);
-    EXPECT_EQ(back->position, c.position);
+    EXPECT_EQ(uint32_t(back->contig), c.contig);
+    EXPECT_EQ(uint32_t(back->position), c.position);
     EXPECT_EQ(input_stream_getc(stream.get()), -1);
     nyr_match_free(back);
     nyr_match_free(record);
