@@ -30,15 +30,12 @@ constexpr uint32_t kFirstContigRoom = 4096;
 
 bool magic_matches(const uint8_t *header) { return memcmp(header, kNyrMagic, kNyrMagicSize) == 0; }
 
-// Slot 6.
-uint32_t contig_length_slot(nyr_file_t *, const nyr_contig_t *contig) { return contig->length; }
-
 nyr_file_t *handle_new(bool with_sources) {
   auto *file = static_cast<nyr_file_t *>(ryx_calloc(sizeof(nyr_file_t)));
   file->arena = chunk_arena_new();
   if (with_sources) {
     file->sources = nyr_sources_new();
-    file->contig_get_length = contig_length_slot;
+    file->contig_get_length = nyr_contig_get_length;
   }
   return file;
 }
