@@ -56,7 +56,10 @@ TEST(SeqFileList, EqualityComparesFlagsAndNamesNotCounts) {
     seq_file_info_t *first = seq_file_info_new(owned("ref.fa"), variant == 1 ? 5 : 4, 100);
     seq_file_info_t *second = pair("r_1.fq", variant == 3 ? "r_3.fq" : "r_2.fq", -1);
     if (variant == 2) seq_file_info_set_paired(second);
-    if (variant == 4) return list_of({first});
+    if (variant == 4) {
+      seq_file_info_free(second);
+      return list_of({first});
+    }
     return list_of({first, second});
   };
   seq_file_info_list_t *base = make(0);
