@@ -1,10 +1,8 @@
 #include "seqio/nyr_format.h"
 
-#include <cstring>
 
 #include "common/bin_codec.h"
 #include "common/input_stream.h"
-#include "common/large_file.h"
 #include "common/memory.h"
 #include "common/ryx_exit.h"
 
