@@ -44,6 +44,18 @@ void check_length(unsigned int n) {
 
 inline uint32_t next_position(uint32_t p, uint32_t n) { return p + 1 == n ? 0 : p + 1; }
 
+// Scans of the output touch the input at random places; fetching the
+// symbol of the entry this far ahead hides most of that latency.
+constexpr uint32_t kAhead = 42;
+
+template <typename T>
+inline void prefetch_ahead(const T *x, const uint32_t *sa, uint32_t i, uint32_t end) {
+  if (i < end) {
+    const uint32_t p = sa[i];
+    if (p != kEmpty) __builtin_prefetch(&x[p]);
+  }
+}
+
 // One inducing pass over the output. Left to right: every placed p that is
 // not L induces p + 1 at the front of its bucket (p + 1 is larger than its
 // successor p). Right to left: every placed L position p induces p + 1 at
@@ -51,13 +63,9 @@ inline uint32_t next_position(uint32_t p, uint32_t n) { return p + 1 == n ? 0 : 
 template <typename T>
 void induce(const T *x, uint32_t n, uint32_t *sa, Bucket *buckets, uint32_t alphabet) {
   using M = Marks<T>;
-  constexpr uint32_t kAhead = 42;
   for (uint32_t c = 0; c < alphabet; c++) buckets[c].pointer = buckets[c].start;
   for (uint32_t i = 0; i < n; i++) {
-    if (i + kAhead < n) {
-      const uint32_t ahead = sa[i + kAhead];
-      if (ahead != kEmpty) __builtin_prefetch(&x[ahead]);
-    }
+    prefetch_ahead(x, sa, i + kAhead, n);
     const uint32_t p = sa[i];
     if (p == kEmpty || (x[p] & M::kL)) continue;
     const uint32_t q = next_position(p, n);
@@ -65,10 +73,7 @@ void induce(const T *x, uint32_t n, uint32_t *sa, Bucket *buckets, uint32_t alph
   }
   for (uint32_t c = 0; c < alphabet; c++) buckets[c].pointer = buckets[c].start + buckets[c].size;
   for (uint32_t i = n; i-- > 0;) {
-    if (i >= kAhead) {
-      const uint32_t ahead = sa[i - kAhead];
-      if (ahead != kEmpty) __builtin_prefetch(&x[ahead]);
-    }
+    if (i >= kAhead) prefetch_ahead(x, sa, i - kAhead, n);
     const uint32_t p = sa[i];
     if (p == kEmpty || !(x[p] & M::kL)) continue;
     const uint32_t q = next_position(p, n);
@@ -253,6 +258,7 @@ std::unique_ptr<NucleotideArray> make_burrows_wheeler_sequence(unsigned char *x,
   array->init_position_sampling(sampling_shift);
   NucleotideArraySequenceWriter writer(array.get(), sequence_id, n);
   for (unsigned int i = 0; i < n; i++) {
+    if (i + kAhead < n) __builtin_prefetch(&x[next_position(sa[i + kAhead], n)]);
     const unsigned int q = next_position(sa[i], n);
     writer.set(i, q, x[q]);
   }
