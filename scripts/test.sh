@@ -14,3 +14,12 @@ for type in Release Sanitize; do
   echo "== $type tests"
   ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600
 done
+
+# Data-race checks: only the test programs that hold threaded code are built,
+# and only their threaded cases run (selected by name).
+tsan_targets=(common_tests seqio_tests fm_runtime_tests denovo_reads_tests)
+tsan_tests='Thread|^Progress\.|^Activity\.|^SeedSource'
+echo "== Tsan build"
+bash scripts/build.sh Tsan --target "${tsan_targets[@]}"
+echo "== Tsan tests"
+ctest --test-dir build/tsan --output-on-failure -j"$jobs" --timeout 600 -R "$tsan_tests"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# fm_index.sh [megabases]: builds the release benchmark and builds the
+# fm_index_bench.sh [megabases]: builds the release benchmark and builds the
 # single-sequence index of a random sequence and of a 1 kb unit repeated
 # (default 20 Mbp each, each in its own process), printing build time,
 # rank-query time and the process's peak resident memory.
