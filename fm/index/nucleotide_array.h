@@ -157,6 +157,43 @@ constexpr std::array<uint64_t, 64> make_subblock_masks() {
   return t;
 }
 
+// Rank inside a plain 64-row sub-block held in words x (rows 0-31) and y
+// (rows 32-63): interleaved planes with a bit set where the high bit of the
+// symbol is 0 (A or C) and where the low bit is 0 (A or G); mask m selects
+// rows (subblock_masks). Adds the counts of A, A+C, A+C+G.
+inline void add_plain_counts(uint64_t x, uint64_t y, uint64_t m, uint64_t &a, uint64_t &ac, uint64_t &acg) {
+  const uint64_t high_zero = ~(((x >> 1) & 0x5555555555555555ull) | (y & 0xAAAAAAAAAAAAAAAAull));
+  const uint64_t low_zero = ~((x & 0x5555555555555555ull) | ((y & 0x5555555555555555ull) << 1));
+  a += _mm_popcnt_u64(m & high_zero & low_zero);
+  ac += _mm_popcnt_u64(m & high_zero);
+  acg += _mm_popcnt_u64(m & (high_zero | low_zero));
+}
+
+// Mask of the first k (0 to 32) nibbles of a 32-row group for
+// add_nibble_counts: bit 4j for row j < 16, bit 4(j - 16) + 1 for the rest.
+inline uint64_t nibble_mask(unsigned k) {
+  constexpr uint64_t kOnes = 0x1111111111111111ull;
+  const uint64_t first = k >= 16 ? ~0ull : (1ull << (4 * k)) - 1;
+  const uint64_t second = k >= 32 ? ~0ull : (k > 16 ? (1ull << (4 * (k - 16))) - 1 : 0);
+  return (first & kOnes) | ((second & kOnes) << 1);
+}
+
+// Rank inside a 32-row group of an extra block (words lo and hi): bit planes
+// of the nibbles, bit 4j from lo and bit 4j + 1 from hi, restricted by mask
+// m (nibble_mask). Adds the counts of A, A+C, A+C+G, A+C+G+T (4 is N or
+// separator).
+inline void add_nibble_counts(uint64_t lo, uint64_t hi, uint64_t m, uint64_t &a, uint64_t &ac, uint64_t &acg,
+                              uint64_t &acgt) {
+  constexpr uint64_t kOnes = 0x1111111111111111ull;
+  const uint64_t p0 = (lo & kOnes) | ((hi & kOnes) << 1);
+  const uint64_t p1 = ((lo >> 1) & kOnes) | (((hi >> 1) & kOnes) << 1);
+  const uint64_t p2 = ((lo >> 2) & kOnes) | (((hi >> 2) & kOnes) << 1);
+  a += _mm_popcnt_u64(m & ~(p0 | p1 | p2));
+  ac += _mm_popcnt_u64(m & ~(p1 | p2));
+  acg += _mm_popcnt_u64(m & ~(p2 | (p0 & p1)));
+  acgt += _mm_popcnt_u64(m & ~p2);
+}
+
 inline constexpr std::array<uint8_t, 1552> subblock_upper_codes = make_upper_codes();
 inline constexpr std::array<uint32_t, kCodeCount> subblock_upper_counts = make_upper_counts();
 inline constexpr std::array<uint32_t, kCodeCount> subblock_lower_counts = make_lower_counts();
@@ -276,7 +313,7 @@ class NucleotideArray {
   uint64_t separators_before(unsigned long long r, uint64_t b) const;
   void take_record(const na_sequence &record);
   void add_mapping(const _position_mapping &mapping);
-  void count_block_kinds_and_lookup();
+  bool contents_are_sound() const;
 
   na_header header_{};
   IndexBuffer<na_block> blocks_;
@@ -394,13 +431,8 @@ inline void NucleotideArray::occ_all_popcnt(unsigned long long r, unsigned long 
     acg += before & 0xFF;
     ac += (before >> 8) & 0xFF;
     a += before >> 16;
-    const uint64_t x = block.data[2 * s], y = block.data[2 * s + 1];
-    const uint64_t high_zero = ~(((x >> 1) & 0x5555555555555555ull) | (y & 0xAAAAAAAAAAAAAAAAull));
-    const uint64_t low_zero = ~((x & 0x5555555555555555ull) | ((y & 0x5555555555555555ull) << 1));
-    const uint64_t m = na_tables::subblock_masks[i & 63];
-    a += _mm_popcnt_u64(m & high_zero & low_zero);
-    ac += _mm_popcnt_u64(m & high_zero);
-    acg += _mm_popcnt_u64(m & (high_zero | low_zero));
+    na_tables::add_plain_counts(block.data[2 * s], block.data[2 * s + 1], na_tables::subblock_masks[i & 63], a, ac,
+                                acg);
     acgt += i;
   } else if (kind == na_tables::kMixed) {
     const unsigned g = i >> 5;
@@ -409,22 +441,9 @@ inline void NucleotideArray::occ_all_popcnt(unsigned long long r, unsigned long 
     ac += group[1];
     acg += group[2];
     acgt += group[3];
-    // Bit planes of the 32 nibbles of the group: bit 4j from the first
-    // word, bit 4j + 1 from the second.
     const na_extra_block &extra = extra_blocks_[block.data[5]];
-    const uint64_t lo = extra.words[2 * g], hi = extra.words[2 * g + 1];
-    constexpr uint64_t kOnes = 0x1111111111111111ull;
-    const uint64_t p0 = (lo & kOnes) | ((hi & kOnes) << 1);
-    const uint64_t p1 = ((lo >> 1) & kOnes) | (((hi >> 1) & kOnes) << 1);
-    const uint64_t p2 = ((lo >> 2) & kOnes) | (((hi >> 2) & kOnes) << 1);
-    const unsigned k = i & 31;
-    const uint64_t first = k >= 16 ? ~0ull : (1ull << (4 * k)) - 1;
-    const uint64_t second = k > 16 ? (1ull << (4 * (k - 16))) - 1 : 0;
-    const uint64_t m = (first & kOnes) | ((second & kOnes) << 1);
-    a += _mm_popcnt_u64(m & ~(p0 | p1 | p2));
-    ac += _mm_popcnt_u64(m & ~(p1 | p2));
-    acg += _mm_popcnt_u64(m & ~(p2 | (p0 & p1)));
-    acgt += _mm_popcnt_u64(m & ~p2);
+    na_tables::add_nibble_counts(extra.words[2 * g], extra.words[2 * g + 1], na_tables::nibble_mask(i & 31), a, ac,
+                                 acg, acgt);
   }
   out[0] = 0;
   out[1] = a;

@@ -222,7 +222,9 @@ TEST(NucleotideArray, RecordsNonCircularFirstSortedByRow) {
     EXPECT_EQ(array->sequence(i).circular, i < non_circular ? 0 : 1) << i;
     if (i < non_circular) {
       EXPECT_EQ(array->get(array->sequence(i).row), 5);
-      if (i > 0) EXPECT_LT(array->sequence(i - 1).row, array->sequence(i).row);
+      if (i > 0) {
+        EXPECT_LT(array->sequence(i - 1).row, array->sequence(i).row);
+      }
     }
   }
 }
