@@ -10,7 +10,7 @@
 #include "fm/index/nucleotide_array.h"
 #include "fm/index/rotation_sort.h"
 #include "test_support.h"
-#include "tests/fm/runtime/memory_stream.h"
+#include "memory_stream.h"
 
 namespace {
 
