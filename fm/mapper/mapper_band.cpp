@@ -344,8 +344,7 @@ void VectorizedMapperBand::write_start_column() {
       set_lane16(h, segments16_, f, v);
     }
     if (!linear_) {
-      __m128i *e = e_.data() + offset16(-1);
-      for (uint32_t j = 0; j < segments16_; j++) e[j] = _mm_set1_epi16(-32768);
+      band_fill16(e_.data() + offset16(-1), segments16_, -32768);
     }
   } else {
     __m128i *h = h_.data() + offset32(-1);
@@ -356,8 +355,7 @@ void VectorizedMapperBand::write_start_column() {
       set_lane32(h, segments32_, f, v);
     }
     if (!linear_) {
-      __m128i *e = e_.data() + offset32(-1);
-      for (uint32_t j = 0; j < segments32_; j++) e[j] = _mm_set1_epi32(kMinusInfinity);
+      band_fill32(e_.data() + offset32(-1), segments32_, kMinusInfinity);
     }
   }
 }

@@ -30,6 +30,10 @@ int32_t band_column32_affine(__m128i const *hp, __m128i const *ep, __m128i *h, _
 void band_profile16_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int16_t const top[5]);
 void band_profile32_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int32_t const top[5]);
 
+// Sets every lane of n vectors to value.
+void band_fill16(__m128i *v, size_t n, int16_t value);
+void band_fill32(__m128i *v, size_t n, int32_t value);
+
 // Converts one 16-bit column of S16 vectors to the 32-bit layout of
 // 2 * S16 vectors, every band row keeping its place: stored - bias, and
 // minus infinity for the floor value -32768.

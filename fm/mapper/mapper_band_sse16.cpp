@@ -136,3 +136,8 @@ void band_profile16_extend(__m128i *profile, size_t stride, size_t p, uint32_t s
     store(base + p, _mm_alignr_epi8(in, load(base + p - segments), 2));
   }
 }
+
+void band_fill16(__m128i *v, size_t n, int16_t value) {
+  __m128i x = _mm_set1_epi16(value);
+  for (size_t i = 0; i < n; i++) store(v + i, x);
+}

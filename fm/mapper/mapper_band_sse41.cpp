@@ -112,3 +112,8 @@ void band_step_up(__m128i const *v16, __m128i *v32, uint32_t segments16, int32_t
     store(v32 + segments16 + j, _mm_blendv_epi8(_mm_sub_epi32(odd, b), minus_infinity, _mm_cmpeq_epi32(odd, floor)));
   }
 }
+
+void band_fill32(__m128i *v, size_t n, int32_t value) {
+  __m128i x = _mm_set1_epi32(value);
+  for (size_t i = 0; i < n; i++) store(v + i, x);
+}
