@@ -20,9 +20,10 @@ void read_exact(Reader *in, void *data, uint64_t bytes) {
 }
 
 // The two arrays must describe the same rotations: equal lengths, records
-// and symbol totals; the text array must be able to locate matches.
+// and symbol totals. Only the text array can locate matches, so it has
+// position samples and the reversed array has none.
 bool arrays_fit(const NucleotideArray &text, const NucleotideArray &reversed) {
-  if (text.sampling_shift() < 0) return false;
+  if (text.sampling_shift() < 0 || reversed.sampling_shift() != -1) return false;
   if (text.length() != reversed.length() || text.sequence_count() != reversed.sequence_count() ||
       text.non_circular_count() != reversed.non_circular_count())
     return false;

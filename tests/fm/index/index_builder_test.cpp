@@ -12,6 +12,7 @@
 
 namespace {
 
+using naive::expect_naive_index;
 using naive::Reference;
 using naive::Symbols;
 
@@ -22,10 +23,7 @@ Sequence *sequence_of(const Symbols &bases) {
   return s;
 }
 
-struct Built {
-  std::unique_ptr<BidirectionalMatcher> matcher;
-  std::vector<unsigned int> tie_order;
-};
+using naive::Built;
 
 // Hands the references to a builder in list order, then builds.
 Built build(const std::vector<Reference> &refs, int threads, unsigned char shift, Activity *activity = nullptr) {
@@ -36,76 +34,6 @@ Built build(const std::vector<Reference> &refs, int threads, unsigned char shift
   built.tie_order = builder.tie_order();
   built.matcher = builder.get_result();
   return built;
-}
-
-// Record index holding sequence id.
-uint32_t record_of(const NucleotideArray &text, unsigned int id) {
-  for (uint32_t k = 0; k < text.sequence_count(); k++)
-    if (text.sequence(k).sequence_id == id) return k;
-  ADD_FAILURE() << "no record for sequence " << id;
-  return 0;
-}
-
-// Every row, record, sample and mapping of both arrays against the naive
-// construction (equal rotations in the builder's tie order).
-void expect_naive_index(const std::vector<Reference> &refs, const Built &built, int shift) {
-  const NucleotideArray &text = *built.matcher->text_array();
-  const NucleotideArray &reversed = *built.matcher->reversed_array();
-  const std::vector<naive::Rotation> rows = naive::text_rows(refs, naive::tie_rank_of(refs, built.tie_order));
-  ASSERT_EQ(text.length(), rows.size());
-  for (uint64_t i = 0; i < rows.size(); i++) ASSERT_EQ(text.get(i), naive::text_symbol(refs, rows[i])) << "row " << i;
-
-  // Records: the separator's row, or a circular sequence's smallest row.
-  ASSERT_EQ(text.sequence_count(), refs.size());
-  std::vector<uint64_t> smallest(refs.size(), ~0ull);
-  for (uint64_t i = 0; i < rows.size(); i++) smallest[rows[i].seq] = std::min(smallest[rows[i].seq], i);
-  for (size_t s = 0; s < refs.size(); s++) {
-    const na_sequence &record = text.sequence(record_of(text, refs[s].id));
-    const uint32_t length = static_cast<uint32_t>(refs[s].symbols.size());
-    EXPECT_EQ(record.length, length);
-    EXPECT_EQ(record.circular != 0, refs[s].circular);
-    if (refs[s].circular) {
-      EXPECT_EQ(record.row, smallest[s]);
-      EXPECT_EQ(record.position, naive::text_position(refs, rows[smallest[s]]));
-    } else {
-      EXPECT_EQ(record.position, length - 1);
-      EXPECT_EQ(text.get(record.row), 5);
-      EXPECT_EQ(naive::text_position(refs, rows[record.row]), length - 1);
-      EXPECT_EQ(rows[record.row].seq, s);
-    }
-  }
-
-  // Samples name record indexes; sequences without a sampled row have a
-  // mapping of their smallest row.
-  ASSERT_EQ(text.sampling_shift(), shift);
-  std::vector<bool> sampled(refs.size(), false);
-  for (uint64_t i = 0; i < rows.size(); i++) {
-    if (!text.is_sampled(i)) continue;
-    sampled[rows[i].seq] = true;
-    const uint64_t v = text.sample(i);
-    ASSERT_EQ(text.sample_sequence(v), record_of(text, refs[rows[i].seq].id)) << "row " << i;
-    ASSERT_EQ(text.sample_position(v), naive::text_position(refs, rows[i])) << "row " << i;
-  }
-  size_t unsampled = 0;
-  for (size_t s = 0; s < refs.size(); s++) {
-    if (sampled[s]) continue;
-    unsampled++;
-    const auto &mappings = text.position_mappings();
-    auto it = std::find_if(mappings.begin(), mappings.end(),
-                           [&](const NucleotideArray::_position_mapping &m) { return m.row == smallest[s]; });
-    ASSERT_NE(it, mappings.end()) << "sequence " << refs[s].id;
-    EXPECT_EQ(it->sequence_id, record_of(text, refs[s].id));
-    EXPECT_EQ(it->position, naive::text_position(refs, rows[smallest[s]]));
-  }
-  EXPECT_EQ(text.position_mappings().size(), unsampled);
-
-  const std::vector<naive::Rotation> forward = naive::reversed_rows(refs);
-  ASSERT_EQ(reversed.length(), forward.size());
-  for (uint64_t i = 0; i < forward.size(); i++)
-    ASSERT_EQ(reversed.get(i), naive::reversed_symbol(refs, forward[i])) << "reversed row " << i;
-  EXPECT_EQ(reversed.sequence_count(), refs.size());
-  EXPECT_EQ(reversed.non_circular_count(), text.non_circular_count());
-  EXPECT_EQ(reversed.sampling_shift(), -1);
 }
 
 TEST(IndexBuilderThreads, ArraysEqualTheNaiveIndexOnOneAndEightThreads) {
