@@ -113,10 +113,14 @@ void HalfMergeTask::half_merge() {
   do {
     uint64_t merged_row = row;
     for (int j = 0; j < n; j++) merged_row += ranks[j];
+    // The merged rows are scattered: fetch the target while the rank steps
+    // wait for their own blocks, and write after them, so that the atomic
+    // add (which holds back later loads) finds its line in the cache.
+    merged_->prefetch(merged_row);
     unsigned char c;
     const uint64_t next = lf_step(own, row, &c);
-    writer.set(merged_row, position, c);
     for (int j = 0; j < n; j++) ranks[j] = rank_step(others[j].array, ranks[j], c);
+    writer.set(merged_row, position, c);
     row = next;
     position = position + 1 == length ? 0 : position + 1;
   } while (row != start);
