@@ -12,6 +12,9 @@ void ReverseTask::run() {
   reversed_ = new NucleotideArray(text_->length(), static_cast<int>(text_->sequence_count()),
                                   text_->max_sequence_length());
   *reversed_slot_ = reversed_;
+  // Circular sequences made of a repeated word are indexed as one copy, so
+  // the rows to write are known only now.
+  if (reversing_ != nullptr) reversing_->total.store(text_->length(), std::memory_order_relaxed);
   // The whole array is the interval of the empty string; its groups by
   // preceding symbol are the symbol blocks C[0] .. C[5].
   unsigned long long boundaries[7];

@@ -306,6 +306,34 @@ TEST(MatchPositions, InternalPositionsBecomePlaces) {
   EXPECT_EQ(p.offset, 5u);
 }
 
+TEST(MatchPositions, ARecordOfLengthZeroCannotStallTheWrap) {
+  // A damaged text array whose only record claims 0 rows: the match at
+  // text position 0 would move before the start, and adding the length 0
+  // would never bring it back.
+  auto text = std::make_unique<NucleotideArray>(4, 1, 4);
+  text->init_position_sampling(0);
+  NucleotideArraySequenceWriter writer(text.get(), 0, 4);
+  const unsigned char rows[4] = {1, 2, 3, 0};  // ACGT circular
+  for (unsigned int r = 0; r < 4; r++) writer.set(r, (r + 1) % 4, rows[r]);
+  writer.finish();
+  text->sequences()[0].length = 0;
+  text->finish();
+  auto reversed = std::make_unique<NucleotideArray>(4, 1, 4);
+  NucleotideArrayWriter plain(reversed.get());
+  for (unsigned int r = 0; r < 4; r++) plain.set(r, (r + 3) % 4);
+  reversed->add_sequence(0, 0, true, 0, ~0ull);
+  reversed->finish();
+  BidirectionalMatcher matcher(std::move(text), std::move(reversed), false);
+  const unsigned char t[] = {3};
+  BidirectionalSearch search;
+  matcher.init_search(&search, t, 1);
+  ASSERT_EQ(search.count(), 1u);
+  _sequence_position place{7, 7};
+  search.get_match_positions(0, 1, &place);
+  EXPECT_EQ(place.sequence_id, 0u);
+  EXPECT_EQ(place.offset, 0u);
+}
+
 TEST(MatchPositionsDeath, ATextArrayWithoutSamplesIsRefused) {
   std::mt19937_64 rng(5);
   const std::vector<Reference> refs = {naive::make_reference(0, naive::random_bases(rng, 50), false)};
