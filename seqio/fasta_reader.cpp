@@ -26,6 +26,15 @@ struct space_table_t {
 };
 constexpr space_table_t kSpaces;
 
+// One bit per whitespace byte of v.
+inline unsigned space_mask(__m128i v) {
+  // Bytes 9 to 13: v - 9 (wrapping) is at most 4 as an unsigned byte.
+  const __m128i shifted = _mm_sub_epi8(v, _mm_set1_epi8(9));
+  const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(shifted, _mm_set1_epi8(4)), shifted);
+  const __m128i spaces = _mm_or_si128(control, _mm_cmpeq_epi8(v, _mm_set1_epi8(' ')));
+  return static_cast<unsigned>(_mm_movemask_epi8(spaces));
+}
+
 [[noreturn]] void format_error(const char *path) {
   fprintf(stderr, "Fasta file format error in file %s\n", path);
   ryx_exit(1);
@@ -143,14 +152,37 @@ int32_t fasta_chunk_name(uint8_t *data, int32_t length, char **name) {
   return line_feed + 1;
 }
 
-int32_t fasta_chunk_compact(uint8_t *data, int32_t from, int32_t to, int32_t out_offset) {
+int32_t fasta_chunk_compact(uint8_t *data, int32_t from, int32_t to, int32_t out) {
+  return fasta_chunk_compact_minus(data, from, to, out, 0);
+}
+
+int32_t fasta_chunk_compact_minus(uint8_t *data, int32_t from, int32_t to, int32_t out_offset, uint8_t minus) {
   uint8_t *const first = data + out_offset;
   uint8_t *out = first;
-  // Branch-free: every byte is stored, and the output advances past it only
-  // when it is no whitespace. The output never passes the input.
-  for (int32_t i = from; i < to; i++) {
-    uint8_t c = data[i];
-    *out = c;
+  const uint8_t *in = data + from;
+  const uint8_t *const end = data + to;
+  const __m128i subtract = _mm_set1_epi8(static_cast<char>(minus));
+  // Sixteen bytes without whitespace move as one; the output never passes
+  // the input, so the store only overwrites bytes already loaded.
+  while (end - in >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in));
+    if (space_mask(v) == 0) {
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm_sub_epi8(v, subtract));
+      out += 16;
+      in += 16;
+      continue;
+    }
+    for (const uint8_t *stop = in + 16; in < stop; in++) {
+      // Branch-free: every byte is stored, and the output advances past it
+      // only when it is no whitespace.
+      const uint8_t c = *in;
+      *out = static_cast<uint8_t>(c - minus);
+      out += 1 - kSpaces.is_space[c];
+    }
+  }
+  for (; in < end; in++) {
+    const uint8_t c = *in;
+    *out = static_cast<uint8_t>(c - minus);
     out += 1 - kSpaces.is_space[c];
   }
   return static_cast<int32_t>(out - first);
@@ -159,17 +191,8 @@ int32_t fasta_chunk_compact(uint8_t *data, int32_t from, int32_t to, int32_t out
 int64_t fasta_count_spaces(const uint8_t *data, int64_t n) {
   int64_t count = 0;
   int64_t i = 0;
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i nine = _mm_set1_epi8(9);
-  const __m128i four = _mm_set1_epi8(4);
-  for (; i + 16 <= n; i += 16) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i));
-    // Bytes 9 to 13: v - 9 (wrapping) is at most 4 as an unsigned byte.
-    __m128i shifted = _mm_sub_epi8(v, nine);
-    __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(shifted, four), shifted);
-    __m128i spaces = _mm_or_si128(control, _mm_cmpeq_epi8(v, space));
-    count += __builtin_popcount(static_cast<unsigned>(_mm_movemask_epi8(spaces)));
-  }
+  for (; i + 16 <= n; i += 16)
+    count += __builtin_popcount(space_mask(_mm_loadu_si128(reinterpret_cast<const __m128i *>(data + i))));
   for (; i < n; i++) count += kSpaces.is_space[data[i]];
   return count;
 }

@@ -60,5 +60,7 @@ int32_t fasta_chunk_name(uint8_t *data, int32_t length, char **name);
 // Moves the non-whitespace bytes of data[from, to) together to data + out
 // (out at most from), in place; returns their number.
 int32_t fasta_chunk_compact(uint8_t *data, int32_t from, int32_t to, int32_t out);
+// The same, subtracting minus from every byte moved (modulo 256).
+int32_t fasta_chunk_compact_minus(uint8_t *data, int32_t from, int32_t to, int32_t out, uint8_t minus);
 // Number of whitespace bytes in data[0, n).
 int64_t fasta_count_spaces(const uint8_t *data, int64_t n);

@@ -271,11 +271,13 @@ bool fastq_chunk_parse(uint8_t *data, int32_t length, void *, seq_record_t *reco
   const auto offset = static_cast<uint8_t>(fastq_reader_quality_offset());
   int32_t i = start;
   int32_t taken = 0;
+  // Each round looks at as many bytes as qualities are missing; whitespace
+  // among them (line ends) makes the next round.
   while (taken < stored) {
     if (i >= length) fail(kFormatError, path);
-    const uint8_t c = data[i++];
-    if (seq_is_space(c)) continue;
-    data[start + taken++] = static_cast<uint8_t>(c - offset);
+    const int32_t n = stored - taken < length - i ? stored - taken : length - i;
+    taken += fasta_chunk_compact_minus(data, i, i + n, start + taken, offset);
+    i += n;
   }
   // The byte after the last quality byte must still lie in the slice.
   if (stored > 0 && i >= length) fail(kFormatError, path);

@@ -1,5 +1,7 @@
 #include "seqio/seq_chunk.h"
 
+#include <pthread.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -37,7 +39,45 @@ void chunk_append(seq_chunk_t *chunk, const uint8_t *bytes, int32_t n, bool exac
   chunk->length = static_cast<int32_t>(need);
 }
 
+// Buffers kept at most: more than a pipeline ever has in flight at once is
+// never needed, and the queues bound that.
+constexpr int32_t kPoolCapacity = 64;
+
 }  // namespace
+
+struct seq_block_pool_t {
+  pthread_mutex_t mutex;
+  uint8_t *buffers[kPoolCapacity];
+  int32_t count;
+};
+
+seq_block_pool_t *seq_block_pool_new() {
+  auto *pool = static_cast<seq_block_pool_t *>(ryx_calloc(sizeof(seq_block_pool_t)));
+  pthread_mutex_init(&pool->mutex, nullptr);
+  return pool;
+}
+
+seq_block_pool_t *seq_block_pool_free(seq_block_pool_t *pool) {
+  if (pool == nullptr) return nullptr;
+  for (int32_t i = 0; i < pool->count; i++) ryx_free(pool->buffers[i]);
+  pthread_mutex_destroy(&pool->mutex);
+  ryx_free(pool);
+  return nullptr;
+}
+
+seq_chunk_t *seq_chunk_recycle(seq_stream_t *stream, seq_chunk_t *chunk) {
+  if (chunk == nullptr) return nullptr;
+  seq_block_pool_t *pool = stream->pool;
+  if (pool != nullptr && chunk->capacity == kSeqBlockSize) {
+    pthread_mutex_lock(&pool->mutex);
+    if (pool->count < kPoolCapacity) {
+      pool->buffers[pool->count++] = chunk->data;
+      chunk->data = nullptr;
+    }
+    pthread_mutex_unlock(&pool->mutex);
+  }
+  return seq_chunk_free(chunk);
+}
 
 seq_chunk_t *seq_chunk_new() {
   auto *chunk = static_cast<seq_chunk_t *>(ryx_calloc(sizeof(seq_chunk_t)));
@@ -58,7 +98,15 @@ seq_chunk_t *seq_chunk_free(seq_chunk_t *chunk) {
 }
 
 seq_chunk_t *seq_chunk_read_block(seq_stream_t *stream, bool *last) {
-  seq_chunk_t *chunk = seq_chunk_new();
+  uint8_t *buffer = nullptr;
+  if (seq_block_pool_t *pool = stream->pool) {
+    pthread_mutex_lock(&pool->mutex);
+    if (pool->count > 0) buffer = pool->buffers[--pool->count];
+    pthread_mutex_unlock(&pool->mutex);
+  }
+  auto *chunk = static_cast<seq_chunk_t *>(ryx_calloc(sizeof(seq_chunk_t)));
+  chunk->data = buffer != nullptr ? buffer : static_cast<uint8_t *>(ryx_malloc(kSeqBlockSize));
+  chunk->capacity = kSeqBlockSize;
   const int64_t before = gzoffset(stream->gz);
   const int n = gzread(stream->gz, chunk->data, kSeqBlockSize);
   if (n < kSeqBlockSize) {
@@ -82,7 +130,7 @@ seq_chunk_t *seq_chunk_read_block(seq_stream_t *stream, bool *last) {
   chunk->file_position = before;
   chunk->bytes_consumed = gzoffset(stream->gz) - before;
   chunk->length = n;
-  if (n == 0) return seq_chunk_free(chunk);
+  if (n == 0) return seq_chunk_recycle(stream, chunk);
   return chunk;
 }
 
@@ -117,7 +165,7 @@ int seq_splitter_push(seq_splitter_t *splitter, seq_chunk_t *block, seq_chunk_t 
     }
     chunk_append(held, block->data, block->length, false);
     held->bytes_consumed += block->bytes_consumed;
-    seq_chunk_free(block);
+    seq_chunk_recycle(stream, block);
     return 0;
   }
   // Room for the starts and the final boundary.

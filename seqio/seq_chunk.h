@@ -39,6 +39,15 @@ seq_chunk_t *seq_chunk_free(seq_chunk_t *chunk);
 // Size of a chunk for the in-flight budget, in KiB (rounded down).
 inline int32_t seq_chunk_kib(const seq_chunk_t *chunk) { return chunk->length / 1024; }
 
+// Block buffers that finished chunks leave behind for the reader, so that
+// the reader fills memory that is already mapped and warm instead of fresh
+// pages. Shared by the reader and the consumer, under its own mutex.
+seq_block_pool_t *seq_block_pool_new();
+seq_block_pool_t *seq_block_pool_free(seq_block_pool_t *pool);
+// Frees the chunk like seq_chunk_free, keeping its buffer in the stream's
+// pool when it is a block buffer and the pool has room.
+seq_chunk_t *seq_chunk_recycle(seq_stream_t *stream, seq_chunk_t *chunk);
+
 // Reads the next block of the stream: a new chunk, or null when nothing is
 // left. A read shorter than a block sets *last (nothing more to read). A
 // read error, including a gzip file that ends inside a member, prints

@@ -58,7 +58,7 @@ seq_record_t *copy_record(const seq_record_t *source, bool with_name) {
 bool fill(seq_reader_t *reader) {
   for (;;) {
     if (reader->ready != nullptr && reader->next_record < seq_chunk_record_count(reader->ready)) return true;
-    reader->ready = seq_chunk_free(reader->ready);
+    reader->ready = seq_chunk_recycle(reader->stream, reader->ready);
     reader->next_record = 0;
     if (reader->extra != nullptr) {
       reader->ready = reader->extra;

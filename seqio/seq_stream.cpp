@@ -17,8 +17,10 @@
 
 namespace {
 
-// zlib's read-ahead: a few system calls per block instead of dozens.
-constexpr unsigned kGzReadAhead = 128 * 1024;
+// zlib's read-ahead: a few system calls per block instead of dozens, and
+// small enough (half a block at most) that zlib reads and inflates a block
+// straight into the chunk instead of through its own buffer.
+constexpr unsigned kGzReadAhead = 64 * 1024;
 // Queue capacity per worker.
 constexpr int32_t kQueueChunksPerCpu = 4;
 
@@ -134,7 +136,7 @@ void *single_consumer_main(void *p) {
     }
     stream->delivered += n;
     release = seq_chunk_kib(chunk);
-    seq_chunk_free(chunk);
+    seq_chunk_recycle(stream, chunk);
   }
   return nullptr;
 }
@@ -179,14 +181,14 @@ void *pair_consumer_main(void *p) {
       waiting = nullptr;
       if (waiting_chunk != chunk) {
         release += seq_chunk_kib(waiting_chunk);
-        seq_chunk_free(waiting_chunk);
+        seq_chunk_recycle(stream, waiting_chunk);
       }
       waiting_chunk = nullptr;
     }
     stream->delivered += n;
     if (waiting_chunk != chunk) {
       release += seq_chunk_kib(chunk);
-      seq_chunk_free(chunk);
+      seq_chunk_recycle(stream, chunk);
     }
   }
   if (waiting != nullptr) odd_count();
@@ -211,7 +213,7 @@ void *interleaved_consumer_main(void *p) {
       while (second == nullptr || next2 >= seq_chunk_record_count(second)) {
         if (second != nullptr) {
           release2 += seq_chunk_kib(second);
-          seq_chunk_free(second);
+          seq_chunk_recycle(both->sides[1]->stream, second);
         }
         second = static_cast<seq_chunk_t *>(thread_queue_get(arbiter, input2, -release2));
         release2 = 0;
@@ -224,14 +226,14 @@ void *interleaved_consumer_main(void *p) {
     }
     first->stream->delivered += n;
     release1 = seq_chunk_kib(chunk);
-    seq_chunk_free(chunk);
+    seq_chunk_recycle(first->stream, chunk);
   }
   // File 1 has ended: file 2 must have nothing left either.
   if (second != nullptr && next2 < seq_chunk_record_count(second)) unequal_counts();
   for (;;) {
     if (second != nullptr) {
       release2 += seq_chunk_kib(second);
-      seq_chunk_free(second);
+      seq_chunk_recycle(both->sides[1]->stream, second);
     }
     second = static_cast<seq_chunk_t *>(thread_queue_get(arbiter, input2, -release2));
     release2 = 0;
@@ -317,6 +319,7 @@ seq_stream_t *seq_stream_open(const char *path, uint32_t residue_type, uint32_t 
     ryx_exit(1);
   }
   stream->size = large_file_tell(file);
+  stream->pool = seq_block_pool_new();
   fclose(file);
   gzrewind(gz);
   if (stream->ops->open_state != nullptr) stream->format_state = stream->ops->open_state(gz, stream->path);
@@ -331,6 +334,7 @@ seq_stream_t *seq_stream_close(seq_stream_t *stream) {
     if (ops->free_state != nullptr) ops->free_state(stream->format_state);
   }
   seq_alphabet_free(stream->alphabet);
+  seq_block_pool_free(stream->pool);
   const int closed = gzclose(stream->gz);
   ryx_free(stream->path);
   ryx_free(stream);

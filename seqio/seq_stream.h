@@ -28,6 +28,7 @@
 #include "seqio/seq_format.h"
 
 struct seq_alphabet_t;
+struct seq_block_pool_t;
 struct seq_record_t;
 
 // Callbacks; the quality records are null where the format has none.
@@ -55,6 +56,7 @@ struct seq_stream_t {
   bool report;                   // run the format's report when closing
   int64_t size;                  // the file's size in bytes
   bool last_read_full;           // the previous block read filled its request
+  seq_block_pool_t *pool;        // block buffers of finished chunks, for reuse
 };
 
 // Opens path for streaming: detects the format among the streaming formats
