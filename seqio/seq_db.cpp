@@ -119,32 +119,45 @@ void build_index(seq_db_t *db, bool keep_lengths) {
   impl->last = -1;
 }
 
-}  // namespace
-
-seq_db_t *seq_db_new_indexed_stream(input_stream_t *stream, const seq_format_ops_t *ops, void *state,
-                                    seq_alphabet_t *alphabet, int keep_lengths, int32_t buckets) {
+// The database around a stream positioned at its first record.
+seq_db_t *db_new(input_stream_t *stream, const seq_format_ops_t *ops, seq_alphabet_t *alphabet, int32_t buckets) {
   auto *db = static_cast<seq_db_t *>(ryx_calloc(sizeof(seq_db_t)));
   auto *impl = static_cast<seq_db_stream_impl_t *>(ryx_calloc(sizeof(seq_db_stream_impl_t)));
   db->impl = impl;
   impl->stream = stream;
   impl->alphabet = alphabet;
   impl->ops = ops;
-  impl->state = state;
   impl->last = -1;
   impl->min_length = -1;
   impl->max_length = -1;
-  impl->data_start = input_stream_tell(stream);
   if (buckets > 0) {
     impl->buckets = buckets;
     impl->histogram = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(buckets)));
   }
   db->get = stream_get;
   db->get_qualities = ops->read_qualities != nullptr ? stream_get_qualities : nullptr;
-  if (ops->next_length != nullptr) {
+  return db;
+}
+
+// Records where the data starts and indexes the records when the format
+// can count them.
+seq_db_t *db_finish(seq_db_t *db, int keep_lengths) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  impl->data_start = input_stream_tell(impl->stream);
+  if (impl->ops->next_length != nullptr) {
     build_index(db, keep_lengths != 0);
     if (keep_lengths != 0) db->get_length = stream_get_length;
   }
   return db;
+}
+
+}  // namespace
+
+seq_db_t *seq_db_new_indexed_stream(input_stream_t *stream, const seq_format_ops_t *ops, void *state,
+                                    seq_alphabet_t *alphabet, int keep_lengths, int32_t buckets) {
+  seq_db_t *db = db_new(stream, ops, alphabet, buckets);
+  impl_of(db)->state = state;
+  return db_finish(db, keep_lengths);
 }
 
 seq_db_t *seq_db_open_stream(input_stream_t *stream, uint32_t residue_type, uint32_t mask, int keep_lengths,
@@ -153,11 +166,9 @@ seq_db_t *seq_db_open_stream(input_stream_t *stream, uint32_t residue_type, uint
   if (bit == 0 || (bit & mask) == 0) return nullptr;
   const seq_format_t *format = seq_format_by_bit(bit);
   input_stream_seek(stream, 0, SEEK_SET);
-  // The state is opened before the database exists; the formats' open_state
-  // only reads the stream.
-  void *state = format->ops->open_state != nullptr ? format->ops->open_state(stream, nullptr) : nullptr;
-  return seq_db_new_indexed_stream(stream, format->ops, state, format->alphabet(residue_type), keep_lengths,
-                                   buckets);
+  seq_db_t *db = db_new(stream, format->ops, format->alphabet(residue_type), buckets);
+  if (format->ops->open_state != nullptr) impl_of(db)->state = format->ops->open_state(stream, db);
+  return db_finish(db, keep_lengths);
 }
 
 seq_db_t *seq_db_open(const char *path, uint32_t residue_type, uint32_t mask, int keep_lengths, int32_t buckets) {

@@ -217,11 +217,14 @@ TEST(FastqQualityOffset, ChosenOnceAndUsedByTheWriter) {
             scarf_get_quality_offset() != 33 || fastq_get_output_quality_offset() != 33)
           exit(4);
         seq_record_t *r = seq_record_new_from_string("AC");
-        r->name = strdup("w");
+        r->name = static_cast<char *>(malloc(2));
+        strcpy(r->name, "w");
         seq_record_t *q = seq_record_new(2);
         q->residues[0] = 0;
         q->residues[1] = 40;
         seq_record_write_fastq(stderr, r, q);
+        seq_record_free(r);
+        seq_record_free(q);
         exit(0);
       },
       testing::ExitedWithCode(0), "^@w\nAC\n\\+\n!I\n$");
