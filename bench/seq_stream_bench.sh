@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 
 run() {
   if [ -x /usr/bin/time ]; then
-    /usr/bin/time -f "  peak memory: %M KiB" "$bench" "$@"
+    /usr/bin/time -f "  peak memory: %M KiB" "$bench" "$@" 2>&1
   else
     "$bench" "$@"
     echo "  peak memory: not measured (/usr/bin/time is missing)"

@@ -39,7 +39,7 @@ int32_t fasta_read(input_stream_t *stream, seq_record_t *record);
 void fasta_skip(input_stream_t *stream, int32_t n);
 
 // Chunk reader. The split state is a line-start flag, set at the start of a
-// file and carried from block to block.
+// file and carried from block to block; new returns it, free releases it.
 void *fasta_new_split_state();
 void fasta_free_split_state(void *split_state);
 // Every '>' at the start of a line is a record start.

@@ -18,6 +18,7 @@ struct seq_bytes_t {
 // process with status 1.
 void seq_bytes_grow(seq_bytes_t *bytes);
 
+// Appends one byte, growing the buffer when needed.
 inline void seq_bytes_push(seq_bytes_t *bytes, uint8_t c) {
   if (bytes->length + 1 >= bytes->capacity) seq_bytes_grow(bytes);
   bytes->data[bytes->length++] = c;

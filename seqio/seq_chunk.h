@@ -64,6 +64,7 @@ struct seq_splitter_t {
   array_list_t *starts;
 };
 
+// Starts splitting the stream's blocks: a new split state, no held chunk.
 void seq_splitter_init(seq_splitter_t *splitter, seq_stream_t *stream);
 // Frees the split state, the start list and a held chunk.
 void seq_splitter_done(seq_splitter_t *splitter);
