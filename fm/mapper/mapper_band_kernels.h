@@ -1,0 +1,40 @@
+// Column kernels of the vectorised band. hp/ep are the previous column,
+// h/e the column being computed and prof its query profile, S vectors
+// each; every kernel returns the column maximum in its own lane units
+// (stored 16-bit values, or 32-bit scores).
+#pragma once
+
+#include <immintrin.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "fm/mapper/mapper_band.h"
+
+void band_costs16_init(BandCosts16 *costs, int32_t insertion_open, int32_t insertion_cost, int32_t deletion_open,
+                       int32_t deletion_cost, uint32_t segments);
+void band_costs32_init(BandCosts32 *costs, int32_t insertion_open, int32_t insertion_cost, int32_t deletion_open,
+                       int32_t deletion_cost, uint32_t segments);
+
+int32_t band_column16_linear(__m128i const *hp, __m128i *h, __m128i const *prof, uint32_t segments,
+                             BandCosts16 const &costs);
+int32_t band_column16_affine(__m128i const *hp, __m128i const *ep, __m128i *h, __m128i *e, __m128i const *prof,
+                             uint32_t segments, BandCosts16 const &costs);
+int32_t band_column32_linear(__m128i const *hp, __m128i *h, __m128i const *prof, uint32_t segments,
+                             BandCosts32 const &costs);
+int32_t band_column32_affine(__m128i const *hp, __m128i const *ep, __m128i *h, __m128i *e, __m128i const *prof,
+                             uint32_t segments, BandCosts32 const &costs);
+
+// Appends profile vector p for each of the five codes (stride vectors
+// apart): vector p - S moved down one lane with top[x] in the top lane.
+void band_profile16_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int16_t const top[5]);
+void band_profile32_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int32_t const top[5]);
+
+// Sets every lane of n vectors to value.
+void band_fill16(__m128i *v, size_t n, int16_t value);
+void band_fill32(__m128i *v, size_t n, int32_t value);
+
+// Converts one 16-bit column of S16 vectors to the 32-bit layout of
+// 2 * S16 vectors, every band row keeping its place: stored - bias, and
+// minus infinity for the floor value -32768.
+void band_step_up(__m128i const *v16, __m128i *v32, uint32_t segments16, int32_t bias);
