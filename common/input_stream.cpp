@@ -30,11 +30,14 @@ input_stream_t *stream_new(gzFile gz, FILE *file, const char *path) {
   ryx_exit(1);
 }
 
-// Decompresses the gzip file at path member by member, the way zlib's gz
-// reader walks it (a member follows only where the gzip magic bytes stand;
-// anything else after a member is ignored), and tells whether every member
-// ran to its end with a matching check value.
-bool gzip_file_is_complete(const char *path) {
+int64_t source_tell(input_stream_t *stream) {
+  if (stream->gz != nullptr) return static_cast<int64_t>(gztell(stream->gz));
+  return large_file_tell(stream->file);
+}
+
+}  // namespace
+
+bool input_stream_gzip_file_is_complete(const char *path) {
   FILE *file = fopen(path, "rb");
   if (file == nullptr) return false;
   constexpr size_t kChunk = 256 * 1024;
@@ -75,13 +78,6 @@ bool gzip_file_is_complete(const char *path) {
   ryx_free(out);
   return complete;
 }
-
-int64_t source_tell(input_stream_t *stream) {
-  if (stream->gz != nullptr) return static_cast<int64_t>(gztell(stream->gz));
-  return large_file_tell(stream->file);
-}
-
-}  // namespace
 
 input_stream_t *input_stream_open(const char *path, const char *mode) {
   gzFile gz = gzopen(path, mode);
@@ -125,7 +121,7 @@ int32_t input_stream_fill(input_stream_t *stream) {
       // after full ones proves nothing: confirm it once from the file.
       if (count == 0 && stream->end_unconfirmed && !stream->gz_confirmed && stream->path != nullptr &&
           !gzdirect(stream->gz)) {
-        if (!gzip_file_is_complete(stream->path)) read_failed(stream);
+        if (!input_stream_gzip_file_is_complete(stream->path)) read_failed(stream);
         stream->gz_confirmed = true;
       }
       stream->end_unconfirmed = false;

@@ -84,3 +84,10 @@ size_t input_stream_read(void *buffer, size_t size, size_t count, input_stream_t
 void input_stream_seek(input_stream_t *stream, int64_t offset, int whence);
 // Logical position: the source position minus the unread buffered bytes.
 int64_t input_stream_tell(input_stream_t *stream);
+
+// Decompresses the gzip file at path once more, member by member as zlib's
+// gz reader walks it, and tells whether every member ran to its end with a
+// matching check value (false also when the file cannot be opened). Other
+// readers of gz handles use it where zlib reports a clean end it cannot
+// vouch for: an empty read right after a read that filled its request.
+bool input_stream_gzip_file_is_complete(const char *path);

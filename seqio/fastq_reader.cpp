@@ -1,0 +1,291 @@
+#include "seqio/fastq_reader.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/memory.h"
+#include "common/ryx_exit.h"
+#include "seqio/fasta_reader.h"
+#include "seqio/fastq_quality_offset.h"
+#include "seqio/seq_bytes.h"
+#include "seqio/seq_record.h"
+
+namespace {
+
+// Scanner states of the chunk splitter.
+enum : int32_t { kBetween = 0, kHeader = 1, kSequence = 2, kPlusLine = 3, kQualities = 4 };
+
+struct fastq_split_state_t {
+  bool line_start;    // the next byte starts a line (sequence state only)
+  int64_t letters;    // non-whitespace sequence bytes of the current record
+  int64_t qualities;  // quality bytes seen so far
+  int32_t state;
+};
+
+[[noreturn]] void fail(const char *message, const char *path) {
+  fprintf(stderr, message, path);
+  ryx_exit(1);
+}
+
+constexpr const char *kFileFormatError = "Fastq file format error in file %s\n";
+constexpr const char *kEofError = "Fastq format error EOF in file %s\n";
+constexpr const char *kFormatError = "Fastq format error in file %s\n";
+
+int32_t ops_next_length(void *, input_stream_t *stream, array_list_t *markers) {
+  return fastq_read(stream, nullptr, markers, false);
+}
+void ops_read(void *, input_stream_t *stream, seq_record_t *record) { fastq_read(stream, record, nullptr, false); }
+void ops_read_qualities(void *, input_stream_t *stream, seq_record_t *record) {
+  fastq_read(stream, record, nullptr, true);
+}
+void ops_skip(void *, input_stream_t *stream, int32_t n) { fastq_skip(stream, n); }
+
+const uint8_t *find_line_feed(const uint8_t *from, const uint8_t *end) {
+  return static_cast<const uint8_t *>(memchr(from, '\n', static_cast<size_t>(end - from)));
+}
+
+}  // namespace
+
+const seq_format_ops_t kFastqFormatOps = {nullptr, ops_next_length, ops_read, ops_read_qualities,
+                                          ops_skip, nullptr,         nullptr};
+
+const seq_chunk_ops_t kFastqChunkOps = {fastq_new_split_state, fastq_free_split_state, fastq_chunk_find_starts,
+                                        fastq_chunk_parse,     nullptr,                nullptr,
+                                        nullptr};
+
+bool fastq_detect(input_stream_t *stream) { return input_stream_getc(stream) == '@'; }
+
+bool fastq_detect_gz(gzFile gz, const char *path) { return seq_gz_getc(gz, path) == '@'; }
+
+int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *markers, bool qualities) {
+  int c = input_stream_getc(stream);
+  if (c < 0) return -1;
+  const char *path = seq_stream_name(stream);
+  if (c != '@') fail(kFileFormatError, path);
+  // File offset of the next byte to be read; kept only for the markers.
+  int64_t position = markers != nullptr ? input_stream_tell(stream) : 0;
+
+  seq_bytes_t name = {};
+  for (;;) {
+    c = input_stream_getc(stream);
+    if (c < 0) fail(kFileFormatError, path);
+    position++;
+    if (c == '\n') break;
+    if (record != nullptr && c != '\r') seq_bytes_push(&name, static_cast<uint8_t>(c));
+  }
+
+  const bool keep_letters = record != nullptr && !qualities;
+  seq_bytes_t residues = {};
+  int32_t count = 0;
+  bool after_line_feed = true;  // the first sequence byte starts a line
+  bool plus_seen = false;
+  for (;;) {
+    c = input_stream_getc(stream);
+    if (c < 0) break;
+    if (after_line_feed) {
+      if (c == '+') {
+        position++;
+        plus_seen = true;
+        break;
+      }
+      if (c == '@' && markers != nullptr) array_list_add(markers, &position);
+    }
+    position++;
+    after_line_feed = c == '\n';
+    if (seq_is_space(c)) continue;
+    if (count == 0x7fffffff) {
+      fprintf(stderr, "Sequence is too long (longer than 2Gbp).\n");
+      ryx_exit(1);
+    }
+    count++;
+    if (keep_letters) seq_bytes_push(&residues, static_cast<uint8_t>(c));
+  }
+  if (!plus_seen) fail(kEofError, path);
+  do {
+    c = input_stream_getc(stream);
+    if (c < 0) fail(kEofError, path);
+    position++;
+  } while (c != '\n');
+
+  const bool keep_qualities = record != nullptr && qualities;
+  const int32_t offset = fastq_reader_quality_offset();
+  after_line_feed = true;  // the first quality byte follows the '+' line's line feed
+  for (int32_t taken = 0; taken < count;) {
+    c = input_stream_getc(stream);
+    if (c < 0) fail(kEofError, path);
+    if (c == '@' && after_line_feed && markers != nullptr) array_list_add(markers, &position);
+    position++;
+    after_line_feed = c == '\n';
+    if (seq_is_space(c)) continue;
+    taken++;
+    if (keep_qualities) seq_bytes_push(&residues, static_cast<uint8_t>(c - offset));
+  }
+
+  for (;;) {
+    c = input_stream_getc(stream);
+    if (c < 0) break;
+    if (c == '@') {
+      input_stream_ungetc(c, stream);
+      break;
+    }
+    if (!seq_is_space(c)) fail(kFormatError, path);
+  }
+  if (record != nullptr) seq_bytes_fill_record(record, &name, &residues);
+  return count;
+}
+
+void fastq_skip(input_stream_t *stream, int32_t n) {
+  int32_t passed = 0;
+  int previous = -1;  // the byte before the starting position is unknown
+  for (;;) {
+    int c = input_stream_getc(stream);
+    if (c < 0) return;
+    if (c == '@' && previous == '\n') {
+      if (passed == n) {
+        input_stream_ungetc(c, stream);
+        return;
+      }
+      passed++;
+    }
+    previous = c;
+  }
+}
+
+void *fastq_new_split_state() {
+  auto *state = static_cast<fastq_split_state_t *>(ryx_calloc(sizeof(fastq_split_state_t)));
+  state->line_start = true;
+  state->state = kBetween;
+  return state;
+}
+
+void fastq_free_split_state(void *split_state) { ryx_free(split_state); }
+
+void fastq_chunk_find_starts(const uint8_t *data, int32_t length, array_list_t *starts, void *split_state, void *,
+                             const char *path) {
+  auto *s = static_cast<fastq_split_state_t *>(split_state);
+  const uint8_t *p = data;
+  const uint8_t *end = data + length;
+  // Byte by byte this is a small state machine; the header, '+' line and
+  // sequence states jump from line feed to line feed, and the quality state
+  // takes as many bytes as are still missing at once, counting the
+  // whitespace among them.
+  while (p < end) {
+    switch (s->state) {
+      case kBetween: {
+        const uint8_t c = *p;
+        if (c == '@') {
+          auto offset = static_cast<int32_t>(p - data);
+          array_list_add(starts, &offset);
+          s->state = kHeader;
+        } else if (!seq_is_space(c)) {
+          fail(kFormatError, path);
+        }
+        p++;
+        break;
+      }
+      case kHeader: {
+        const uint8_t *lf = find_line_feed(p, end);
+        if (lf == nullptr) {
+          p = end;
+          break;
+        }
+        p = lf + 1;
+        s->state = kSequence;
+        s->line_start = true;
+        break;
+      }
+      case kSequence: {
+        if (s->line_start && *p == '+') {
+          s->state = kPlusLine;
+          p++;
+          break;
+        }
+        const uint8_t *lf = find_line_feed(p, end);
+        const uint8_t *line_end = lf != nullptr ? lf : end;
+        s->letters += (line_end - p) - fasta_count_spaces(p, line_end - p);
+        if (lf != nullptr) {
+          s->line_start = true;
+          p = lf + 1;
+        } else {
+          if (line_end > p) s->line_start = false;
+          p = end;
+        }
+        break;
+      }
+      case kPlusLine: {
+        const uint8_t *lf = find_line_feed(p, end);
+        if (lf == nullptr) {
+          p = end;
+          break;
+        }
+        p = lf + 1;
+        s->state = s->letters == 0 ? kBetween : kQualities;
+        s->line_start = true;
+        break;
+      }
+      case kQualities: {
+        int64_t take = s->letters - s->qualities;
+        if (take > end - p) take = end - p;
+        s->qualities += take - fasta_count_spaces(p, take);
+        p += take;
+        if (s->qualities == s->letters) {
+          s->letters = 0;
+          s->qualities = 0;
+          s->state = kBetween;
+        }
+        break;
+      }
+    }
+  }
+}
+
+bool fastq_chunk_parse(uint8_t *data, int32_t length, void *, seq_record_t *record, seq_record_t *quality,
+                       const char *path) {
+  char *name = nullptr;
+  const int32_t body = fasta_chunk_name(data, length, &name);
+  if (body < 0) fail(kFormatError, path);
+  const uint8_t *end = data + length;
+  int32_t pos = body;
+  int32_t stored = 0;
+  // Line by line up to the line that starts with '+'.
+  for (;;) {
+    if (pos >= length) fail(kFormatError, path);
+    if (data[pos] == '+') break;
+    const uint8_t *lf = find_line_feed(data + pos, end);
+    const int32_t line_end = lf != nullptr ? static_cast<int32_t>(lf - data) : length;
+    stored += fasta_chunk_compact(data, pos, line_end, body + stored);
+    if (lf == nullptr) fail(kFormatError, path);
+    pos = line_end + 1;
+  }
+  record->name = name;
+  record->residues = data + body;
+  record->length = static_cast<uint32_t>(stored);
+  record->qualities = nullptr;
+  record->use_count = 0;
+  record->free_callback = seq_record_free_nothing;
+  if (quality == nullptr) return false;
+
+  const uint8_t *lf = find_line_feed(data + pos, end);
+  if (lf == nullptr) fail(kFormatError, path);
+  const int32_t start = static_cast<int32_t>(lf - data) + 1;
+  const auto offset = static_cast<uint8_t>(fastq_reader_quality_offset());
+  int32_t i = start;
+  int32_t taken = 0;
+  // Each round looks at as many bytes as qualities are missing; whitespace
+  // among them (line ends) makes the next round.
+  while (taken < stored) {
+    if (i >= length) fail(kFormatError, path);
+    const int32_t n = stored - taken < length - i ? stored - taken : length - i;
+    taken += fasta_chunk_compact_minus(data, i, i + n, start + taken, offset);
+    i += n;
+  }
+  // The byte after the last quality byte must still lie in the slice.
+  if (stored > 0 && i >= length) fail(kFormatError, path);
+  quality->name = nullptr;
+  quality->residues = data + start;
+  quality->length = static_cast<uint32_t>(stored);
+  quality->qualities = nullptr;
+  quality->use_count = 0;
+  quality->free_callback = seq_record_free_nothing;
+  return true;
+}

@@ -1,0 +1,64 @@
+// FASTQ (format bit 2): content tests, the record-at-a-time reader behind
+// the stream-indexed database and the chunk reader of the streaming parser.
+//
+// A record is a header line starting with '@', sequence lines up to a line
+// that starts with '+', the rest of that '+' line, and then exactly as many
+// non-whitespace quality bytes as the sequence has, across lines if needed.
+// A quality line may itself start with '@'; a forward scan for record starts
+// cannot tell it from a header, so the record reader reports such bytes as
+// markers to the database index.
+//
+// Quality values are the file byte minus the FASTQ reader offset
+// (fastq_quality_offset.h), kept as one byte.
+#pragma once
+
+#include <zlib.h>
+
+#include <cstdint>
+
+#include "common/array_list.h"
+#include "common/input_stream.h"
+#include "seqio/seq_format.h"
+
+struct seq_record_t;
+
+extern const seq_format_ops_t kFastqFormatOps;
+extern const seq_chunk_ops_t kFastqChunkOps;
+
+// Content tests: the first byte is '@'.
+bool fastq_detect(input_stream_t *stream);
+bool fastq_detect_gz(gzFile gz, const char *path);
+
+// Reads one record. record (empty) is filled when given: with the letters,
+// or with the quality values as residues when qualities is true. markers (a
+// list of int64_t), when given, receives the file offset of every '@' that
+// directly follows a line feed inside the record. Returns the residue count,
+// or -1 at the end of the input. Errors, each ending the process with
+// status 1:
+//   "Fastq file format error in file %s\n"  no '@' at the record start, or a
+//                                           header without a line feed;
+//   "Fastq format error EOF in file %s\n"   the input ends before the '+'
+//                                           line's line feed or inside the
+//                                           qualities;
+//   "Fastq format error in file %s\n"       bytes other than whitespace after
+//                                           the qualities.
+int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *markers, bool qualities);
+// fasta_skip with '@' for '>'.
+void fastq_skip(input_stream_t *stream, int32_t n);
+
+// Chunk reader. The split state is the state of the scanner below, carried
+// from block to block: a state number (0 between records, 1 header, 2
+// sequence, 3 '+' line, 4 qualities), a line-start flag and the counts of
+// letters and qualities of the current record.
+void *fastq_new_split_state();
+void fastq_free_split_state(void *split_state);
+// Every '@' met between records is a record start; a byte other than
+// whitespace there prints "Fastq format error in file %s\n", status 1.
+void fastq_chunk_find_starts(const uint8_t *data, int32_t length, array_list_t *starts, void *split_state,
+                             void *format_state, const char *path);
+// Parses a slice that begins with '@'; with quality given, the qualities
+// become a nameless quality record and true is returned. At least one byte
+// of the slice must follow the last quality byte. Every fault prints
+// "Fastq format error in file %s\n", status 1.
+bool fastq_chunk_parse(uint8_t *data, int32_t length, void *format_state, seq_record_t *record,
+                       seq_record_t *quality, const char *path);

@@ -1,0 +1,236 @@
+#include "seqio/seq_db.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/array_list.h"
+#include "common/memory.h"
+#include "common/ryx_exit.h"
+#include "seqio/seq_alphabet.h"
+#include "seqio/seq_record.h"
+
+namespace {
+
+// Above this many sequences a format that can skip keeps its starts in the
+// offset index.
+constexpr int64_t kPlainStartsLimit = 1024;
+// Every record start lies at least this many bytes after the index's base.
+constexpr int64_t kIndexMargin = 1;
+
+seq_db_stream_impl_t *impl_of(const seq_db_t *db) { return static_cast<seq_db_stream_impl_t *>(db->impl); }
+
+uint32_t stream_get_length(seq_db_t *db, int64_t index) { return impl_of(db)->lengths[index]; }
+
+// Puts the stream in front of record i.
+void stream_position(seq_db_stream_impl_t *impl, int64_t i) {
+  const seq_format_ops_t *ops = impl->ops;
+  input_stream_t *stream = impl->stream;
+  if (ops->next_length == nullptr) {
+    // No index: walk forward from the record after the last one read, or
+    // from the first record.
+    if (i <= impl->last) {
+      input_stream_seek(stream, impl->data_start, SEEK_SET);
+      impl->last = -1;
+    }
+    const int64_t k = i - impl->last - 1;
+    if (k > 0) ops->skip(impl->state, stream, static_cast<int32_t>(k));
+    return;
+  }
+  if (impl->starts != nullptr) {
+    input_stream_seek(stream, impl->starts[i], SEEK_SET);
+    return;
+  }
+  int32_t skip = 0;
+  const int64_t base = offset_index_lookup(impl->index, i, &skip);
+  if (base > impl->data_start) {
+    input_stream_seek(stream, base, SEEK_SET);
+    ops->skip(impl->state, stream, skip);
+    return;
+  }
+  // The base lies at or before the first record: start at the first record,
+  // whose own start a skip never counts.
+  input_stream_seek(stream, impl->data_start, SEEK_SET);
+  if (i > 0) ops->skip(impl->state, stream, base < impl->data_start ? skip - 1 : skip);
+}
+
+seq_record_t *stream_fetch(seq_db_t *db, int64_t i, bool qualities) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  const seq_format_ops_t *ops = impl->ops;
+  if (i < 0 || (ops->next_length != nullptr && i >= db->sequence_count)) return nullptr;
+  if (i != impl->last + 1) stream_position(impl, i);
+  seq_record_t *record = seq_record_new_empty();
+  if (qualities || ops->read == nullptr) {
+    // A format without letters (the FASTA quality file) hands out its values
+    // from get as well, as the streaming parser does.
+    ops->read_qualities(impl->state, impl->stream, record);
+  } else {
+    ops->read(impl->state, impl->stream, record);
+    seq_alphabet_apply(impl->alphabet, record);
+  }
+  impl->last = i;
+  return record;
+}
+
+seq_record_t *stream_get(seq_db_t *db, int64_t i) { return stream_fetch(db, i, false); }
+seq_record_t *stream_get_qualities(seq_db_t *db, int64_t i) { return stream_fetch(db, i, true); }
+
+// One pass over the records: counts, lengths, histogram and starts.
+void build_index(seq_db_t *db, bool keep_lengths) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  const seq_format_ops_t *ops = impl->ops;
+  input_stream_t *stream = impl->stream;
+  const int64_t start = input_stream_tell(stream);
+  db->sequence_count = 0;
+  db->residue_count = 0;
+  impl->min_length = -1;
+  impl->max_length = -1;
+  impl->last = -1;
+  array_list_t *starts = array_list_new(sizeof(int64_t));
+  array_list_t *lengths = keep_lengths ? array_list_new(sizeof(uint32_t)) : nullptr;
+  array_list_t *markers = ops->skip != nullptr ? array_list_new(sizeof(int64_t)) : nullptr;
+  for (;;) {
+    const int64_t position = input_stream_tell(stream);
+    const int32_t length = ops->next_length(impl->state, stream, markers);
+    if (length < 0) break;
+    if (impl->min_length < 0 || length < impl->min_length) impl->min_length = length;
+    if (length > impl->max_length) impl->max_length = length;
+    if (length < impl->buckets) impl->histogram[length]++;
+    db->sequence_count++;
+    db->residue_count += length;
+    array_list_add(starts, &position);
+    if (lengths != nullptr) {
+      const auto stored = static_cast<uint32_t>(length);
+      array_list_add(lengths, &stored);
+    }
+  }
+  const int64_t n = db->sequence_count;
+  if (ops->skip != nullptr && n > kPlainStartsLimit) {
+    const auto *marker_items = reinterpret_cast<const int64_t *>(markers->items);
+    impl->index = offset_index_build(reinterpret_cast<const int64_t *>(starts->items), n, marker_items,
+                                     static_cast<int64_t>(markers->count), kIndexMargin);
+    array_list_free(starts);
+  } else {
+    impl->starts = static_cast<int64_t *>(array_list_take_items(starts));
+  }
+  array_list_free(markers);
+  if (lengths != nullptr) impl->lengths = static_cast<uint32_t *>(array_list_take_items(lengths));
+  input_stream_seek(stream, start, SEEK_SET);
+  impl->data_start = start;
+  impl->last = -1;
+}
+
+// The database around a stream positioned at its first record.
+seq_db_t *db_new(input_stream_t *stream, const seq_format_ops_t *ops, seq_alphabet_t *alphabet, int32_t buckets) {
+  auto *db = static_cast<seq_db_t *>(ryx_calloc(sizeof(seq_db_t)));
+  auto *impl = static_cast<seq_db_stream_impl_t *>(ryx_calloc(sizeof(seq_db_stream_impl_t)));
+  db->impl = impl;
+  impl->stream = stream;
+  impl->alphabet = alphabet;
+  impl->ops = ops;
+  impl->last = -1;
+  impl->min_length = -1;
+  impl->max_length = -1;
+  if (buckets > 0) {
+    impl->buckets = buckets;
+    impl->histogram = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(buckets)));
+  }
+  db->get = stream_get;
+  db->get_qualities = ops->read_qualities != nullptr ? stream_get_qualities : nullptr;
+  return db;
+}
+
+// Records where the data starts and indexes the records when the format
+// can count them.
+seq_db_t *db_finish(seq_db_t *db, int keep_lengths) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  impl->data_start = input_stream_tell(impl->stream);
+  if (impl->ops->next_length != nullptr) {
+    build_index(db, keep_lengths != 0);
+    if (keep_lengths != 0) db->get_length = stream_get_length;
+  }
+  return db;
+}
+
+}  // namespace
+
+seq_db_t *seq_db_new_indexed_stream(input_stream_t *stream, const seq_format_ops_t *ops, void *state,
+                                    seq_alphabet_t *alphabet, int keep_lengths, int32_t buckets) {
+  seq_db_t *db = db_new(stream, ops, alphabet, buckets);
+  impl_of(db)->state = state;
+  return db_finish(db, keep_lengths);
+}
+
+seq_db_t *seq_db_open_stream(input_stream_t *stream, uint32_t residue_type, uint32_t mask, int keep_lengths,
+                             int32_t buckets) {
+  const uint32_t bit = seq_format_detect(stream);
+  if (bit == 0 || (bit & mask) == 0) return nullptr;
+  const seq_format_t *format = seq_format_by_bit(bit);
+  input_stream_seek(stream, 0, SEEK_SET);
+  seq_db_t *db = db_new(stream, format->ops, format->alphabet(residue_type), buckets);
+  if (format->ops->open_state != nullptr) impl_of(db)->state = format->ops->open_state(stream, db);
+  return db_finish(db, keep_lengths);
+}
+
+seq_db_t *seq_db_open(const char *path, uint32_t residue_type, uint32_t mask, int keep_lengths, int32_t buckets) {
+  input_stream_t *stream = input_stream_open(path, "rb");
+  if (stream == nullptr) {
+    fprintf(stderr, "Could not open file %s for reading\n", path);
+    return nullptr;
+  }
+  // The stream names its file in the readers' messages for as long as the
+  // database lives, so it gets a copy of the path.
+  const size_t size = strlen(path) + 1;
+  char *copy = static_cast<char *>(ryx_malloc(size));
+  memcpy(copy, path, size);
+  stream->path = copy;
+  seq_db_t *db = seq_db_open_stream(stream, residue_type, mask, keep_lengths, buckets);
+  if (db == nullptr) {
+    fprintf(stderr, "Format problem with file %s\n", path);
+    input_stream_close(stream);
+    ryx_free(copy);
+    return nullptr;
+  }
+  impl_of(db)->path = copy;
+  return db;
+}
+
+seq_db_t *seq_db_open_file(FILE *file, uint32_t residue_type, uint32_t mask, int keep_lengths, int32_t buckets) {
+  input_stream_t *stream = input_stream_new_file(file);
+  seq_db_t *db = seq_db_open_stream(stream, residue_type, mask, keep_lengths, buckets);
+  if (db == nullptr) {
+    fprintf(stderr, "Format problem with file\n");
+    input_stream_close(stream);
+  }
+  return db;
+}
+
+seq_db_t *seq_db_free(seq_db_t *db) {
+  if (db == nullptr) return nullptr;
+  seq_db_stream_impl_t *impl = impl_of(db);
+  if (impl->state != nullptr && impl->ops->free_state != nullptr) impl->ops->free_state(impl->state);
+  offset_index_free(impl->index);
+  ryx_free(impl->starts);
+  seq_alphabet_free(impl->alphabet);
+  ryx_free(impl->lengths);
+  ryx_free(impl->histogram);
+  const int closed = input_stream_close(impl->stream);
+  ryx_free(impl->path);
+  ryx_free(impl);
+  ryx_free(db);
+  if (closed != 0) {
+    fprintf(stderr, "Problem closing file\n");
+    ryx_exit(1);
+  }
+  return nullptr;
+}
+
+void seq_db_report(seq_db_t *db, const char *path) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  if (impl->ops->report != nullptr) impl->ops->report(db->sequence_count, impl->state, path);
+}
+
+int32_t seq_db_get_min_length(const seq_db_t *db) { return impl_of(db)->min_length; }
+
+int32_t seq_db_get_max_length(const seq_db_t *db) { return impl_of(db)->max_length; }
+
+const int32_t *seq_db_get_length_histogram(const seq_db_t *db) { return impl_of(db)->histogram; }
