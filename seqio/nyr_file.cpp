@@ -35,7 +35,16 @@ nyr_file_t *handle_new(bool with_sources) {
   file->arena = chunk_arena_new();
   if (with_sources) {
     file->sources = nyr_sources_new();
+    file->open_reads = nyr_file_open_reads;
+    file->open_read_reader = nyr_file_open_read_reader;
+    file->open_read_reader_range = nyr_file_open_read_reader_range;
+    file->open_references = nyr_file_open_references;
     file->contig_get_length = nyr_contig_get_length;
+    file->get_read = nyr_file_get_read;
+    file->get_read_raw = nyr_file_get_read_raw;
+    file->get_reference = nyr_file_get_reference;
+    file->next_read = nyr_file_next_read;
+    file->get_reference_db = nyr_file_get_reference_db;
   }
   return file;
 }
