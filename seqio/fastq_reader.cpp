@@ -51,7 +51,7 @@ const seq_format_ops_t kFastqFormatOps = {nullptr, ops_next_length, ops_read, op
 
 const seq_chunk_ops_t kFastqChunkOps = {fastq_new_split_state, fastq_free_split_state, fastq_chunk_find_starts,
                                         fastq_chunk_parse,     nullptr,                nullptr,
-                                        nullptr};
+                                        nullptr,               fastq_end_of_input};
 
 bool fastq_detect(input_stream_t *stream) { return input_stream_getc(stream) == '@'; }
 
@@ -160,6 +160,15 @@ void *fastq_new_split_state() {
 
 void fastq_free_split_state(void *split_state) { ryx_free(split_state); }
 
+void fastq_end_of_input(void *split_state, const char *path) {
+  const auto *s = static_cast<const fastq_split_state_t *>(split_state);
+  // Between records, or after a '+' line of an empty record that simply
+  // lacks its final line feed, the input ended cleanly; anywhere else a
+  // record was cut short.
+  const bool complete = s->state == kBetween || (s->state == kPlusLine && s->letters == 0);
+  if (!complete) fail(kEofError, path);
+}
+
 void fastq_chunk_find_starts(const uint8_t *data, int32_t length, array_list_t *starts, void *split_state, void *,
                              const char *path) {
   auto *s = static_cast<fastq_split_state_t *>(split_state);
@@ -265,9 +274,10 @@ bool fastq_chunk_parse(uint8_t *data, int32_t length, void *, seq_record_t *reco
   record->free_callback = seq_record_free_nothing;
   if (quality == nullptr) return false;
 
+  // An empty record at the very end may lack the '+' line's line feed.
   const uint8_t *lf = find_line_feed(data + pos, end);
-  if (lf == nullptr) fail(kFormatError, path);
-  const int32_t start = static_cast<int32_t>(lf - data) + 1;
+  if (lf == nullptr && stored != 0) fail(kFormatError, path);
+  const int32_t start = lf != nullptr ? static_cast<int32_t>(lf - data) + 1 : length;
   const auto offset = static_cast<uint8_t>(fastq_reader_quality_offset());
   int32_t i = start;
   int32_t taken = 0;
@@ -279,8 +289,9 @@ bool fastq_chunk_parse(uint8_t *data, int32_t length, void *, seq_record_t *reco
     taken += fasta_chunk_compact_minus(data, i, i + n, start + taken, offset);
     i += n;
   }
-  // The byte after the last quality byte must still lie in the slice.
-  if (stored > 0 && i >= length) fail(kFormatError, path);
+  // The last record of a file may end with its last quality byte: the
+  // splitter has already checked at the end of the input that every record
+  // was complete.
   quality->name = nullptr;
   quality->residues = data + start;
   quality->length = static_cast<uint32_t>(stored);

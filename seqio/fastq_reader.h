@@ -52,6 +52,9 @@ void fastq_skip(input_stream_t *stream, int32_t n);
 // letters and qualities of the current record.
 void *fastq_new_split_state();
 void fastq_free_split_state(void *split_state);
+// End-of-input check of the splitter: "Fastq format error EOF in file %s\n"
+// and status 1 when the input stopped inside a record.
+void fastq_end_of_input(void *split_state, const char *path);
 // Every '@' met between records is a record start; a byte other than
 // whitespace there prints "Fastq format error in file %s\n", status 1.
 void fastq_chunk_find_starts(const uint8_t *data, int32_t length, array_list_t *starts, void *split_state,

@@ -93,6 +93,10 @@ struct seq_chunk_ops_t {
   void *(*open_state)(gzFile gz, const char *path);
   void (*free_state)(void *format_state);
   void (*report)(int64_t count, void *format_state, const char *path);
+  // Called once the last block has been split: ends the process with the
+  // format's message when the input stopped inside a record. Null for
+  // formats whose records cannot be cut short unnoticed.
+  void (*end_of_input)(void *split_state, const char *path);
 };
 
 // One format: its bit, its content tests, its two readers and its alphabet.

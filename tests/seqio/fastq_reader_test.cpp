@@ -79,28 +79,48 @@ TEST(FastqReader, StreamingErrors) {
   struct Case {
     const char *text;
     bool qualities;
+    const char *message;  // followed by the path and a line feed
   };
+  const char *kJunk = "Fastq format error in file ";
+  const char *kCut = "Fastq format error EOF in file ";
   const Case cases[] = {
-      {"@r\nA\n+\nI\nX\n", false},  // junk between records, seen by the scanner
-      {"@r\nAC\n", false},          // no '+' line in the record
-      {"@r\nAC\n+", true},          // '+' line without line feed, qualities wanted
-      {"@r\nAC\n+\nI\n", true},     // too few qualities
-      {"@r\nA\n+\nI", true},        // last quality byte is the file's last byte
+      {"@r\nA\n+\nI\nX\n", false, kJunk},  // junk between records, seen by the scanner
+      {"@r\nAC\n", false, kCut},            // no '+' line in the record
+      {"@r\nAC\n+", true, kCut},            // '+' line without line feed
+      {"@r\nAC\n+", false, kCut},
+      {"@r\nAC\n+\nI\n", true, kCut},       // too few qualities
+      {"@r\nAC\n+\nI\n", false, kCut},      // a cut last record is never passed on
+      {"@r\nAC\n+\nI", false, kCut},
+      {"@r1\nA\n+\nI\n@r2\nAC", false, kCut},
   };
   for (const Case &c : cases) {
     const std::string path = dir.file("bad.fq");
     ryx_test::write_file(path, c.text);
     QualityOffsetGuard offsets(33);
     EXPECT_EXIT(seqio_test::read_for_each(path, 0, kSeqMaskReads, c.qualities), testing::ExitedWithCode(1),
-                "^Fastq format error in file " + path + "\n$")
+                std::string("^") + c.message + path + "\n$")
         << c.text;
   }
-  // Without qualities the last record needs no line feed after them.
+}
+
+TEST(FastqReader, LastRecordNeedsNoFinalLineFeed) {
+  // Files whose last quality byte is the last byte of the file are common;
+  // every path reads them whole, with or without qualities.
+  ScratchDir dir;
+  QualityOffsetGuard offsets(33);
   const std::string path = dir.file("end.fq");
-  ryx_test::write_file(path, "@r\nAC\n+\nII");
-  const std::vector<Rec> want = {{"r", "AC", false, ""}};
-  EXPECT_EQ(seqio_test::read_for_each(path, 0, kSeqMaskReads, false), want);
-  EXPECT_EQ(seqio_test::read_db(path, 0, kSeqMaskReads, false, false), want);
+  ryx_test::write_file(path, "@r1\nAC\n+\nII\n@r2\nACG\n+\nI#5");
+  const std::vector<Rec> plain = {{"r1", "AC", false, ""}, {"r2", "ACG", false, ""}};
+  EXPECT_EQ(seqio_test::read_for_each(path, 0, kSeqMaskReads, false), plain);
+  EXPECT_EQ(seqio_test::read_db(path, 0, kSeqMaskReads, false, false), plain);
+  const std::vector<Rec> with_qualities = seqio_test::read_for_each(path, 0, kSeqMaskReads, true);
+  ASSERT_EQ(with_qualities.size(), 2u);
+  EXPECT_EQ(with_qualities[1].residues, "ACG");
+  EXPECT_EQ(with_qualities, seqio_test::read_db(path, 0, kSeqMaskReads, true, false));
+  EXPECT_EQ(with_qualities, seqio_test::read_pull(path, 0, kSeqMaskReads, true));
+  // An empty last record whose '+' line has no line feed is complete too.
+  ryx_test::write_file(path, "@r1\nA\n+\nI\n@r2\n+");
+  EXPECT_EQ(seqio_test::read_for_each(path, 0, kSeqMaskReads, true).size(), 2u);
 }
 
 TEST(FastqReader, ChunkScannerAcrossBlocks) {
