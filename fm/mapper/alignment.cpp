@@ -1,5 +1,6 @@
 #include "fm/mapper/alignment.h"
 
+#include <algorithm>
 #include <cstddef>
 
 void Alignment::add(uint8_t base, uint32_t max_run, uint32_t n) {
@@ -51,12 +52,10 @@ void AlignmentIterator::append_rest_to(uint32_t read_count, uint32_t reference_c
     const uint8_t kind = alignment_kind(byte);
     const uint32_t k = alignment_run(byte) - (i == index_ ? consumed_ : 0);
     if (kind == kMatchBase) {
-      if (k >= a - r) {
-        out->add_matches(static_cast<uint32_t>(a - r));
-        return;
-      }
-      if (k >= b - f) {
-        out->add_matches(static_cast<uint32_t>(b - f));
+      // A match consumes one of each: the nearer count ends the copy.
+      const uint64_t left = std::min(a - r, b - f);
+      if (k >= left) {
+        out->add_matches(static_cast<uint32_t>(left));
         return;
       }
       out->add_matches(k);

@@ -46,7 +46,9 @@ bool parse_end(const std::vector<uint8_t> &code, bool insertions_too, EndShape *
   if (shape->gap_kind == kInsertionBase && !insertions_too) return false;
   shape->gap = take_run(code, &i, shape->gap_kind);
   shape->rest = i;
-  return true;
+  // Insertions that end the code are the clip at the other end, not a gap:
+  // they cost nothing, and moving the block into them would only lose.
+  return shape->gap_kind == kDeletionBase || i < code.size();
 }
 
 // Whether the gap costs exactly what G columns gain over mismatches: only

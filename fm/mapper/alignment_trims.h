@@ -34,11 +34,12 @@ bool trim_deletion_bwd(const Alignment &backward, const Alignment &alignment, co
 // As trim_deletion_fwd, and also for an insertion run E after the first
 // matches: when the block scores the same E places further along the
 // read, the insertion joins the clip ([I + E insertions][M matches][rest])
-// and the reference start stays.
+// and the reference start stays. Insertions that end the code are the
+// trailing clip and never such a run.
 bool trim_gap_dropoff_fwd(const Alignment &alignment, const uint8_t *reference, const uint8_t *read,
                           const MapperParameters *parameters, Alignment *out, uint32_t *reference_shift);
 // As trim_deletion_bwd, and also for an insertion run E before the last
-// matches, which joins the trailing clip.
+// matches, which joins the trailing clip; never the leading clip itself.
 bool trim_gap_dropoff_bwd(const Alignment &backward, const Alignment &alignment, const uint8_t *reference,
                           const uint8_t *read, const MapperParameters *parameters, Alignment *out);
 

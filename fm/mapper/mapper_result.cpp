@@ -1,14 +1,16 @@
 #include "fm/mapper/mapper_result.h"
 
 #include <algorithm>
-#include <utility>
 
 #include "fm/index/mapper_index.h"
 
+MapperAlignment &MapperAlignmentList::push() {
+  if (count_ == entries_.size()) entries_.emplace_back();
+  return entries_[count_++];
+}
+
 void MapperResult::clear() {
   for (MapperResultStrand &s : strand) {
-    for (MapperAlignment &a : s.alignments)
-      if (a.alignment.code.capacity() != 0) spare_codes_.push_back(std::move(a.alignment.code));
     s.alignments.clear();
     s.hit_total = 0;
   }
@@ -19,24 +21,16 @@ void MapperResult::clear() {
 void MapperResult::add_alignment(MapperRead *read, const MapperSearch &search, Alignment &&alignment,
                                  uint32_t reference_offset) {
   MapperResultStrand &s = strand[search.strand];
-  s.alignments.emplace_back();
-  MapperAlignment &entry = s.alignments.back();
+  MapperAlignment &entry = s.alignments.push();
   entry.read = read;
   entry.search = search;
-  entry.alignment.tag = alignment.tag;
-  entry.alignment.code.swap(alignment.code);
+  entry.alignment.assign(alignment);
   entry.hit_count = static_cast<uint32_t>(std::min<unsigned long long>(search.count(), UINT32_MAX));
   entry.reference_offset = reference_offset;
   entry.flags = static_cast<uint8_t>((search.index != nullptr && search.index->second_set ? kAlignmentSecondSet : 0) |
                                      (ga_mark ? kAlignmentGaMark : 0));
   s.hit_total += entry.hit_count;
-
-  alignment.tag = 0;
-  if (!spare_codes_.empty()) {
-    alignment.code.swap(spare_codes_.back());
-    spare_codes_.pop_back();
-  }
-  alignment.code.clear();
+  alignment.clear();
 }
 
 void MapperResult::combine(MapperResult *other) {
@@ -45,9 +39,15 @@ void MapperResult::combine(MapperResult *other) {
   for (int k = 0; k < 2; k++) {
     MapperResultStrand &to = strand[k];
     MapperResultStrand &from = other->strand[k];
-    for (MapperAlignment &a : from.alignments) {
+    for (const MapperAlignment &a : from.alignments) {
+      MapperAlignment &entry = to.alignments.push();
+      entry.read = a.read;
+      entry.search = a.search;
+      entry.alignment.assign(a.alignment);
+      entry.hit_count = a.hit_count;
+      entry.reference_offset = a.reference_offset;
+      entry.flags = a.flags;
       to.hit_total += a.hit_count;
-      to.alignments.push_back(std::move(a));
     }
     from.alignments.clear();
     from.hit_total = 0;

@@ -8,6 +8,7 @@
 // alignment's in the order of its reference occurrences; then strand 1.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,22 +31,47 @@ struct MapperAlignment {
   uint8_t flags = 0;
 };
 
+// The alignments of one strand in filing order. Entries are never freed:
+// clearing keeps them, with their transcript buffers, for the alignments of
+// later reads, so that a result stops allocating once it has held as many
+// alignments of such lengths.
+class MapperAlignmentList {
+ public:
+  size_t size() const { return count_; }
+  bool empty() const { return count_ == 0; }
+  MapperAlignment &operator[](size_t i) { return entries_[i]; }
+  const MapperAlignment &operator[](size_t i) const { return entries_[i]; }
+  MapperAlignment *begin() { return entries_.data(); }
+  MapperAlignment *end() { return entries_.data() + count_; }
+  const MapperAlignment *begin() const { return entries_.data(); }
+  const MapperAlignment *end() const { return entries_.data() + count_; }
+
+  // A new last entry, holding whatever an earlier one left: the caller
+  // sets every field.
+  MapperAlignment &push();
+  // No entries; their buffers stay.
+  void clear() { count_ = 0; }
+
+ private:
+  std::vector<MapperAlignment> entries_;
+  size_t count_ = 0;
+};
+
 struct MapperResultStrand {
-  std::vector<MapperAlignment> alignments;
+  MapperAlignmentList alignments;
   uint32_t hit_total = 0;
 };
 
 class MapperResult {
  public:
   // Empties both lists, sets both hit totals and the best score to 0 and
-  // the mapping quality to 255 (none); the G-to-A mark stays. The
-  // transcripts' buffers are kept for later alignments.
+  // the mapping quality to 255 (none); the G-to-A mark stays.
   void clear();
 
   // Files an alignment on the search's strand: hit count = the search's
   // occurrences (at most 2^32 - 1), flags from the search's reference set
-  // and the mark. The alignment is taken over; the object passed is left
-  // empty, with a buffer of an earlier transcript when one is spare.
+  // and the mark. The alignment is taken over: the object passed is left
+  // empty, keeping its room for the caller's next transcript.
   void add_alignment(MapperRead *read, const MapperSearch &search, Alignment &&alignment, uint32_t reference_offset);
 
   // Takes other's best score and mapping quality and moves its alignments,
@@ -64,9 +90,4 @@ class MapperResult {
   int32_t best_score = 0;
   uint8_t mapping_quality = 255;
   bool ga_mark = false;
-
- private:
-  // Code buffers of cleared alignments, handed back to the extenders as
-  // they file new ones.
-  std::vector<std::vector<uint8_t>> spare_codes_;
 };
