@@ -28,10 +28,11 @@ void restore(MapperDoubleSearch *r, const RegionState &s) {
   r->reverse_count = s.reverse_count;
 }
 
-// Adds read symbol c to both strands of the region: in direction forward_direction
-// on strand 0 and, complemented, in the other direction on strand 1. Each
-// strand takes it only while it still occurs. Returns whether either
-// strand still occurs; an N occurs on neither.
+// Adds read symbol c to both strands of the region: on strand 0 in
+// direction forward_direction (1 prepends, 0 appends), complemented on
+// strand 1 in the other direction. Each strand takes it only while it
+// still occurs. Returns whether either strand still occurs. A read N
+// occurs on neither: it would only ever match a reference N.
 bool add_to_region(MapperDoubleSearch *r, unsigned char c, int forward_direction) {
   if (c >= 4) return false;
   if (r->forward_count != 0) {
