@@ -198,8 +198,10 @@ void Mapper::single_run(MapperRead *read, MapperResult *result, unsigned long lo
   }
   reseed_using_read_index(read_index);
   if (p.bisulphite) {
-    if (p.non_directional) bisulphite_non_directional(read, result);
-    else bisulphite_directional(read, result);
+    if (p.non_directional)
+      bisulphite_non_directional(read, result);
+    else
+      bisulphite_directional(read, result);
     return;
   }
   MapperSeeds &seeds = seeds_[0];

@@ -138,14 +138,17 @@ void MapperDropoffExtender::aligner_postorder(int direction, int32_t node, uint3
     parent.subtree_best = std::max({parent.subtree_best, x.score, x.subtree_best});
   }
   if (x.score < x.path_best || x.score <= x.subtree_best) return;
-  if (direction == 1) left_end(node, depth);
-  else right_end(node, depth);
+  if (direction == 1)
+    left_end(node, depth);
+  else
+    right_end(node, depth);
 }
 
 void MapperDropoffExtender::left_end(int32_t node, uint32_t depth) {
   const MapperExtensionNode &x = left_.stack[node];
   uint32_t aligned = 0;
-  if (depth > 0) aligned = left_.global ? left_part_ : static_cast<uint32_t>(left_.ray.max_row(static_cast<int32_t>(depth)));
+  if (depth > 0)
+    aligned = left_.global ? left_part_ : static_cast<uint32_t>(left_.ray.max_row(static_cast<int32_t>(depth)));
   left_depth_ = depth;
   left_rows_ = std::min(aligned, left_part_);
   const uint8_t *text = buffers_.reference() + buffers_.middle() - depth;
@@ -194,8 +197,7 @@ void MapperDropoffExtender::right_end(int32_t node, uint32_t depth) {
     result_->best_score = score;
   }
   // The root ends where its best known-text column was.
-  const int32_t column =
-      depth == 0 ? known_best_column_ : static_cast<int32_t>(depth + left_depth_ + seed_.length);
+  const int32_t column = depth == 0 ? known_best_column_ : static_cast<int32_t>(depth + left_depth_ + seed_.length);
   if (column == 0) return;
   extension_ = right_.search;
   extension_.search = x.search;

@@ -40,12 +40,12 @@ class MapperExtender {
 // node, and the scores that decide whether the node ends an alignment.
 struct MapperExtensionNode {
   BidirectionalSearch search;
-  int32_t score = 0;                 // the matrix column of this node
-  int32_t path_best = 0;             // highest score among the ancestors
-  int32_t subtree_best = INT_MIN;    // highest score among the descendants so far
-  int32_t parent = -1;               // stack position of the parent; -1 for the root
-  uint8_t code = 0;                  // reference symbol of this node
-  uint32_t depth = 0;                // symbols beyond the side's start
+  int32_t score = 0;               // the matrix column of this node
+  int32_t path_best = 0;           // highest score among the ancestors
+  int32_t subtree_best = INT_MIN;  // highest score among the descendants so far
+  int32_t parent = -1;             // stack position of the parent; -1 for the root
+  uint8_t code = 0;                // reference symbol of this node
+  uint32_t depth = 0;              // symbols beyond the side's start
 };
 
 // Extra branches a walk may take beyond the first child of every node: a

@@ -91,8 +91,7 @@ void MapperFullExtender::extend_seed() {
   if (L > 0)
     left_.band->update_parameters(left_part_, clamp32(threshold), left_.global, reference + middle,
                                   buffers_.reversed() + (read_length_ - left_part_));
-  left_start_score_ =
-      left_.global ? clamp32(-std::min<int64_t>(L * p.gap_cost + p.gap_open, L * p.mismatch_cost)) : 0;
+  left_start_score_ = left_.global ? clamp32(-std::min<int64_t>(L * p.gap_cost + p.gap_open, L * p.mismatch_cost)) : 0;
   left_.part_length = left_part_;
   right_.part_length = right_part_;
   left_.end_rows = left_.end_columns = 0;
@@ -140,8 +139,8 @@ bool MapperFullExtender::aligner_preorder(int direction, int32_t node, uint32_t 
     // The best any alignment through this node can still score.
     int64_t bound;
     if (direction == 1) {
-      bound = static_cast<int64_t>(p.match_score) * read_length_ -
-              std::min({p.mismatch_cost, p.gap_cost, p.deletion_cost});
+      bound =
+          static_cast<int64_t>(p.match_score) * read_length_ - std::min({p.mismatch_cost, p.gap_cost, p.deletion_cost});
     } else {
       bound = static_cast<int64_t>(x.score) + static_cast<int64_t>(p.match_score) * (right_part_ + right_.end_rows);
     }
@@ -159,8 +158,10 @@ void MapperFullExtender::aligner_postorder(int direction, int32_t node, uint32_t
   }
   // Only where going further lowered the score does an alignment end.
   if (x.score < x.path_best || x.score <= x.subtree_best) return;
-  if (direction == 1) left_end(node, depth);
-  else right_end(node, depth);
+  if (direction == 1)
+    left_end(node, depth);
+  else
+    right_end(node, depth);
 }
 
 void MapperFullExtender::left_end(int32_t node, uint32_t depth) {
@@ -170,8 +171,7 @@ void MapperFullExtender::left_end(int32_t node, uint32_t depth) {
   left_depth_ = depth;
   left_rows_ = std::min(aligned, left_part_);
   const int64_t R = right_part_;
-  const int64_t right_cost =
-      right_.global ? std::min<int64_t>(R * p.gap_cost + p.gap_open, R * p.mismatch_cost) : 0;
+  const int64_t right_cost = right_.global ? std::min<int64_t>(R * p.gap_cost + p.gap_open, R * p.mismatch_cost) : 0;
   const int32_t threshold = clamp32(std::max<int64_t>(
       result_->best_score, static_cast<int64_t>(seed_.length) * p.match_score + left_start_score_ - right_cost));
   uint8_t *left_end_reference = buffers_.reference() + buffers_.middle() - depth;

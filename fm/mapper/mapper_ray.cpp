@@ -57,8 +57,10 @@ void MapperRay::setup(const MapperParameters *parameters, int32_t rows, const ui
     e_[i] = kMinusInfinity;
   }
   h_[end] = h_[end + 1] = e_[end] = e_[end + 1] = kMinusInfinity;
-  if (global) k.best = end == rows + 1 ? h_[rows] : INT_MIN;
-  else k.best = 0;
+  if (global)
+    k.best = end == rows + 1 ? h_[rows] : INT_MIN;
+  else
+    k.best = 0;
   column_count_ = 1;
 }
 
@@ -93,9 +95,9 @@ int32_t MapperRay::column(int32_t c, uint8_t code, bool *done) {
   }
   for (; i < k.end_row; i++) {
     const int64_t e_prev = in_prev(i) ? prev_e[i] : kMinusInfinity;
-    const int64_t d =
-        in_prev(i - 1) && prev_h[i - 1] > kMinusInfinity ? static_cast<int64_t>(prev_h[i - 1]) + prof[i - 1]
-                                                           : kMinusInfinity;
+    const int64_t d = in_prev(i - 1) && prev_h[i - 1] > kMinusInfinity
+                          ? static_cast<int64_t>(prev_h[i - 1]) + prof[i - 1]
+                          : kMinusInfinity;
     const int64_t v = std::max({e_prev, f, d});
     h[i] = store(v);
     e[i] = store(std::max(e_prev, d - deletion_open_) - deletion_cost_);

@@ -23,9 +23,9 @@
 class MapperParameters;
 
 struct MapperRayColumn {
-  int32_t base = 0;       // position of the first row in the H and E vectors
+  int32_t base = 0;  // position of the first row in the H and E vectors
   int32_t first_row = 0;
-  int32_t end_row = 0;    // exclusive
+  int32_t end_row = 0;  // exclusive
   // Local: the best score of the ray up to this column. Global: the best
   // score of row N up to this column, or INT_MIN.
   int32_t best = INT_MIN;

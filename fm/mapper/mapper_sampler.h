@@ -18,9 +18,9 @@
 
 // One reported hit.
 struct MapperSampleEntry {
-  bool shifted = false;  // a circular occurrence's copy one sequence length on (pairs only)
-  bool reverse = false;  // on the reverse complement of the read
-  uint64_t tag = 0;      // the alignment's tag
+  bool shifted = false;             // a circular occurrence's copy one sequence length on (pairs only)
+  bool reverse = false;             // on the reverse complement of the read
+  uint64_t tag = 0;                 // the alignment's tag
   std::vector<uint8_t> transcript;  // the alignment code
   uint32_t reference_sequence = 0;  // global sequence id
   // Offset of the alignment's first reference symbol in that sequence,
@@ -91,8 +91,7 @@ class MapperSampler {
   // Fills entry with occurrence number occurrence of alignment: the
   // occurrence's sequence and offset plus the alignment's start within
   // the aligned text, its transcript and flags.
-  static void fill_entry(const MapperAlignment &alignment, uint32_t occurrence, bool shifted,
-                         MapperSampleEntry *entry);
+  static void fill_entry(const MapperAlignment &alignment, uint32_t occurrence, bool shifted, MapperSampleEntry *entry);
 
  private:
   RandomState *random_;

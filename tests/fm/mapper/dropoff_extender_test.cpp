@@ -109,8 +109,8 @@ TEST_F(DropoffExtender, ExtensionThroughErrorsReplacesTheSeed) {
   index_ = std::make_unique<MapperIndex>(index_genome(genome_));
   Symbols source(bases.begin() + 1500, bases.begin() + 1800);
   for (uint32_t i = 12; i < 300; i += 25) source[i] = static_cast<unsigned char>((source[i] + 1) % 4);
-  source.erase(source.begin() + 200);                 // a deleted reference base
-  source.insert(source.begin() + 80, 2);              // an inserted read base
+  source.erase(source.begin() + 200);     // a deleted reference base
+  source.insert(source.begin() + 80, 2);  // an inserted read base
   OwnedRead read(source);
   MapperSeeds seeds;
   seeds.seeds.push_back(seed_of(*index_, read.read, 0, 114, 24));

@@ -203,7 +203,7 @@ TEST(FullExtender, TouchingInsertionAndDeletionBecomeMatches) {
   // rewritten to one deletion and two match columns.
   std::mt19937_64 rng(9);
   Symbols left = random_bases(rng, 40), right = random_bases(rng, 40);
-  for (unsigned char &c : left) c = c == 3 ? 2 : c;   // no T: the read's pair is "TT"
+  for (unsigned char &c : left) c = c == 3 ? 2 : c;  // no T: the read's pair is "TT"
   for (unsigned char &c : right) c = c == 3 ? 2 : c;
   const Symbols read_text = [&] {
     Symbols x = left;

@@ -47,13 +47,17 @@ class MapperGenome : public ::testing::Test {
       };
       if (inside(rep.source_sequence, rep.source)) {
         const uint32_t o = r.start - rep.source;
-        if (rep.reverse) out.insert({rep.copy_sequence, rep.copy + rep.length - o - n, !r.reverse});
-        else out.insert({rep.copy_sequence, rep.copy + o, r.reverse});
+        if (rep.reverse)
+          out.insert({rep.copy_sequence, rep.copy + rep.length - o - n, !r.reverse});
+        else
+          out.insert({rep.copy_sequence, rep.copy + o, r.reverse});
       }
       if (inside(rep.copy_sequence, rep.copy)) {
         const uint32_t o = r.start - rep.copy;
-        if (rep.reverse) out.insert({rep.source_sequence, rep.source + rep.length - o - n, !r.reverse});
-        else out.insert({rep.source_sequence, rep.source + o, r.reverse});
+        if (rep.reverse)
+          out.insert({rep.source_sequence, rep.source + rep.length - o - n, !r.reverse});
+        else
+          out.insert({rep.source_sequence, rep.source + o, r.reverse});
       }
     }
     return out;
@@ -86,7 +90,8 @@ TEST_F(MapperGenome, ExactReadsMapAtEveryOccurrence) {
   std::mt19937_64 rng(1);
   for (int i = 0; i < 300; i++) {
     const uint32_t length = 20 + static_cast<uint32_t>(rng() % (i % 3 == 0 ? 300 : 480));
-    const SimulatedRead r = i % 3 == 0 ? repeat_read(rng, i, length, {}) : simulate_read(rng, *genome_, length, {}, false);
+    const SimulatedRead r =
+        i % 3 == 0 ? repeat_read(rng, i, length, {}) : simulate_read(rng, *genome_, length, {}, false);
     OwnedRead read(r.codes);
     const Mapped m = worker.map(&read.read, static_cast<unsigned long long>(i));
     const auto want = places(r);
@@ -124,7 +129,8 @@ int64_t transcript_score(const Hit &h, const Genome &g, const Symbols &read) {
   const Symbols &ref = g.sequences[h.sequence];
   const uint32_t clip_end = read_span(h.code) - [&] {
     uint32_t n = 0;
-    for (auto b = h.code.rbegin(); b != h.code.rend() && alignment_kind(*b) == kInsertionBase; ++b) n += alignment_run(*b);
+    for (auto b = h.code.rbegin(); b != h.code.rend() && alignment_kind(*b) == kInsertionBase; ++b)
+      n += alignment_run(*b);
     return n;
   }();
   uint32_t r = 0, f = 0;

@@ -1,5 +1,7 @@
 // MapperRay against a full matrix of the same recurrences, and the
 // drop-off rules on small cases.
+#include "fm/mapper/mapper_ray.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -8,7 +10,6 @@
 #include <vector>
 
 #include "fm/mapper/mapper_parameters.h"
-#include "fm/mapper/mapper_ray.h"
 
 namespace {
 
@@ -34,7 +35,8 @@ FullMatrix full_matrix(const MapperParameters &p, const Symbols &read, const Sym
     x.e[c][0] = x.h[c][0] - p.deletion_cost;
     int64_t f = inf;
     for (size_t i = 1; i <= n; i++) {
-      const int64_t s = read[i - 1] == ref[c - 1] && read[i - 1] < 4 ? p.match_score : -static_cast<int64_t>(p.mismatch_cost);
+      const int64_t s =
+          read[i - 1] == ref[c - 1] && read[i - 1] < 4 ? p.match_score : -static_cast<int64_t>(p.mismatch_cost);
       const int64_t d = x.h[c - 1][i - 1] + s;
       x.h[c][i] = std::max({x.e[c - 1][i], f, d});
       x.e[c][i] = std::max(x.e[c - 1][i], d - static_cast<int64_t>(p.deletion_open)) - p.deletion_cost;

@@ -73,6 +73,7 @@ inline Genome random_genome(uint64_t seed, size_t total, int repeats, uint32_t r
     g.sequences.push_back(random_bases(rng, static_cast<size_t>(total * shares[s])));
     g.circular.push_back(s == 3);
   }
+  if (repeats == 0 || repeat_length == 0) return g;
   // Blocks of 4 repeat lengths on the first three sequences; each repeat
   // takes two distinct blocks.
   const uint32_t block = 4 * repeat_length;
@@ -81,8 +82,8 @@ inline Genome random_genome(uint64_t seed, size_t total, int repeats, uint32_t r
     for (uint32_t b = 1; (b + 2) * block < g.sequences[s].size(); b++) blocks.push_back({s, b * block});
   std::shuffle(blocks.begin(), blocks.end(), rng);
   for (int r = 0; r < repeats && 2 * r + 1 < static_cast<int>(blocks.size()); r++) {
-    Repeat rep{blocks[2 * r].first, blocks[2 * r].second, blocks[2 * r + 1].first, blocks[2 * r + 1].second,
-               repeat_length, r % 3 == 2};
+    Repeat rep{blocks[2 * r].first,      blocks[2 * r].second, blocks[2 * r + 1].first,
+               blocks[2 * r + 1].second, repeat_length,        r % 3 == 2};
     const Symbols &src = g.sequences[rep.source_sequence];
     Symbols piece(src.begin() + rep.source, src.begin() + rep.source + repeat_length);
     if (rep.reverse) piece = reverse_complement(piece);
@@ -95,7 +96,7 @@ inline Genome random_genome(uint64_t seed, size_t total, int repeats, uint32_t r
 // The genome indexed by the real builder, its codes first mapped through
 // table when one is given (the bisulphite conversions).
 inline MapperIndex index_genome(const Genome &g, const unsigned char *table = nullptr, bool second_set = false) {
-  BurrowsWheelerIndexBuilder builder(nullptr, 0, 4);
+  BurrowsWheelerIndexBuilder builder(nullptr, 2, 4);
   std::vector<MapperIndexRef> refs;
   for (size_t i = 0; i < g.sequences.size(); i++) {
     const Symbols &bases = g.sequences[i];
@@ -146,8 +147,10 @@ inline Symbols mutate(std::mt19937_64 &rng, const Symbols &source, ErrorRates ra
     const double roll = u(rng);
     if (roll < rates.deletion) continue;
     if (roll < rates.deletion + rates.insertion) out.push_back(static_cast<unsigned char>(rng() % 4));
-    if (u(rng) < rates.substitution) out.push_back(static_cast<unsigned char>((c + 1 + rng() % 3) % 4));
-    else out.push_back(c);
+    if (u(rng) < rates.substitution)
+      out.push_back(static_cast<unsigned char>((c + 1 + rng() % 3) % 4));
+    else
+      out.push_back(c);
   }
   return out;
 }
