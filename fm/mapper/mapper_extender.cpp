@@ -5,9 +5,10 @@
 #include "fm/mapper/mapper_parameters.h"
 
 void ExtensionBuffers::reserve(uint32_t read_length) {
-  // A band has at most twice its rows in columns; the spare 128 symbols
-  // cover the drop-off walk's columns past the read end with any costs
-  // where a deletion costs as much as a match gains.
+  // A band has at most twice its rows in columns. A drop-off walk pays
+  // for each deletion with matches, so with a deletion costing at least a
+  // match it stays within twice the read plus the drop-off; with other
+  // costs it stops at the limit.
   const uint64_t limit = 2 * static_cast<uint64_t>(read_length) + 128;
   if (limit <= limit_) return;
   limit_ = static_cast<uint32_t>(limit);

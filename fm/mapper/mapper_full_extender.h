@@ -58,8 +58,9 @@ class MapperFullExtender : public MapperExtender {
   void right_end(int32_t node, uint32_t depth);
   void aligner_report(MapperFullExtension *extension, uint32_t end_rows, uint32_t end_columns);
   uint32_t aligner_backtrace_complex(bool with_clips);
-  // Files ops runs for the walk in reverse order, merging insertion and
-  // deletion runs that touch into matches (see the source).
+  // Rewrites the traced code (reverse order) so that an insertion run and
+  // a deletion run that touch become match columns and the excess of the
+  // longer run.
   void collapse_walk();
   MapperFullExtension &side(int direction) { return direction == 1 ? left_ : right_; }
 
