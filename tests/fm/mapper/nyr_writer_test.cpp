@@ -46,6 +46,11 @@ uint64_t header_offset(const std::string &bytes) {
   return offset;
 }
 
+// Fields of a packed hit record, copied out (the record's fields may be
+// misaligned, so they are never bound to references).
+uint32_t contig_of(const nyr_match_t *hit) { return uint32_t{hit->contig}; }
+uint32_t position_of(const nyr_match_t *hit) { return uint32_t{hit->position}; }
+
 // A regular expression matching text literally.
 std::string literal(const std::string &text) {
   std::string out;
@@ -73,14 +78,7 @@ const FixtureCase kFixtures[] = {
 TEST(NYRWriter, WritesTheHandWrittenFixtures) {
   for (FixtureCase const &c : kFixtures) {
     SCOPED_TRACE(c.fixture);
-    const std::string expected = hex_fixture(c.fixture);
-    const std::string bytes = written_by_writer(c.scheme(), c.fill);
-    EXPECT_EQ(bytes, expected);
-    // The patched offset is where the fields block starts: the file
-    // length minus the block's length, which begins with the contig count.
-    const uint64_t offset = header_offset(bytes);
-    ASSERT_LT(offset, bytes.size());
-    EXPECT_EQ(bytes.substr(offset, 4), hex_fixture(c.fixture).substr(offset, 4));
+    EXPECT_EQ(written_by_writer(c.scheme(), c.fill), hex_fixture(c.fixture));
   }
 }
 
@@ -158,11 +156,11 @@ TEST(NYRWriter, SeqioReaderReadsBackEveryRecord) {
     nyr_match_t *hit = nyr_match_read_all(3, stream, arena, 3, 1000, lengths, header->fields_offset);
     for (Hit const &want : expected[r]) {
       ASSERT_NE(hit, nullptr);
-      EXPECT_EQ(hit->contig, want.contig);
-      EXPECT_EQ(hit->position, want.position);
+      EXPECT_EQ(contig_of(hit), want.contig);
+      EXPECT_EQ(position_of(hit), want.position);
       EXPECT_EQ(nyr_match_is_reverse(hit), want.reverse);
       EXPECT_EQ(nyr_match_is_paired(hit), want.paired);
-      EXPECT_EQ(hit->quality, want.quality);
+      EXPECT_EQ(uint8_t{hit->quality}, want.quality);
       EXPECT_EQ(nyr_match_get_count(hit), want.count);
       EXPECT_EQ(nyr_test::code_of(hit), want.code);
       hit = nyr_match_next_hit(hit);
@@ -214,8 +212,8 @@ TEST(NYRWriter, IndexAndPositionWidthsFollowCountAndLongestLength) {
     nyr_file_t *file = nyr_file_read(path.c_str(), 1);
     nyr_match_t *hit = nyr_file_get_match(file, 0);
     ASSERT_NE(hit, nullptr);
-    EXPECT_EQ(hit->contig, index);
-    EXPECT_EQ(hit->position, position);
+    EXPECT_EQ(contig_of(hit), index);
+    EXPECT_EQ(position_of(hit), position);
     nyr_file_free(file);
   }
 }
@@ -255,7 +253,7 @@ TEST(NYRWriter, RecordsAcrossManyBufferFlushesReadBackInOrder) {
       continue;
     }
     ASSERT_NE(hit, nullptr) << i;
-    ASSERT_EQ(hit->position, i % 70000) << i;
+    ASSERT_EQ(position_of(hit), i % 70000) << i;
     ASSERT_EQ(nyr_match_is_reverse(hit), i % 2 == 0) << i;
     ASSERT_EQ(nyr_match_get_count(hit), 1 + i % 4) << i;
   }
