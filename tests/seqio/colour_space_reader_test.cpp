@@ -152,7 +152,7 @@ TEST(ColourSpace, DottedReadsAreCountedAndReported) {
   seq_db_free(db);
 }
 
-TEST(ColourSpace, ManyDottedReadsOnManyThreads) {
+TEST(ColourSpaceThreads, DottedReadsCountedByEveryParser) {
   // Parsers on all threads add to one count.
   std::string text;
   for (int i = 0; i < 60000; i++) text += ">r" + std::to_string(i) + (i % 3 == 0 ? "\nT0.2301\n" : "\nT012301\n");

@@ -196,7 +196,7 @@ void fill_to(std::vector<SffRead> *reads, size_t *at, size_t target) {
   *at = target;
 }
 
-TEST(SffReader, ReadsAtBlockBorders) {
+TEST(SffReaderThreads, ReadsAtBlockBorders) {
   const size_t block = kSeqBlockSize;
   std::vector<SffRead> reads;
   size_t at = 0;  // offset of the next read from the first read
