@@ -111,7 +111,8 @@ int32_t genbank_read(input_stream_t *stream, seq_record_t *record) {
       // The buffer grows with the residues found, never to a declared
       // length that the file does not hold.
       for (size_t k = kResidueColumn; k < line_length && residues.length < static_cast<uint32_t>(declared); k++)
-        if (!seq_is_space(static_cast<unsigned char>(line[k]))) seq_bytes_push(&residues, static_cast<uint8_t>(line[k]));
+        if (!seq_is_space(static_cast<unsigned char>(line[k])))
+          seq_bytes_push(&residues, static_cast<uint8_t>(line[k]));
     }
   } while (input_stream_gets(line, kLineSize, stream) != nullptr);
   if (!locus) {

@@ -90,8 +90,8 @@ TEST(AbiReader, InlineData) {
   // Data of at most 4 bytes stands in the entry's data-offset field; the
   // sample name is the string after its length byte.
   ScratchDir dir;
-  const std::string three = write(dir, "three", seqio_test::abi_file({entry("PBAS", "ACG"), entry("PCON", "\x01\x02\x03"),
-                                                                     sample("ab")}));
+  const std::string three =
+      write(dir, "three", seqio_test::abi_file({entry("PBAS", "ACG"), entry("PCON", "\x01\x02\x03"), sample("ab")}));
   seqio_test::expect_four_paths(three, 0, kMask, true, {{"ab", "ACG", true, "\x01\x02\x03"}}, false);
   const std::string four = write(dir, "four", seqio_test::abi_file({sample("xyz"), entry("PBAS", "TTGA")}));
   seqio_test::expect_four_paths(four, 0, kMask, false, {{"xyz", "TTGA", false, ""}}, false);
@@ -117,7 +117,8 @@ TEST(AbiReader, DamagedTraces) {
                                                                       with(entry("DATA", "abcdef", 9), 3, 6, -1)})},
       {"bases of two bytes each", seqio_test::abi_file({entry("PBAS", "ACGTAC", 1, 2, 2)})},
       {"qualities of two bytes each", seqio_test::abi_file({entry("PBAS", "AC"), entry("PCON", "\1\2\3\4", 1, 2, 2)})},
-      {"bases and qualities of different lengths", seqio_test::abi_file({entry("PBAS", "ACGTA"), entry("PCON", "\1\2\3")})},
+      {"bases and qualities of different lengths",
+       seqio_test::abi_file({entry("PBAS", "ACGTA"), entry("PCON", "\1\2\3")})},
       {"directory beyond the file", seqio_test::abi_file({entry("PBAS", "ACGTA")}, -1, 100000)},
       {"more entries than the directory holds", seqio_test::abi_file({entry("PBAS", "ACGTA")}, 1000)},
       {"the largest entry count", seqio_test::abi_file({entry("PBAS", "ACGTA")}, 0xffffffff)},

@@ -87,7 +87,8 @@ TEST(ColourSpace, FourPathsDecodeAlike) {
       {"colour-space FASTQ",
        "# comment\n@r1\nT0123\n+\n!ABCD\n@r2 two lines\nG3\n210\n+r2\n#@@\n$%\n@dotted\nT..\n+\n!!!\n@empty\n+\n"
        "@crlf\r\nC10\r\n+\r\n!&'\r\n",
-       {rec_q("r1", codes({3, 2, 0, 3}), "\x20\x21\x22\x23"), rec_q("r2 two lines", codes({1, 3, 2, 2}), "\x1f\x1f\x03\x04"),
+       {rec_q("r1", codes({3, 2, 0, 3}), "\x20\x21\x22\x23"),
+        rec_q("r2 two lines", codes({1, 3, 2, 2}), "\x1f\x1f\x03\x04"),
         rec_q("dotted", codes({4, 4}), "\0\0"s), rec_q("empty", "", ""), rec_q("crlf", codes({0, 0}), "\x05\x06")},
        {rec_q("r1", "TGAT", "\x20\x21\x22\x23"), rec_q("r2 two lines", "CTGG", "\x1f\x1f\x03\x04"),
         rec_q("dotted", "NN", "\0\0"s), rec_q("empty", "", ""), rec_q("crlf", "AA", "\x05\x06")},
@@ -111,7 +112,8 @@ TEST(ColourSpace, DottedReadsAreCountedAndReported) {
   const std::string solid = write(dir, "dots.csfasta", ">a\nT0123\n>b\nT0.23\n>c\nG.\n>d\nA1\n");
   const std::string csfastq = write(dir, "dots.csfq", "@a\nT.1\n+\n!!!\n@b\nT01\n+\n!!!\n");
   const std::string clean = write(dir, "clean.csfasta", ">a\nT0123\n");
-  const std::string solid_report = "In file " + solid + ": Ignored 2 sequences out of 4 due to dots in Solid data format.\n";
+  const std::string solid_report =
+      "In file " + solid + ": Ignored 2 sequences out of 4 due to dots in Solid data format.\n";
   const std::string csfastq_report =
       "In file " + csfastq + ": Ignored 1 sequences out of 2 due to dots in csfastq data format.\n";
 
@@ -176,7 +178,9 @@ TEST(ColourSpace, QualityLinesStartingWithAtSign) {
   for (int i = 0; i < 1500; i++) {
     const bool at = i % 2 == 0;
     text += "@r" + std::to_string(i) + "\nT0123\n+\n" + (at ? "@" : "!") + "\n@" + std::to_string(i % 10) + "AB\n";
-    want.push_back(rec_q("r" + std::to_string(i), "TGAT", std::string(1, 31) + static_cast<char>(15 + i % 10) + "\x20\x21"));
+    // '@' is 31 above the offset, the digit 15 to 24, 'A' and 'B' 32 and 33.
+    const std::string quality = std::string(1, 31) + static_cast<char>(15 + i % 10) + "\x20\x21";
+    want.push_back(rec_q("r" + std::to_string(i), "TGAT", quality));
   }
   ScratchDir dir;
   const std::string path = write(dir, "at.csfq", text);

@@ -341,7 +341,8 @@ TEST(SffReader, RecordReaderErrorsOnTheirOwn) {
   const std::string path = dir.file("v2");
   ryx_test::write_file(path, other);
   input_stream_t *in = input_stream_open(path.c_str(), "rb");
-  EXPECT_EXIT(sff_open(in, nullptr), testing::ExitedWithCode(1), "^Error reading magic number in sff file " + path + "\n$");
+  EXPECT_EXIT(sff_open(in, nullptr), testing::ExitedWithCode(1),
+              "^Error reading magic number in sff file " + path + "\n$");
   input_stream_close(in);
 
   // A read cut inside its bases, fetched without indexing first.
