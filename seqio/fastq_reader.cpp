@@ -103,7 +103,11 @@ int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *m
   if (!plus_seen) fail(kEofError, path);
   do {
     c = input_stream_getc(stream);
-    if (c < 0) fail(kEofError, path);
+    if (c < 0) {
+      // An empty last record may end with its '+' line.
+      if (count == 0) break;
+      fail(kEofError, path);
+    }
     position++;
   } while (c != '\n');
 
