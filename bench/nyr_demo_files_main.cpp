@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "common/linked_list.h"
 #include "common/memory.h"
 #include "common/random_state.h"
 #include "common/string_util.h"
@@ -20,11 +19,7 @@ constexpr uint32_t kContigLengths[] = {5000, 3000};
 constexpr uint32_t kReadLength = 50;
 
 seq_file_info_list_t *single_entry_list(const char *name, int64_t sequences, int64_t residues) {
-  linked_list_t *entries = linked_list_new();
-  linked_list_append(entries, seq_file_info_new(string_duplicate(name), sequences, residues));
-  seq_file_info_list_t *list = seq_file_info_list_new(entries);
-  linked_list_free(entries);
-  return list;
+  return seq_file_info_list_new_single(seq_file_info_new(string_duplicate(name), sequences, residues));
 }
 
 void write_demo_file(const char *path, int index, uint64_t reads) {

@@ -65,8 +65,14 @@ int pick_run(const pick_options_t *options);
 // the process with "More nucleotide sequences than quality sequences.\n"
 // and status 1. A failed write ends it with "Error writing output file\n"
 // and status 1.
+//
+// Single reads: FASTA, or FASTQ with the quality reader's records.
 void pick_on_read(seq_record_t *read, void *state);
+// Single reads: FASTQ with the input's own quality record (null: the output
+// offset alone for every base).
 void pick_on_read_with_quality(seq_record_t *read, seq_record_t *quality, void *state);
+// Pairs: FASTA, or FASTQ with the quality reader's records; read 1 first.
 void pick_on_pair(seq_record_t *read1, seq_record_t *read2, void *state);
+// Pairs: FASTQ with the input's own quality records.
 void pick_on_pair_with_qualities(seq_record_t *read1, seq_record_t *quality1, seq_record_t *read2,
                                  seq_record_t *quality2, void *state);

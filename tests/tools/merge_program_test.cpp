@@ -137,8 +137,10 @@ TEST(MergeProgram, RecordsFollowEachOtherInCommandLineOrder) {
   // Read 37 + 4 of the joined file is read 4 of x: contig 0, position 4.
   nyr_match_t *hit = joined->get_match(joined, 41);
   ASSERT_NE(hit, nullptr);
-  EXPECT_EQ(hit->contig, 0u);
-  EXPECT_EQ(hit->position, 4u);
+  // The record is packed: its fields are read by value.
+  const uint32_t contig = hit->contig, position = hit->position;
+  EXPECT_EQ(contig, 0u);
+  EXPECT_EQ(position, 4u);
   EXPECT_EQ(joined->get_match(joined, 37 + 3), nullptr);
   nyr_file_free(joined);
 }
