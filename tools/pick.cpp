@@ -58,11 +58,20 @@ bool is(const char *word, const char *short_form, const char *long_form) {
   ryx_exit(1);
 }
 
-// The next quality record, or null without a quality reader.
-seq_record_t *next_quality(pick_state_t *state) {
+const char *name_or_default(const seq_record_t *record) { return record->name != nullptr ? record->name : "seq"; }
+
+// The quality record of read, or null without a quality reader. Every
+// read's record is checked, kept or not, so that a quality file out of step
+// with the reads fails whatever the seed.
+seq_record_t *next_quality(pick_state_t *state, const seq_record_t *read) {
   if (state->qualities == nullptr) return nullptr;
   seq_record_t *quality = seq_reader_next(state->qualities);
   if (quality == nullptr) fail("More nucleotide sequences than quality sequences.\n");
+  if (quality->length != read->length) {
+    fprintf(stderr, "Sequence and quality sequence have different lengths:\n%s / %s\n", name_or_default(read),
+            name_or_default(quality));
+    ryx_exit(1);
+  }
   return quality;
 }
 
@@ -239,7 +248,7 @@ int pick_run(const pick_options_t *options) {
 
 void pick_on_read(seq_record_t *read, void *user) {
   auto *state = static_cast<pick_state_t *>(user);
-  seq_record_t *quality = next_quality(state);
+  seq_record_t *quality = next_quality(state, read);
   if (keep(state)) write_read(state, read, quality);
   seq_record_release(quality);
 }
@@ -251,8 +260,8 @@ void pick_on_read_with_quality(seq_record_t *read, seq_record_t *quality, void *
 
 void pick_on_pair(seq_record_t *read1, seq_record_t *read2, void *user) {
   auto *state = static_cast<pick_state_t *>(user);
-  seq_record_t *quality1 = next_quality(state);
-  seq_record_t *quality2 = next_quality(state);
+  seq_record_t *quality1 = next_quality(state, read1);
+  seq_record_t *quality2 = next_quality(state, read2);
   if (keep(state)) {
     write_read(state, read1, quality1);
     write_read(state, read2, quality2);

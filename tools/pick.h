@@ -63,7 +63,8 @@ int pick_run(const pick_options_t *options);
 // keeps it when below the fraction. With a quality reader, one quality
 // record per read is taken whether or not the read is kept; none left ends
 // the process with "More nucleotide sequences than quality sequences.\n"
-// and status 1. A failed write ends it with "Error writing output file\n"
+// and status 1, one of another length than its read with "Sequence and
+// quality sequence have different lengths:\n" and both names. A failed write ends it with "Error writing output file\n"
 // and status 1.
 //
 // Single reads: FASTA, or FASTQ with the quality reader's records.

@@ -208,6 +208,9 @@ TEST(PickProgram, FailuresLeaveNoOutput) {
   write_file(dir.file("two.fa"), ">a\nAC\n>b\nAC\n");
   write_file(dir.file("four.qual"), ">a\n1 2\n>b\n1 2\n>c\n1 2\n>d\n1 2\n");
   write_file(dir.file("bad.fq"), "@a\nACGT\n+\nII\n");
+  // Read a has two bases but three qualities; seed 3 drops it (its draw is
+  // 0.944), and the mismatch is still an error.
+  write_file(dir.file("mismatch.qual"), ">a\n1 2 3\n>b\n1 2\n");
   const std::string out = dir.file("out");
   struct Case {
     std::vector<std::string> words;
@@ -221,6 +224,8 @@ TEST(PickProgram, FailuresLeaveNoOutput) {
       {{"-q", out, "-s", "-i", dir.file("four.qual"), dir.file("four.qual"), "-i", dir.file("five.fa"),
         dir.file("five.fa")},
        "", "More nucleotide sequences than quality sequences.\n"},
+      {{"-q", out, "-s", dir.file("mismatch.qual"), dir.file("two.fa")}, "",
+       "Sequence and quality sequence have different lengths:\na / seq\n"},
       {{"-p", "-o", out, dir.file("five.fa")}, "", "Error: odd number of sequences in paired file\n"},
       {{"-o", out, "-i", dir.file("five.fa"), dir.file("two.fa")}, "",
        "Interleaved databases should have the same number of sequences\n"},
@@ -240,7 +245,7 @@ TEST(PickProgram, FailuresLeaveNoOutput) {
     EXPECT_EQ(r.status, 1) << c.err << c.out;
     EXPECT_EQ(r.out, c.out);
     EXPECT_EQ(r.err, c.err);
-    expect_only(dir, {"five.fa", "two.fa", "four.qual", "bad.fq"});
+    expect_only(dir, {"five.fa", "two.fa", "four.qual", "bad.fq", "mismatch.qual"});
   }
 }
 
