@@ -18,7 +18,7 @@ using ryx_test::read_file;
 using ryx_test::ScratchDir;
 using ryx_test::write_file;
 
-struct HeaderSpec {
+struct HeaderFields {
   int version = 3;
   std::vector<uint32_t> lengths{1000, 300};
   std::vector<uint16_t> flags{0, 0};
@@ -33,24 +33,24 @@ seq_file_info_list_t *one_entry(const std::string &name) {
   return seq_file_info_list_new_single(seq_file_info_new(string_duplicate(name.c_str()), -1, -1));
 }
 
-nyr_file_t *make_header(const HeaderSpec &spec) {
-  nyr_file_t *h = nyr_file_new(static_cast<uint32_t>(spec.lengths.size()), spec.lengths.data(), spec.reads);
-  for (size_t i = 0; i < spec.flags.size() && i < spec.lengths.size(); i++) h->contigs[i]->flags = spec.flags[i];
-  h->version = spec.version;
-  h->program_name = string_duplicate(spec.name);
-  h->program_version = string_duplicate(spec.program_version);
-  h->command_line = string_duplicate(spec.command);
+nyr_file_t *make_header(const HeaderFields &fields) {
+  nyr_file_t *h = nyr_file_new(static_cast<uint32_t>(fields.lengths.size()), fields.lengths.data(), fields.reads);
+  for (size_t i = 0; i < fields.flags.size() && i < fields.lengths.size(); i++) h->contigs[i]->flags = fields.flags[i];
+  h->version = fields.version;
+  h->program_name = string_duplicate(fields.name);
+  h->program_version = string_duplicate(fields.program_version);
+  h->command_line = string_duplicate(fields.command);
   h->reference_files = one_entry("ref.fa");
-  h->read_files = one_entry(spec.read_file);
+  h->read_files = one_entry(fields.read_file);
   return h;
 }
 
-// Joins the headers of the specs and hands the joined header to check.
+// Joins the headers of the inputs and hands the joined header to check.
 template <typename Check>
-void join(const std::vector<HeaderSpec> &specs, Check check) {
+void join(const std::vector<HeaderFields> &inputs, Check check) {
   std::vector<nyr_file_t *> headers;
   std::vector<std::string> names;
-  for (const HeaderSpec &s : specs) {
+  for (const HeaderFields &s : inputs) {
     headers.push_back(make_header(s));
     names.push_back("in" + std::to_string(names.size()) + ".nyr");
   }
@@ -79,20 +79,20 @@ TEST(MergeJoinHeaders, StringsAreKeptOnlyWhenAllInputsAgree) {
       {{"rx", "RX"}, nullptr},
   };
   for (const Case &c : cases) {
-    std::vector<HeaderSpec> specs;
+    std::vector<HeaderFields> inputs;
     for (const char *name : c.names) {
-      HeaderSpec s;
+      HeaderFields s;
       s.name = name;
-      specs.push_back(s);
+      inputs.push_back(s);
     }
-    join(specs, [&](nyr_file_t *joined) {
+    join(inputs, [&](nyr_file_t *joined) {
       EXPECT_EQ(text_or_none(joined->program_name), text_or_none(c.joined)) << c.names.size();
       // The other two strings agree in every input here.
       EXPECT_EQ(text_or_none(joined->program_version), "1.0");
       EXPECT_EQ(text_or_none(joined->command_line), "rx run");
     });
   }
-  HeaderSpec a, b;
+  HeaderFields a, b;
   b.program_version = "1.1";
   b.command = "rx other";
   join({a, b}, [](nyr_file_t *joined) {
@@ -103,7 +103,7 @@ TEST(MergeJoinHeaders, StringsAreKeptOnlyWhenAllInputsAgree) {
 }
 
 TEST(MergeJoinHeaders, CountsListsContigsAndScheme) {
-  HeaderSpec a, b, c;
+  HeaderFields a, b, c;
   a.reads = 2;
   b.reads = 5;
   c.reads = 0;
@@ -146,13 +146,13 @@ TEST(MergeJoinHeaders, CountsListsContigsAndScheme) {
   for (nyr_file_t *h : headers) nyr_file_free(h);
 
   // No scheme in the first input: none in the joined file.
-  HeaderSpec plain;
+  HeaderFields plain;
   join({plain}, [](nyr_file_t *joined) { EXPECT_EQ(joined->scheme, nullptr); });
 }
 
 TEST(MergeJoinHeaders, VersionsOneToThreeJoinAmongThemselves) {
   for (int version : {1, 2, 3}) {
-    HeaderSpec a, b;
+    HeaderFields a, b;
     a.version = b.version = version;
     join({a, b}, [](nyr_file_t *joined) { EXPECT_EQ(joined->read_count, 4u); });
   }
@@ -161,19 +161,19 @@ TEST(MergeJoinHeaders, VersionsOneToThreeJoinAmongThemselves) {
 // The layout checks: each ends the process with its message and status 1
 // before anything is written.
 TEST(MergeJoinHeaders, LayoutMismatchesAreRefused) {
-  HeaderSpec v0;
+  HeaderFields v0;
   v0.version = 0;
-  HeaderSpec v2;
+  HeaderFields v2;
   v2.version = 2;
-  HeaderSpec v3;
-  HeaderSpec longer;
+  HeaderFields v3;
+  HeaderFields longer;
   longer.lengths = {1000, 301};
-  HeaderSpec more;
+  HeaderFields more;
   more.lengths = {1000, 300, 50};
-  HeaderSpec fewer;
+  HeaderFields fewer;
   fewer.lengths = {1000};
   struct Case {
-    std::vector<HeaderSpec> specs;
+    std::vector<HeaderFields> inputs;
     std::string message;
   } cases[] = {
       {{v0}, "Assembly file in0.nyr is of version 0, whose records cannot be joined.\n"},
@@ -193,7 +193,7 @@ TEST(MergeJoinHeaders, LayoutMismatchesAreRefused) {
       pattern += ch;
     }
     pattern += "$";
-    EXPECT_EXIT(join(c.specs, [](nyr_file_t *) {}), testing::ExitedWithCode(1), pattern) << c.message;
+    EXPECT_EXIT(join(c.inputs, [](nyr_file_t *) {}), testing::ExitedWithCode(1), pattern) << c.message;
   }
 }
 
