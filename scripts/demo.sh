@@ -14,3 +14,18 @@ awk 'BEGIN { for (i = 0; i < 200000; i++) print "ACGTTGCAACGTTGCA" }' > "$work/r
 "$bin/ryx_runstat" -l "$work/runstat.log" -c /bin/gzip -k "$work/reads.txt"
 echo "exit status: $?"
 cat "$work/runstat.log"
+
+echo
+echo "== ryx_pick: keep about 10% of 10000 generated reads, as FASTQ"
+awk 'BEGIN { srand(7); for (i = 0; i < 10000; i++) {
+  s = ""; for (j = 0; j < 50; j++) s = s substr("ACGT", int(rand() * 4) + 1, 1)
+  printf "@read%d\n%s\n+\n%s\n", i, s, "IIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIII" } }' > "$work/reads.fq"
+"$bin/ryx_pick" -f 0.1 -r 42 -q "$work/sample.fq" "$work/reads.fq"
+echo "reads kept: $(( $(wc -l < "$work/sample.fq") / 4 )) of 10000"
+head -4 "$work/sample.fq"
+
+echo
+echo "== ryx_merge: join two small nyr mapping files"
+"$bin/nyr_demo_files" 1000 "$work/lane1.nyr" "$work/lane2.nyr"
+"$bin/ryx_merge" -o "$work/both.nyr" "$work/lane1.nyr" "$work/lane2.nyr"
+ls -l "$work/lane1.nyr" "$work/lane2.nyr" "$work/both.nyr" | awk '{ n = $NF; sub(".*/", "", n); print n ": " $5 " bytes" }'
