@@ -66,7 +66,7 @@ const seq_format_ops_t kFastaQualFormatOps = {fasta_qual_open, ops_next_length, 
 
 const seq_chunk_ops_t kFastaQualChunkOps = {fasta_new_split_state, fasta_free_split_state, fasta_chunk_find_starts,
                                             fasta_qual_chunk_parse, nullptr,               nullptr,
-                                            nullptr};
+                                            nullptr, nullptr};
 
 bool fasta_qual_detect(input_stream_t *stream) {
   int c = skip_comments(stream);

@@ -50,7 +50,7 @@ const seq_format_ops_t kFastaFormatOps = {nullptr, ops_next_length, ops_read, nu
 
 const seq_chunk_ops_t kFastaChunkOps = {fasta_new_split_state, fasta_free_split_state, fasta_chunk_find_starts,
                                         fasta_chunk_parse,     nullptr,                nullptr,
-                                        nullptr};
+                                        nullptr, nullptr};
 
 bool fasta_detect(input_stream_t *stream) {
   int c = input_stream_getc(stream);

@@ -205,10 +205,11 @@ TEST(RunstatProgram, LogHasEveryKeyInOrderWithItsFormat) {
     }
   }
 
-  // The run took two seconds, plus at most one poll interval and start-up.
+  // The run took two seconds, plus a poll interval and start-up, which a
+  // busy machine stretches.
   double seconds = number_of(log, "execution_time");
   EXPECT_GE(seconds, 2.0);
-  EXPECT_LE(seconds, 2.3);
+  EXPECT_LE(seconds, 3.0);
   // Sleeping uses almost no processor time.
   EXPECT_LT(number_of(log, "cpu_user"), 10.0);
 
@@ -255,8 +256,10 @@ TEST(RunstatProgram, BusyCommandLogsUserTimeCloseToItsRunTime) {
 
   auto log = parse_log(read_file(dir.file("run.log")));
   double seconds = number_of(log, "execution_time");
+  // The loop ends one wall-clock second after it starts; a busy machine may
+  // delay the start and the last poll, never shorten the run.
   EXPECT_GE(seconds, 1.0);
-  EXPECT_LE(seconds, 3.0);
+  EXPECT_LE(seconds, 20.0);
   double user = number_of(log, "cpu_user");
   double system = number_of(log, "cpu_system");
   // The logged shares of the run time give back the child's own figures

@@ -3,36 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <memory>
-#include <new>
 #include <random>
 #include <vector>
 
+#include "allocation_counter.h"
 #include "band_oracle.h"
 #include "fm/mapper/mapper_band.h"
-
-// Every plain operator new of this test program is counted, so that a
-// container hidden in the band's hot path would show.
-namespace {
-std::atomic<uint64_t> g_news{0};
-}
-
-// The replacements pair malloc with free, which is all they must match.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
-void *operator new(size_t n) {
-  g_news.fetch_add(1, std::memory_order_relaxed);
-  void *p = malloc(n == 0 ? 1 : n);
-  if (p == nullptr) throw std::bad_alloc();
-  return p;
-}
-void *operator new[](size_t n) { return operator new(n); }
-void operator delete(void *p) noexcept { free(p); }
-void operator delete[](void *p) noexcept { free(p); }
-void operator delete(void *p, size_t) noexcept { free(p); }
-void operator delete[](void *p, size_t) noexcept { free(p); }
 
 namespace {
 
@@ -85,10 +62,10 @@ void check_steady_state(band_test::Costs k, bool widest_first) {
   EXPECT_GT(allocations, 0U);
 
   std::shuffle(parts.begin(), parts.end(), random);
-  uint64_t news_before = g_news.load();
+  uint64_t news_before = ryx_test::allocation_count();
   int64_t sum = 0;
   for (Part const &p : parts) sum += run_part(band.get(), p);
-  uint64_t news = g_news.load() - news_before;
+  uint64_t news = ryx_test::allocation_count() - news_before;
   EXPECT_GE(sum, 0);
   EXPECT_EQ(band->allocation_count(), allocations);
   EXPECT_EQ(news, 0U);
