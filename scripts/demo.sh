@@ -29,3 +29,18 @@ echo "== ryx_merge: join two small nyr mapping files"
 "$bin/nyr_demo_files" 1000 "$work/lane1.nyr" "$work/lane2.nyr"
 "$bin/ryx_merge" -o "$work/both.nyr" "$work/lane1.nyr" "$work/lane2.nyr"
 ls -l "$work/lane1.nyr" "$work/lane2.nyr" "$work/both.nyr" | awk '{ n = $NF; sub(".*/", "", n); print n ": " $5 " bytes" }'
+
+echo
+echo "== ryx_tally: count the tags of a small tag file"
+# 2000 tags from a few hundred distinct ones, every tenth reverse-complemented.
+awk 'BEGIN {
+  srand(7); split("A C G T", b, " ");
+  for (i = 0; i < 300; i++) { t = ""; for (j = 0; j < 12; j++) t = t b[int(rand() * 4) + 1]; pool[i] = t }
+  for (i = 0; i < 2000; i++) {
+    t = pool[int(rand() * rand() * 300)];
+    if (i % 10 == 9) { r = ""; for (j = 12; j > 0; j--) { c = substr(t, j, 1); r = r (c == "A" ? "T" : c == "C" ? "G" : c == "G" ? "C" : "A") } t = r }
+    printf ">tag%d\n%s\n", i, t
+  } }' > "$work/tags.fa"
+"$bin/ryx_tally" -m 20 -r "$work/tags.fa" > "$work/tags.tally"
+echo "exit status: $?; $(grep -c '^[ACGT]' "$work/tags.tally") tags seen at least 20 times; the listing begins:"
+head -n 12 "$work/tags.tally"
