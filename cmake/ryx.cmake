@@ -1,10 +1,26 @@
-# ryx_library(<name> [DEPS <targets>...])
+# ryx_library(<name> [SOURCES <glob>...] [EXCLUDE <glob>...] [DEPS <targets>...])
 # One static library per source folder: every .cpp file of the calling
 # folder belongs to it except program entry points (*_main.cpp); headers are
-# included as "<folder>/<file>.h" from the project root.
+# included as "<folder>/<file>.h" from the project root. A folder that holds
+# programs of different needs splits its files between libraries: SOURCES
+# globs (relative to the folder, default "*.cpp") pick a library's files and
+# EXCLUDE globs leave out those of another.
 function(ryx_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  cmake_parse_arguments(ARG "" "" "SOURCES;EXCLUDE;DEPS" ${ARGN})
+  if(NOT ARG_SOURCES)
+    set(ARG_SOURCES "*.cpp")
+  endif()
+  set(sources "")
+  foreach(pattern IN LISTS ARG_SOURCES)
+    file(GLOB found CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${pattern}")
+    list(APPEND sources ${found})
+  endforeach()
+  foreach(pattern IN LISTS ARG_EXCLUDE)
+    file(GLOB dropped CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${pattern}")
+    if(dropped)
+      list(REMOVE_ITEM sources ${dropped})
+    endif()
+  endforeach()
   list(FILTER sources EXCLUDE REGEX "_main\\.cpp$")
   add_library(${name} STATIC ${sources})
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}")

@@ -150,10 +150,6 @@ void temp_file_register(const char *path) {
   pthread_mutex_unlock(&list_mutex);
 }
 
-namespace {
-
-// Takes path off the remove-at-exit list (the newest entry for it), once the
-// name no longer refers to our file.
 void temp_file_unregister(const char *path) {
   temp_file_node_t *found = nullptr;
   pthread_mutex_lock(&list_mutex);
@@ -170,8 +166,6 @@ void temp_file_unregister(const char *path) {
     ryx_free(found);
   }
 }
-
-}  // namespace
 
 void temp_file_remove_all(void) {
   const pid_t self = getpid();

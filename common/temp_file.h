@@ -32,6 +32,11 @@ FILE *temp_file_create_anonymous(void);
 // exit handler on first use).
 void temp_file_register(const char *path);
 
+// Takes path off that list again (its newest entry), once the name no longer
+// refers to this process's file, for instance after it was renamed; a path
+// not on the list is ignored.
+void temp_file_unregister(const char *path);
+
 // Removes every registered path, newest first, and empties the list; a file
 // already gone is no error. Installed as the exit handler.
 void temp_file_remove_all(void);

@@ -103,7 +103,11 @@ int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *m
   if (!plus_seen) fail(kEofError, path);
   do {
     c = input_stream_getc(stream);
-    if (c < 0) fail(kEofError, path);
+    if (c < 0) {
+      // An empty last record may end with its '+' line.
+      if (count == 0) break;
+      fail(kEofError, path);
+    }
     position++;
   } while (c != '\n');
 
@@ -160,17 +164,25 @@ void *fastq_new_split_state() {
 
 void fastq_free_split_state(void *split_state) { ryx_free(split_state); }
 
-void fastq_end_of_input(void *split_state, const char *path) {
+bool fastq_split_state_complete(const void *split_state) {
   const auto *s = static_cast<const fastq_split_state_t *>(split_state);
   // Between records, or after a '+' line of an empty record that simply
   // lacks its final line feed, the input ended cleanly; anywhere else a
   // record was cut short.
-  const bool complete = s->state == kBetween || (s->state == kPlusLine && s->letters == 0);
-  if (!complete) fail(kEofError, path);
+  return s->state == kBetween || (s->state == kPlusLine && s->letters == 0);
+}
+
+void fastq_end_of_input(void *split_state, void *, const char *path) {
+  if (!fastq_split_state_complete(split_state)) fail(kEofError, path);
 }
 
 void fastq_chunk_find_starts(const uint8_t *data, int32_t length, array_list_t *starts, void *split_state, void *,
                              const char *path) {
+  fastq_scan_starts(data, length, starts, split_state, kFormatError, path);
+}
+
+void fastq_scan_starts(const uint8_t *data, int32_t length, array_list_t *starts, void *split_state,
+                       const char *junk_message, const char *path) {
   auto *s = static_cast<fastq_split_state_t *>(split_state);
   const uint8_t *p = data;
   const uint8_t *end = data + length;
@@ -187,7 +199,7 @@ void fastq_chunk_find_starts(const uint8_t *data, int32_t length, array_list_t *
           array_list_add(starts, &offset);
           s->state = kHeader;
         } else if (!seq_is_space(c)) {
-          fail(kFormatError, path);
+          fail(junk_message, path);
         }
         p++;
         break;

@@ -54,11 +54,18 @@ void *fastq_new_split_state();
 void fastq_free_split_state(void *split_state);
 // End-of-input check of the splitter: "Fastq format error EOF in file %s\n"
 // and status 1 when the input stopped inside a record.
-void fastq_end_of_input(void *split_state, const char *path);
+void fastq_end_of_input(void *split_state, void *format_state, const char *path);
+// True when the scanner stands between records: the input may end there.
+bool fastq_split_state_complete(const void *split_state);
 // Every '@' met between records is a record start; a byte other than
 // whitespace there prints "Fastq format error in file %s\n", status 1.
 void fastq_chunk_find_starts(const uint8_t *data, int32_t length, array_list_t *starts, void *split_state,
                              void *format_state, const char *path);
+// The scanner behind fastq_chunk_find_starts, printing junk_message (with
+// the path) for a byte other than whitespace or '@' between records. The
+// colour-space FASTQ reader shares it: its primer counts as a letter.
+void fastq_scan_starts(const uint8_t *data, int32_t length, array_list_t *starts, void *split_state,
+                       const char *junk_message, const char *path);
 // Parses a slice that begins with '@'; with quality given, the qualities
 // become a nameless quality record and true is returned. At least one byte
 // of the slice must follow the last quality byte. Every fault prints

@@ -9,6 +9,8 @@
 namespace {
 constexpr uint32_t kFirstCapacity = 256;
 constexpr uint32_t kMaxLength = 0x7fffffff;
+// Bytes moved per read of seq_bytes_read.
+constexpr uint32_t kReadPiece = 65536;
 }  // namespace
 
 void seq_bytes_grow(seq_bytes_t *bytes) {
@@ -20,6 +22,22 @@ void seq_bytes_grow(seq_bytes_t *bytes) {
   }
   bytes->data = static_cast<uint8_t *>(ryx_realloc(bytes->data, capacity));
   bytes->capacity = static_cast<uint32_t>(capacity);
+}
+
+bool seq_bytes_read(seq_bytes_t *bytes, input_stream_t *stream, uint32_t n) {
+  while (n > 0) {
+    const uint32_t piece = n < kReadPiece ? n : kReadPiece;
+    if (static_cast<uint64_t>(bytes->length) + piece >= kMaxLength) {
+      fprintf(stderr, "Sequence is too long (longer than 2Gbp).\n");
+      ryx_exit(1);
+    }
+    while (bytes->length + piece >= bytes->capacity) seq_bytes_grow(bytes);
+    const size_t got = input_stream_read(bytes->data + bytes->length, 1, piece, stream);
+    bytes->length += static_cast<uint32_t>(got);
+    if (got < piece) return false;
+    n -= piece;
+  }
+  return true;
 }
 
 void seq_bytes_clear(seq_bytes_t *bytes) {

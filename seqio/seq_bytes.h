@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "common/input_stream.h"
+
 struct seq_record_t;
 
 struct seq_bytes_t {
@@ -23,6 +25,12 @@ inline void seq_bytes_push(seq_bytes_t *bytes, uint8_t c) {
   if (bytes->length + 1 >= bytes->capacity) seq_bytes_grow(bytes);
   bytes->data[bytes->length++] = c;
 }
+
+// Appends exactly n bytes from the stream. The buffer grows with the bytes
+// that actually arrive, so a damaged size field cannot cause a huge
+// allocation before the input runs out. Returns false when the input ends
+// first (the bytes read so far stay appended).
+bool seq_bytes_read(seq_bytes_t *bytes, input_stream_t *stream, uint32_t n);
 
 // Frees the buffer; the struct may be reused empty.
 void seq_bytes_clear(seq_bytes_t *bytes);

@@ -218,7 +218,8 @@ int seq_splitter_push(seq_splitter_t *splitter, seq_chunk_t *block, seq_chunk_t 
 
 seq_chunk_t *seq_splitter_finish(seq_splitter_t *splitter) {
   const seq_chunk_ops_t *ops = splitter->stream->ops;
-  if (ops->end_of_input != nullptr) ops->end_of_input(splitter->split_state, splitter->stream->path);
+  if (ops->end_of_input != nullptr)
+    ops->end_of_input(splitter->split_state, splitter->stream->format_state, splitter->stream->path);
   seq_chunk_t *held = splitter->held;
   if (held == nullptr) return nullptr;
   splitter->held = nullptr;

@@ -3,11 +3,17 @@
 #include <cstdio>
 
 #include "common/ryx_exit.h"
+#include "seqio/abi_reader.h"
+#include "seqio/colour_space_reader.h"
 #include "seqio/fasta_offset_reader.h"
 #include "seqio/fasta_quality_reader.h"
 #include "seqio/fasta_reader.h"
 #include "seqio/fastq_reader.h"
+#include "seqio/genbank_reader.h"
+#include "seqio/scarf_reader.h"
 #include "seqio/seq_alphabet.h"
+#include "seqio/sff_reader.h"
+#include "seqio/solid_reader.h"
 
 namespace {
 
@@ -17,21 +23,24 @@ seq_alphabet_t *alphabet_colour(uint32_t residue_type) {
   return seq_alphabet_dna_letters_unless(static_cast<int>(residue_type));
 }
 
-// Detection order: the first format whose content test fits wins. Entries
-// without content tests are formats whose readers are not built yet.
+// Detection order: the first format whose content test fits wins. ABI and
+// the offset file are never streamed.
 const seq_format_t kFormats[] = {
-    {kSeqFormatSolid, "SOLiD", nullptr, nullptr, nullptr, nullptr, alphabet_colour},
+    {kSeqFormatSolid, "SOLiD", solid_detect, solid_detect_gz, &kSolidFormatOps, &kSolidChunkOps, alphabet_colour},
     {kSeqFormatFastaQuality, "FASTA quality", fasta_qual_detect, fasta_qual_detect_gz, &kFastaQualFormatOps,
      &kFastaQualChunkOps, seq_format_alphabet_none},
     {kSeqFormatFasta, "FASTA", fasta_detect, fasta_detect_gz, &kFastaFormatOps, &kFastaChunkOps,
      seq_format_alphabet_by_type},
-    {kSeqFormatCsfastq, "colour-space FASTQ", nullptr, nullptr, nullptr, nullptr, alphabet_colour},
+    {kSeqFormatCsfastq, "colour-space FASTQ", csfastq_detect, csfastq_detect_gz, &kCsfastqFormatOps,
+     &kCsfastqChunkOps, alphabet_colour},
     {kSeqFormatFastq, "FASTQ", fastq_detect, fastq_detect_gz, &kFastqFormatOps, &kFastqChunkOps,
      seq_format_alphabet_by_type},
-    {kSeqFormatGenbank, "GenBank", nullptr, nullptr, nullptr, nullptr, seq_format_alphabet_by_type},
-    {kSeqFormatSff, "SFF", nullptr, nullptr, nullptr, nullptr, seq_format_alphabet_by_type},
-    {kSeqFormatScarf, "Scarf", nullptr, nullptr, nullptr, nullptr, seq_format_alphabet_by_type},
-    {kSeqFormatAbi, "ABI", nullptr, nullptr, nullptr, nullptr, seq_format_alphabet_by_type},
+    {kSeqFormatGenbank, "GenBank", genbank_detect, genbank_detect_gz, &kGenbankFormatOps, &kGenbankChunkOps,
+     seq_format_alphabet_by_type},
+    {kSeqFormatSff, "SFF", sff_detect, sff_detect_gz, &kSffFormatOps, &kSffChunkOps, seq_format_alphabet_by_type},
+    {kSeqFormatScarf, "Scarf", scarf_detect, scarf_detect_gz, &kScarfFormatOps, &kScarfChunkOps,
+     seq_format_alphabet_by_type},
+    {kSeqFormatAbi, "ABI", abi_detect, nullptr, &kAbiFormatOps, nullptr, seq_format_alphabet_by_type},
     {kSeqFormatFastaOffset, "FASTA offset", fof_detect, nullptr, &kFofFormatOps, nullptr,
      seq_format_alphabet_by_type},
 };

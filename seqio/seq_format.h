@@ -10,9 +10,8 @@
 //   - seq_chunk_ops_t: the chunk reader of the threaded streaming parser
 //     (find record starts in a block, parse one record slice in place);
 //   - the alphabet its residues are mapped through.
-// An entry whose content tests are null is not built yet and never detected;
-// adding a format means writing its reader file and filling its entry in
-// seq_format.cpp.
+// Formats without a gzip content test (ABI, the offset file) are never
+// streamed.
 //
 // Whitespace, in every reader of this subsystem, is the bytes 9 to 13 and 32.
 #pragma once
@@ -96,20 +95,19 @@ struct seq_chunk_ops_t {
   // Called once the last block has been split: ends the process with the
   // format's message when the input stopped inside a record. Null for
   // formats whose records cannot be cut short unnoticed.
-  void (*end_of_input)(void *split_state, const char *path);
+  void (*end_of_input)(void *split_state, void *format_state, const char *path);
 };
 
 // One format: its bit, its content tests, its two readers and its alphabet.
 struct seq_format_t {
   uint32_t bit;
   const char *name;
-  // Content test on a stream positioned at 0 by the caller; null while the
-  // format is not built.
+  // Content test on a stream positioned at 0 by the caller.
   bool (*detect)(input_stream_t *stream);
   // Content test on a freshly opened or rewound gzip handle; null for formats
   // that are never streamed.
   bool (*detect_gz)(gzFile gz, const char *path);
-  const seq_format_ops_t *ops;        // null while not built
+  const seq_format_ops_t *ops;
   const seq_chunk_ops_t *chunk_ops;   // null for formats that are never streamed
   // The alphabet for a residue type (a new one, or null for none).
   seq_alphabet_t *(*alphabet)(uint32_t residue_type);

@@ -616,6 +616,13 @@ void *word_table_find_word(const word_table_t *table, const uint8_t *symbols,
   return slot < 0 ? nullptr : payload_at(table, static_cast<uint64_t>(slot));
 }
 
+void word_table_prefetch_word(const word_table_t *table, const uint8_t *symbols, word_table_key_t *key) {
+  if (table->payload_size == 0 || !pack_for_table(table, symbols, key, nullptr)) return;
+  const uint64_t slot = home_slot(table, key->buffer[0]);
+  __builtin_prefetch(stored_at(table, slot));
+  __builtin_prefetch(payload_at(table, slot));
+}
+
 void *word_table_lookup_word(const word_table_t *table, const uint8_t *symbols,
                              const int *positions) {
   LocalKey key(table);

@@ -90,6 +90,11 @@ int word_table_put_word(word_table_t *table, const uint8_t *symbols, const void 
 // Payload pointer of the word; null when absent or when a symbol is not 0-3.
 void *word_table_find_word(const word_table_t *table, const uint8_t *symbols,
                            word_table_key_t *key, const int *positions);
+// Starts loading the home slot of the word into the cache, so that a
+// lookup or insertion of it shortly afterwards does not wait for memory.
+// Packs the word into key; does nothing else (a word with a symbol above 3
+// is ignored).
+void word_table_prefetch_word(const word_table_t *table, const uint8_t *symbols, word_table_key_t *key);
 // word_table_find_word with key buffers of its own.
 void *word_table_lookup_word(const word_table_t *table, const uint8_t *symbols,
                              const int *positions);

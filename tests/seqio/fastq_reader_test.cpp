@@ -53,9 +53,11 @@ TEST(FastqReader, RecordReaderErrors) {
       {"@r", "Fastq file format error in file %s"},                  // header without line feed
       {"@r\nAC\n", "Fastq format error EOF in file %s"},             // no '+' line
       {"@r\nAC\n+\nI", "Fastq format error EOF in file %s"},         // qualities cut short
-      {"@r\n+", "Fastq format error EOF in file %s"},                // empty record, '+' line without line feed
+      {"@r\nAC\n+", "Fastq format error EOF in file %s"},            // '+' line without line feed, qualities due
       {"@r\nA\n+\nI\nX\n", "Fastq format error in file %s"},        // junk after the qualities
-      {"@r\nA\n+\nII\n@s\nA\n+\nI\n", "Fastq format error in file %s"},  // one quality too many
+      // One quality too many. (Reads of a single base each would make the
+      // file colour-space FASTQ: a primer without colours.)
+      {"@r\nAC\n+\nIII\n@s\nAC\n+\nII\n", "Fastq format error in file %s"},
   };
   for (const Case &c : cases) {
     const std::string path = dir.file("bad.fq");
@@ -121,6 +123,7 @@ TEST(FastqReader, LastRecordNeedsNoFinalLineFeed) {
   // An empty last record whose '+' line has no line feed is complete too.
   ryx_test::write_file(path, "@r1\nA\n+\nI\n@r2\n+");
   EXPECT_EQ(seqio_test::read_for_each(path, 0, kSeqMaskReads, true).size(), 2u);
+  EXPECT_EQ(seqio_test::read_db(path, 0, kSeqMaskReads, true, false).size(), 2u);
 }
 
 TEST(FastqReader, ChunkScannerAcrossBlocks) {

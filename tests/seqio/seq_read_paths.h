@@ -20,6 +20,7 @@
 #include "seqio/seq_for_each.h"
 #include "seqio/seq_reader.h"
 #include "seqio/seq_record.h"
+#include "test_support.h"
 
 namespace seqio_test {
 
@@ -124,6 +125,25 @@ inline std::vector<Rec> read_pull(const std::string &path, uint32_t type, uint32
   }
   seq_reader_free(reader);
   return out;
+}
+
+// Reads a file on all four paths (database in order and shuffled,
+// seq_for_each, pull reader) and expects the same records from each.
+// Formats that are never streamed have no pull reader: with_pull false.
+inline void expect_four_paths(const std::string &path, uint32_t type, uint32_t mask, bool qualities,
+                              const std::vector<Rec> &expected, bool with_pull = true) {
+  EXPECT_EQ(read_db(path, type, mask, qualities, false), expected) << "database in order";
+  EXPECT_EQ(read_db(path, type, mask, qualities, true), expected) << "database shuffled";
+  EXPECT_EQ(read_for_each(path, type, mask, qualities), expected) << "seq_for_each";
+  if (with_pull) {
+    EXPECT_EQ(read_pull(path, type, mask, qualities), expected) << "pull reader";
+  }
+}
+
+// Writes bytes to path, gzip-compressed when gz is true.
+inline void write_maybe_gzip(const std::string &path, const std::string &bytes, bool gz) {
+  if (gz) ryx_test::write_gzip_file(path, bytes);
+  else ryx_test::write_file(path, bytes);
 }
 
 // Sets the worker count for the life of the object.

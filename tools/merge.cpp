@@ -1,0 +1,214 @@
+#include "tools/merge.h"
+
+#include <cstdarg>
+#include <cstring>
+
+#include "common/arg_cursor.h"
+#include "common/input_stream.h"
+#include "common/memory.h"
+#include "common/ryx_exit.h"
+#include "common/string_util.h"
+#include "common/version.h"
+#include "seqio/nyr_file.h"
+#include "tools/output_file.h"
+
+namespace {
+
+const char *const kUsageParagraphs[] = {
+    "usage: ryx_merge <options> <input nyr file 1> <input nyr file 2> ...",
+    "  Joins any number of mappings with identical reference files into one.",
+    "Options:",
+    "  -h / --help: Display this message.",
+    "  -o <file> / --output <file>: Set the output nyr file (required).",
+};
+
+// Bytes copied per read and write.
+constexpr size_t kCopyBufferSize = 65536;
+
+bool is(const char *word, const char *short_form, const char *long_form) {
+  return strcmp(word, short_form) == 0 || strcmp(word, long_form) == 0;
+}
+
+[[noreturn]] void usage_problem(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  vprintf(format, args);
+  va_end(args);
+  merge_print_usage();
+}
+
+[[noreturn]] void fail(const char *message) {
+  fputs(message, stderr);
+  ryx_exit(1);
+}
+
+bool same_text(const char *a, const char *b) {
+  if (a == nullptr || b == nullptr) return a == b;
+  return strcmp(a, b) == 0;
+}
+
+// The first input's string when every input has the same one, else null.
+char *agreed_string(nyr_file_t *const *headers, int32_t count, char *nyr_file_t::*field) {
+  const char *first = headers[0]->*field;
+  for (int32_t i = 1; i < count; i++)
+    if (!same_text(first, headers[i]->*field)) return nullptr;
+  return string_duplicate(first);
+}
+
+bool same_contig_lengths(const nyr_file_t *a, const nyr_file_t *b) {
+  if (a->contig_count != b->contig_count) return false;
+  for (uint32_t i = 0; i < a->contig_count; i++)
+    if (a->contigs[i]->length != b->contigs[i]->length) return false;
+  return true;
+}
+
+void check_layouts(nyr_file_t *const *headers, int32_t count, char *const *paths) {
+  for (int32_t i = 0; i < count; i++) {
+    // Version-0 records differ from those of versions 1 to 3, and the
+    // joined file is always written as version 3.
+    if (headers[i]->version == 0) {
+      fprintf(stderr, "Assembly file %s is of version 0, whose records cannot be joined.\n", paths[i]);
+      ryx_exit(1);
+    }
+    if (headers[i]->version != headers[0]->version)
+      fail("File versions do not match, so join cannot be performed.\n");
+    // Equal tables give every record the same field widths and keep every
+    // contig index inside the joined table.
+    if (!same_contig_lengths(headers[0], headers[i]))
+      fail("Contig tables do not match, so join cannot be performed.\n");
+  }
+}
+
+// Copies the record section of the input at path to out.
+void copy_records(const char *path, FILE *out) {
+  input_stream_t *in = input_stream_open(path, "rb");
+  if (in == nullptr) fail("Problem opening assembly file\n");
+  // Checks the header again and leaves the stream at byte 16.
+  const int64_t size = nyr_file_get_records_size_stream(in);
+  merge_copy_bytes(in, size, out, path);
+  if (input_stream_close(in) != 0) fail("Problem closing assembly file\n");
+}
+
+}  // namespace
+
+void merge_print_usage() {
+  char *version = version_get_string("ryx_assembly_version");
+  fputs("\n", stdout);
+  for (const char *paragraph : kUsageParagraphs) printf("%s\n\n", paragraph);
+  printf("Version: %s\n\n", version);
+  version_free_string(version);
+  ryx_exit(1);
+}
+
+void merge_parse_command_line(int argc, char **argv, merge_options_t *options) {
+  memset(options, 0, sizeof *options);
+  arg_cursor_t *cursor = arg_cursor_new(argc, argv);
+  char *word;
+  while ((word = arg_cursor_next_option(cursor)) != nullptr) {
+    if (is(word, "-h", "--help")) {
+      merge_print_usage();
+    } else if (is(word, "-o", "--output")) {
+      if (options->output_path != nullptr) usage_problem("Only one output file allowed\n");
+      options->output_path = arg_cursor_next(cursor);
+      if (options->output_path == nullptr) usage_problem("Output file set wrong\n");
+    } else {
+      usage_problem("Unrecognized option %s\n", word);
+    }
+  }
+  // Every word after the options is an input, whatever it begins with.
+  const int32_t left = argc - cursor->next;
+  options->input_paths = static_cast<char **>(ryx_malloc((left > 0 ? left : 1) * sizeof(char *)));
+  while ((word = arg_cursor_next(cursor)) != nullptr) options->input_paths[options->input_count++] = word;
+  arg_cursor_free(cursor);
+
+  if (options->output_path == nullptr)
+    usage_problem("No output nyr file (must be specified before input files)\n");
+  if (options->input_count == 0) usage_problem("No input nyr files specified\n");
+}
+
+nyr_file_t *merge_join_headers(nyr_file_t *const *headers, int32_t count, char *const *paths) {
+  check_layouts(headers, count, paths);
+  const nyr_file_t *first = headers[0];
+  nyr_file_t *joined = nyr_file_new_empty();
+
+  joined->program_name = agreed_string(headers, count, &nyr_file_t::program_name);
+  joined->program_version = agreed_string(headers, count, &nyr_file_t::program_version);
+  joined->command_line = agreed_string(headers, count, &nyr_file_t::command_line);
+
+  // A contig is circular when any input marks it so.
+  joined->contig_count = first->contig_count;
+  joined->contigs = static_cast<nyr_contig_t **>(
+      ryx_malloc((first->contig_count > 0 ? first->contig_count : 1) * sizeof(nyr_contig_t *)));
+  for (uint32_t c = 0; c < first->contig_count; c++) {
+    uint16_t flags = first->contigs[c]->flags;
+    for (int32_t i = 1; i < count; i++)
+      if (c < headers[i]->contig_count && nyr_contig_is_circular(headers[i]->contigs[c]))
+        flags |= kNyrContigCircular;
+    joined->contigs[c] = nyr_contig_new(first->contigs[c]->length, flags);
+  }
+
+  // The lists share the inputs' entries (the joined handle frees only its
+  // own list shells), so the inputs' headers must outlive it.
+  joined->reference_files = seq_file_info_list_concat(first->reference_files, nullptr);
+  joined->read_files = seq_file_info_list_concat(first->read_files, nullptr);
+  joined->read_count = first->read_count;
+  for (int32_t i = 1; i < count; i++) {
+    seq_file_info_list_t *longer = seq_file_info_list_concat(joined->read_files, headers[i]->read_files);
+    seq_file_info_list_free_shell(joined->read_files);
+    joined->read_files = longer;
+    joined->read_count += headers[i]->read_count;
+  }
+
+  if (first->scheme != nullptr) {
+    joined->scheme = nyr_scoring_scheme_new_blank();
+    *joined->scheme = *first->scheme;
+  }
+  return joined;
+}
+
+void merge_join_files(nyr_file_t *const *headers, int32_t count, char *const *paths, const char *output_path) {
+  nyr_file_t *joined = merge_join_headers(headers, count, paths);
+  output_file_t *output = output_file_open(output_path);
+  if (output == nullptr) fail("Problem opening assembly file\n");
+  nyr_file_write_start(output->file, joined);
+  for (int32_t i = 0; i < count; i++) copy_records(paths[i], output->file);
+  nyr_file_write_finish(output->file, joined);
+  if (output_file_commit(output) != 0) fail("Problem closing assembly file\n");
+  nyr_file_free(joined);
+}
+
+void merge_copy_bytes(input_stream_t *source, int64_t count, FILE *destination, const char *source_path) {
+  auto *buffer = static_cast<uint8_t *>(ryx_malloc(kCopyBufferSize));
+  int64_t left = count;
+  while (left > 0) {
+    const size_t want = left < static_cast<int64_t>(kCopyBufferSize) ? static_cast<size_t>(left) : kCopyBufferSize;
+    const size_t got = input_stream_read(buffer, 1, want, source);
+    if (got == 0) {
+      fprintf(stderr, "Error reading assembly file %s: the record section is shorter than its header states\n",
+              source_path);
+      ryx_exit(74);
+    }
+    if (fwrite(buffer, 1, got, destination) != got) fail("Problem writing output file\n");
+    left -= static_cast<int64_t>(got);
+  }
+  ryx_free(buffer);
+}
+
+int merge_run(const merge_options_t *options) {
+  for (int32_t i = 0; i < options->input_count; i++) {
+    if (output_file_same_file(options->output_path, options->input_paths[i])) {
+      fprintf(stderr, "The output file %s is also an input file.\n", options->output_path);
+      ryx_exit(1);
+    }
+  }
+  const int32_t count = options->input_count;
+  auto **headers = static_cast<nyr_file_t **>(ryx_malloc(count * sizeof(nyr_file_t *)));
+  for (int32_t i = 0; i < count; i++) headers[i] = nyr_file_read_header(options->input_paths[i]);
+  for (int32_t i = 1; i < count; i++)
+    if (!seq_file_info_list_equal(headers[0]->reference_files, headers[i]->reference_files))
+      fail("Reference sequence files does not match.\n");
+  merge_join_files(headers, count, options->input_paths, options->output_path);
+  for (int32_t i = 0; i < count; i++) nyr_file_free(headers[i]);
+  ryx_free(headers);
+  return 0;
+}
