@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fm/index/mapper_index.h"
 #include "fm/runtime/cmdline_parser.h"  // r32, the reduced fraction of the options
 
 // Align modes: a two-bit mask of the ends that must be aligned.
@@ -68,8 +69,12 @@ class MapperParameters {
   std::vector<std::string> fasta_paths;
   std::vector<bool> circular;  // one per FASTA path
 
-  // The main and the bisulphite index set (each a vector of MapperIndex)
-  // follow the FASTA list here once the index module is merged.
+  // The reference sets searched: the main set (in bisulphite mode built
+  // from C->T converted references) and the bisulphite set (G->A
+  // converted; empty outside bisulphite mode). Index k of both covers the
+  // same sequences.
+  std::vector<MapperIndex> main_set;
+  std::vector<MapperIndex> bisulphite_set;
 
   bool fasta_pending = false;
   uint8_t position_sampling_shift = 4;  // option range 1 to 16

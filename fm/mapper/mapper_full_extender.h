@@ -1,0 +1,96 @@
+// The extender of reads of the normal technology: banded alignment along
+// a depth-first walk of the FM index.
+//
+// For each seed the left walk prepends reference symbols, one column of
+// the left band per node, the left read part read backwards. Every node
+// that ends a left alignment (its score is at least that of its ancestors
+// and above that of its descendants) starts the right band anew at that
+// left end, over the whole read from the first left symbol aligned: the
+// columns of the known reference (left part and seed) are computed at
+// once, then the right walk appends symbols beyond the seed. Every right
+// end that reaches the read's best score is traced back on the right band,
+// tidied and filed. The right band thus holds the whole alignment, and the
+// left band only finds where it starts.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "fm/mapper/alignment.h"
+#include "fm/mapper/mapper_band.h"
+#include "fm/mapper/mapper_extender.h"
+#include "fm/mapper/mapper_filter.h"
+
+class MapperParameters;
+
+// One side of an extension.
+struct MapperFullExtension {
+  MapperBand *band = nullptr;  // owned
+  uint32_t part_length = 0;    // read symbols beyond the seed on this side
+  bool global = false;         // the side's read end must be aligned
+  int direction = 0;           // 1 left (prepend), 0 right (append)
+  int32_t best = 0;            // best end score of the running walk
+  MapperSearch search;         // the text the walk starts from, with the seed's fields
+  uint32_t end_rows = 0;       // rows of the alignment being reported
+  uint32_t end_columns = 0;    // columns of the alignment being reported
+  std::vector<MapperExtensionNode> stack;
+};
+
+class MapperFullExtender : public MapperExtender {
+ public:
+  // Bands for the costs of parameters; the parameters must outlive the
+  // extender.
+  explicit MapperFullExtender(const MapperParameters *parameters);
+  ~MapperFullExtender() override;
+
+  // Sets the result's best score to the floor of extender_floor_score,
+  // then extends every seed in list order and writes each seed's score:
+  // the best end score its extension reached (at least 0), or read length
+  // x match for a seed that covers the whole read.
+  void run(MapperRead *read, MapperSeeds *seeds, MapperResult *result) override;
+
+ private:
+  void extend_seed();
+  void aligner_traverse(int direction, int32_t start_score);
+  bool aligner_preorder(int direction, int32_t node, uint32_t depth);
+  void aligner_postorder(int direction, int32_t node, uint32_t depth);
+  void left_end(int32_t node, uint32_t depth);
+  void right_end(int32_t node, uint32_t depth);
+  void aligner_report(MapperFullExtension *extension, uint32_t end_rows, uint32_t end_columns);
+  uint32_t aligner_backtrace_complex(bool with_clips);
+  // Rewrites the traced code (reverse order) so that an insertion run and
+  // a deletion run that touch become match columns and the excess of the
+  // longer run.
+  void collapse_walk();
+  MapperFullExtension &side(int direction) { return direction == 1 ? left_ : right_; }
+
+  const MapperParameters *parameters_;
+  MapperRead *read_ = nullptr;
+  MapperResult *result_ = nullptr;
+  MapperSearch seed_;
+  const uint8_t *codes_ = nullptr;  // read codes of the seed's strand
+  ExtensionBuffers buffers_;
+  MapperFullExtension right_;
+  MapperFullExtension left_;
+  MapperFilter filter_;
+  // The walk's operations (reverse order), the whole code in reverse and
+  // in forward order, and room for the trims.
+  Alignment walk_;
+  Alignment backward_;
+  Alignment forward_;
+  Alignment trimmed_;
+  MapperSearch extension_;  // the search of the text being reported
+  uint32_t read_length_ = 0;
+  int32_t seed_score_ = 0;
+  // Of the current seed: left and right part lengths and the left root's
+  // score.
+  uint32_t left_part_ = 0;
+  uint32_t right_part_ = 0;
+  int32_t left_start_score_ = 0;
+  // Of the current right band: the left end's depth, the left read
+  // symbols it aligns, and the end of the best known-reference column.
+  uint32_t left_depth_ = 0;
+  uint32_t left_rows_ = 0;
+  uint32_t known_best_end_ = 0;
+  bool collapse_ = false;
+};
