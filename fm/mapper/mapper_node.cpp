@@ -1,0 +1,26 @@
+#include "fm/mapper/mapper_node.h"
+
+#include "common/activity.h"
+#include "fm/mapper/mapper_parameters.h"
+
+MapperNode::MapperNode(MapperParameters *parameters, Activity *activity)
+    : mapper_(parameters), sampler_(mapper_.random_state(), parameters->max_align), activity_(activity) {}
+
+void MapperNode::complete_read(MapperRead *read) {
+  Sequence *reverse = read->sequence->copy();
+  reverse->reverse();
+  read->assign(read->sequence, reverse);
+}
+
+void MapperNode::map_tuple(MapperTuple *tuple) {
+  mapper_.set_technology(static_cast<MapperReadType>(tuple->technology));
+  complete_read(&tuple->read1);
+  MapperSample &sample = tuple->sample;
+  sample.clear_mate(0);
+  sample.clear_mate(1);
+  sample.two_reads = false;
+  sample.paired = false;
+  mapper_.single_run(&tuple->read1, &result_, tuple->read_index);
+  sampler_.run(&result_, &sample, 0);
+  if (activity_ != nullptr) activity_->done.fetch_add(tuple->bytes_consumed, std::memory_order_relaxed);
+}
