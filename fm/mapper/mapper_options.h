@@ -55,3 +55,18 @@ struct mapper_parser_t {
   uint64_t pending_read_offset = 0;
   NYRWriter *writer = nullptr;  // null without --output
 };
+
+// The version text, "23.0.0.263791".
+std::string build_version_string();
+
+// True when the next four bytes of source are the index-file magic; false
+// when fewer than four bytes are left. Consumes nothing.
+bool is_mapping_index(BufferedReader *source);
+
+// Registers every option of ryx_readalign with its handler and help text,
+// in the order of the usage text.
+void mapper_register_options(CmdLineParser<mapper_parser_t> &parser);
+
+// Closes every file the command line opened and still holds (reference
+// sources, read files); the writer is not touched.
+void mapper_parser_release(mapper_parser_t *options);
