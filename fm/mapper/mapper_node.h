@@ -3,7 +3,7 @@
 #pragma once
 
 #include "fm/mapper/mapper.h"
-#include "fm/mapper/mapper_result.h"
+#include "fm/mapper/mapper_paired_result.h"
 #include "fm/mapper/mapper_sampler.h"
 #include "fm/mapper/mapper_tuple.h"
 
@@ -28,6 +28,7 @@ class MapperNode {
 
   Mapper mapper_;
   MapperSampler sampler_;
-  MapperResult result_;
+  // Its mate-1 result also serves single reads.
+  MapperPairedResult result_;
   Activity *activity_;
 };

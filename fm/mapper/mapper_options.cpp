@@ -71,6 +71,7 @@ void handle_reads(mapper_parser_t *o, CmdLineArgs *args) {
   entry.first = file;
   entry.technology = o->pending_technology;
   entry.paired = o->pending_paired;
+  entry.paired_settings = o->pending_paired_settings;
   entry.read_offset = o->pending_read_offset;
   o->pending_read_offset = 0;
   o->read_files.push_back(entry);
@@ -89,6 +90,10 @@ void handle_paired(mapper_parser_t *o, CmdLineArgs *args) {
   if (!bounded(args, 0, 100000, &minimum)) return;
   if (!bounded(args, minimum, 100000, &maximum)) return;
   o->pending_paired = true;
+  o->pending_paired_settings.mode = static_cast<uint32_t>(mode);
+  o->pending_paired_settings.distance_mode = static_cast<uint32_t>(distance);
+  o->pending_paired_settings.min_distance = static_cast<uint32_t>(minimum);
+  o->pending_paired_settings.max_distance = static_cast<uint32_t>(maximum);
 }
 
 void handle_interleave(mapper_parser_t *o, CmdLineArgs *args) {
@@ -107,6 +112,7 @@ void handle_interleave(mapper_parser_t *o, CmdLineArgs *args) {
   entry.second = second;
   entry.technology = kMapperReadNormal;
   entry.paired = true;
+  entry.paired_settings = o->pending_paired_settings;
   entry.read_offset = 0;
   o->read_files.push_back(entry);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "fm/mapper/mapper_pairer.h"
 #include "fm/runtime/cmdline_parser.h"
 
 class BufferedReader;
@@ -32,6 +33,7 @@ struct read_file_t {
   File *second = nullptr;  // the mate file of --interleave, else null
   uint32_t technology = 0;  // MapperReadType
   bool paired = false;
+  MapperPairedParameters paired_settings;
   uint64_t read_offset = 0;  // added to every read index of the file
 };
 
@@ -40,6 +42,7 @@ struct mapper_parser_t {
   uint32_t pending_technology = 0;
   bool pending_circular = false;
   bool pending_paired = false;
+  MapperPairedParameters pending_paired_settings;
   std::vector<reference_file_t> fasta_references;
   std::vector<reference_file_t> index_references;
   std::vector<read_file_t> read_files;

@@ -28,6 +28,7 @@ void MapperPipeline::init_read_file(read_file_t *file) {
   current_ = file;
   next_read_index_ = file->read_offset;
   technology_ = file->technology;
+  paired_ = file->paired_settings;
   position_ = 0;
   previous_position_ = 0;
   first_name_ = file->first->name();
@@ -88,6 +89,7 @@ bool MapperPipeline::load_next_read(MapperTuple *tuple) {
     }
     if (mate != nullptr) {
       tuple->read_count = 2;
+      tuple->paired = paired_;
       tuple->read2.sequence = mate;
     }
   }

@@ -53,6 +53,7 @@ class MapperPipeline {
   size_t next_file_ = 0;
   read_file_t *current_ = nullptr;
   uint32_t technology_ = 0;
+  MapperPairedParameters paired_;
   uint64_t next_read_index_ = 0;
   long long position_ = 0;
   long long previous_position_ = 0;

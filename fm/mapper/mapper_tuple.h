@@ -5,12 +5,14 @@
 #include <cstdint>
 
 #include "fm/mapper/mapper.h"
+#include "fm/mapper/mapper_pairer.h"
 #include "fm/mapper/mapper_read.h"
 #include "fm/mapper/mapper_sampler.h"
 
 struct MapperTuple {
   uint32_t technology = kMapperReadNormal;  // MapperReadType of the read's file
   uint32_t read_count = 0;                  // 1 or 2
+  MapperPairedParameters paired;            // of the read's file, for a pair
   // The source sets only the sequence of each read; the worker adds the
   // reverse complement and the code pointers.
   MapperRead read1;
