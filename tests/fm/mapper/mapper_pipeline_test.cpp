@@ -134,8 +134,8 @@ TEST(MapperPipelineThread, EachFileStartsAtReadIndexZero) {
       nyr_match_t *y = nyr_file_get_match(two, copy);
       ASSERT_EQ(x == nullptr, y == nullptr) << i;
       if (x == nullptr) continue;
-      EXPECT_EQ(x->contig, y->contig) << i;
-      EXPECT_EQ(x->position, y->position) << i;
+      EXPECT_EQ(uint32_t{x->contig}, uint32_t{y->contig}) << i;
+      EXPECT_EQ(uint32_t{x->position}, uint32_t{y->position}) << i;
       EXPECT_EQ(nyr_match_get_count(x), nyr_match_get_count(y)) << i;
     }
   }
