@@ -366,6 +366,14 @@ void mapper_register_options(CmdLineParser<mapper_parser_t> &p) {
   p.add("index-pos-rate", ' ', "", hidden, bind(handle_index_pos_rate), "Sample every 2^n-th index position.");
 }
 
+uint64_t mapper_memory_threads(uint64_t mapper_memory_mb, uint32_t normal_type_limit) {
+  const uint64_t fixed = 3ULL << 30;
+  const uint64_t budget = mapper_memory_mb << 20;
+  const uint64_t limit = normal_type_limit;
+  const uint64_t threads = budget > fixed ? (budget - fixed) / (48 * limit * limit) : 0;
+  return threads < 1 ? 1 : threads;
+}
+
 void mapper_parser_release(mapper_parser_t *options) {
   for (reference_file_t &r : options->fasta_references) delete r.source;
   for (reference_file_t &r : options->index_references) delete r.source;

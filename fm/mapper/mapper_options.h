@@ -70,6 +70,11 @@ bool is_mapping_index(BufferedReader *source);
 // in the order of the usage text.
 void mapper_register_options(CmdLineParser<mapper_parser_t> &parser);
 
+// Threads that mapping may run within mapper_memory_mb megabytes (at
+// least 4000): about 48 S^2 bytes per thread for reads up to the normal
+// type limit S beside a fixed 3 GiB; at least 1.
+uint64_t mapper_memory_threads(uint64_t mapper_memory_mb, uint32_t normal_type_limit);
+
 // Closes every file the command line opened and still holds (reference
 // sources, read files); the writer is not touched.
 void mapper_parser_release(mapper_parser_t *options);

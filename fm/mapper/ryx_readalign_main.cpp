@@ -126,14 +126,9 @@ int main(int argc, char **argv) {
   parameters->finalize(options.writer, fasta_files, root.child(reads ? 0.1 : 1.0, nullptr));
   all_files.insert(all_files.end(), fasta_files.begin(), fasta_files.end());
 
-  // Memory of mapping: about 48 S^2 bytes per thread for reads up to the
-  // normal type limit S, beside a fixed 3 GiB. The indexes are built by
-  // now, so a lower count applies to mapping only.
+  // The indexes are built by now, so a lower count applies to mapping only.
   if (parameters->mapper_memory_mb != 0) {
-    uint64_t const limit = parameters->normal_type_limit;
-    uint64_t const room = (parameters->mapper_memory_mb << 20) - (3ULL << 30);
-    uint64_t threads = room / (48 * limit * limit);
-    if (threads < 1) threads = 1;
+    uint64_t const threads = mapper_memory_threads(parameters->mapper_memory_mb, parameters->normal_type_limit);
     if (threads < static_cast<uint64_t>(get_number_of_cpus())) set_number_of_cpus(static_cast<int>(threads));
   }
 

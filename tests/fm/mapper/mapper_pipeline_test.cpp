@@ -57,13 +57,32 @@ struct Fixture {
     write_file(dir.file(name), text);
     return dir.file(name);
   }
-  // Maps the files into out with the given worker count.
-  void map(const std::vector<std::string> &files, const std::string &out, int cpus) {
+  // n pairs interleaved in one file, of fragments of 300 bases read from
+  // both ends (setting fb ss 250 350), and one odd read at the end.
+  std::string pairs_file(const ScratchDir &dir, const std::string &name, int n, uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    std::string text;
+    for (int i = 0; i <= n; i++) {
+      const map_test::Symbols &s = genome.sequences[rng() % 3];
+      const size_t start = rng() % (s.size() - 300);
+      const map_test::Symbols a(s.begin() + start, s.begin() + start + 100);
+      const map_test::Symbols b = map_test::reverse_complement(map_test::Symbols(s.begin() + start + 200, s.begin() + start + 300));
+      text += "@p" + std::to_string(i) + "a\n" + letters(a) + "\n+\n" + std::string(100, 'I') + "\n";
+      if (i < n) text += "@p" + std::to_string(i) + "b\n" + letters(b) + "\n+\n" + std::string(100, 'I') + "\n";
+    }
+    write_file(dir.file(name), text);
+    return dir.file(name);
+  }
+  // Maps the files into out with the given worker count; paired files with
+  // the setting fb ss 250 350.
+  void map(const std::vector<std::string> &files, const std::string &out, int cpus, bool paired = false) {
     mapper_parser_t options;
     options.parameters = &parameters;
     for (const std::string &f : files) {
       read_file_t rf;
       rf.first = File::open(f.c_str(), false);
+      rf.paired = paired;
+      rf.paired_settings = {1, 0, 250, 350};
       options.read_files.push_back(rf);
     }
     options.writer = new NYRWriter(File::create(out.c_str()), NYRScoringScheme(1, 2, 0, 3, 0, 3, false));
@@ -112,6 +131,28 @@ TEST(MapperPipelineThread, SameFileForOneAndFourWorkersWithReadsInOrder) {
       placed++;
   }
   EXPECT_EQ(placed, 240);
+  nyr_file_free(file);
+}
+
+TEST(MapperPipelineThread, PairsAreTheSameForOneAndFourWorkers) {
+  ScratchDir dir;
+  Fixture f;
+  const std::string pairs = f.pairs_file(dir, "pairs.fq", 100, 5);
+  f.map({pairs}, dir.file("one.nyr"), 1, true);
+  f.map({pairs}, dir.file("four.nyr"), 4, true);
+  EXPECT_EQ(read_file(dir.file("one.nyr")), read_file(dir.file("four.nyr")));
+  nyr_file_t *file = nyr_file_read(dir.file("four.nyr").c_str(), 1);
+  ASSERT_EQ(file->read_count, 201U);
+  int paired = 0;
+  for (uint64_t i = 0; i < 200; i++) {
+    nyr_match_t *hit = nyr_file_get_match(file, i);
+    paired += hit != nullptr && nyr_match_is_paired(hit) != 0;
+  }
+  EXPECT_GE(paired, 190);
+  // The odd last record is a single read.
+  nyr_match_t *last = nyr_file_get_match(file, 200);
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(nyr_match_is_paired(last), 0);
   nyr_file_free(file);
 }
 
