@@ -198,7 +198,8 @@ void handle_align_mode(mapper_parser_t *o, CmdLineArgs *args) {
   // The position of a word is the align mode itself: 0 local, 3 global.
   static char const *modes[] = {"local", nullptr, nullptr, "global"};
   long long mode = 0;
-  if (args->internal_consume_specific_string(4, modes, &mode) == 0) o->parameters->align_mode = static_cast<uint32_t>(mode);
+  if (args->internal_consume_specific_string(4, modes, &mode) == 0)
+    o->parameters->align_mode = static_cast<uint32_t>(mode);
 }
 
 void handle_forward_only(mapper_parser_t *o, CmdLineArgs *args) {
@@ -235,7 +236,8 @@ void handle_min_seed_length(mapper_parser_t *o, CmdLineArgs *args) {
 void handle_repeat(mapper_parser_t *o, CmdLineArgs *args) {
   static char const *modes[] = {"random", "ignore"};
   long long mode = 0;
-  if (args->internal_consume_specific_string(2, modes, &mode) == 0) o->parameters->repeat_mode = static_cast<uint32_t>(mode);
+  if (args->internal_consume_specific_string(2, modes, &mode) == 0)
+    o->parameters->repeat_mode = static_cast<uint32_t>(mode);
 }
 
 void handle_max_align(mapper_parser_t *o, CmdLineArgs *args) {
@@ -316,7 +318,8 @@ void mapper_register_options(CmdLineParser<mapper_parser_t> &p) {
   p.add("paired", 'p', "q", 0, bind(handle_paired), "Set paired parameters, eg. fb ss 50 250.");
   p.add("interleave", 'i', "p", 0, bind(handle_interleave),
         "Form read pairs by interleaving two files, eg. -i mate1.fastq mate2.fastq.");
-  p.add("readoffset", ' ', "", hidden, bind(handle_read_offset), "Add an offset to the read indexes of the next read file.");
+  p.add("readoffset", ' ', "", hidden, bind(handle_read_offset),
+        "Add an offset to the read indexes of the next read file.");
   p.add("type", ' ', "", 0, bind(handle_type),
         "Set technology hint to " BOLD "normal" PLAIN " or " BOLD "pacbio" PLAIN " (default is normal).");
   p.add("normaltypelimit", 'S', "qM", once, bind(handle_normal_type_limit),

@@ -66,7 +66,8 @@ struct Fixture {
       const map_test::Symbols &s = genome.sequences[rng() % 3];
       const size_t start = rng() % (s.size() - 300);
       const map_test::Symbols a(s.begin() + start, s.begin() + start + 100);
-      const map_test::Symbols b = map_test::reverse_complement(map_test::Symbols(s.begin() + start + 200, s.begin() + start + 300));
+      const map_test::Symbols end(s.begin() + start + 200, s.begin() + start + 300);
+      const map_test::Symbols b = map_test::reverse_complement(end);
       text += "@p" + std::to_string(i) + "a\n" + letters(a) + "\n+\n" + std::string(100, 'I') + "\n";
       if (i < n) text += "@p" + std::to_string(i) + "b\n" + letters(b) + "\n+\n" + std::string(100, 'I') + "\n";
     }

@@ -35,7 +35,8 @@ RunResult readalign(std::vector<std::string> words) {
 const char kUsage[] =
     "RYX Read Mapper - Version 23.0.0.263791\n\nUsage information:\n\n"
     "  \33[36m-d\33[0m \33[32m--references\33[0m         Reference database file(s) to use.\n"
-    "  \33[36m-z\33[0m \33[32m--circular\33[0m           Indicate that the following reference file contains circular sequences, eg. -d -z mito.fa.\n"
+    "  \33[36m-z\33[0m \33[32m--circular\33[0m           "
+    "Indicate that the following reference file contains circular sequences, eg. -d -z mito.fa.\n"
     "  \33[36m-n\33[0m \33[32m--indexoutput\33[0m        Save index to file, eg. hg19.idx.\n"
     "\n"
     "  \33[36m-q\33[0m \33[32m--reads\33[0m              Read file(s) to use, eg. read.fastq.\n"
