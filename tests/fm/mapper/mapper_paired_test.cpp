@@ -267,7 +267,7 @@ TEST_F(MapperPaired, RepeatIgnoreDropsAmbiguousPairsAndAmbiguousUnpairedMates) {
   }
   // No pair: the mate with two hits goes, the unique one stays.
   std::mt19937_64 rng(3);
-  const Fragment f = fragment(rng, *genome_, 2, 30000, 300, false, 0);
+  const Fragment f = fragment(rng, *genome_, 2, 15000, 300, false, 0);
   OwnedRead unique(f.mate[1]);
   out = worker.map(&m1.read, &unique.read, setting, 2);
   EXPECT_FALSE(out.paired);
