@@ -46,7 +46,13 @@ uint64_t mix64(uint64_t x) {
 
 }  // namespace
 
-Mapper::Mapper(MapperParameters *parameters) : parameters_(parameters) {
+Mapper::Mapper(MapperParameters *parameters)
+    : parameters_(parameters),
+      paired_candidates_{{&random_, parameters->max_align},
+                         {&random_, parameters->max_align},
+                         {&random_, parameters->max_align},
+                         {&random_, parameters->max_align}},
+      paired_halves_{{&random_, parameters->max_align}, {&random_, parameters->max_align}} {
   if (parameters->sensitive) {
     normal_seeder_ = new MapperSensitiveSeeder(parameters);
     long_seeder_ = new MapperSensitiveSeeder(parameters);
@@ -58,6 +64,12 @@ Mapper::Mapper(MapperParameters *parameters) : parameters_(parameters) {
   dropoff_extender_ = new MapperDropoffExtender(parameters);
   seeds_[0].seeds.reserve(1000);
   seeds_[1].seeds.reserve(1000);
+  // The mate converted G to A: mate 2 in the candidates of the first
+  // conversion (C, D), mate 1 in those of the second (E, F).
+  paired_candidates_[0].mate[1].ga_mark = true;
+  paired_candidates_[1].mate[1].ga_mark = true;
+  paired_candidates_[2].mate[0].ga_mark = true;
+  paired_candidates_[3].mate[0].ga_mark = true;
 }
 
 Mapper::~Mapper() {
@@ -267,4 +279,191 @@ void Mapper::select_best_of_four_bisulphite_results(MapperResult *p, MapperResul
   select_best(p, r, &halves_[0], true, &cq, &cs);
   select_best(q, s, &halves_[1], true, &cp, &cr);
   select_best(&halves_[0], &halves_[1], out, false, nullptr, nullptr);
+}
+
+void Mapper::seed_mate(MapperRead *read, bool skip, int list, unsigned strand_mask,
+                       const std::vector<MapperIndex> &set) {
+  seeds_[list].clear();
+  if (!skip) seeder_run(read, &seeds_[list], strand_mask, set);
+}
+
+void Mapper::paired_run(MapperRead *mate1, MapperRead *mate2, MapperPairedResult *result,
+                        const MapperPairedParameters *paired, unsigned long long read_index) {
+  const MapperParameters &p = *parameters_;
+  result->clear();
+  const bool skip1 = check_read_length(mate1);
+  const bool skip2 = check_read_length(mate2);
+  reseed_using_read_index(read_index);
+  pairer_.setup(&result->pairing, *paired);
+  if (!p.bisulphite)
+    paired_plain(mate1, mate2, skip1, skip2, result);
+  else if (!p.non_directional)
+    paired_bisulphite_directional(mate1, mate2, skip1, skip2, result);
+  else
+    paired_bisulphite_non_directional(mate1, mate2, skip1, skip2, result);
+
+  if (p.repeat_mode == kRepeatIgnore) {
+    if (result->pairing.pairs_found > p.max_align) {
+      result->clear();
+    } else if (!result->has_pairs()) {
+      for (MapperResult &m : result->mate)
+        if (m.hit_count() > p.max_align) m.clear();
+    }
+  }
+}
+
+// Both mates on both strands (the strand options do not apply to pairs),
+// then the pairs between them.
+void Mapper::paired_plain(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2, MapperPairedResult *result) {
+  const MapperParameters &p = *parameters_;
+  seed_mate(mate1, skip1, 0, 3, p.main_set);
+  seed_mate(mate2, skip2, 1, 3, p.main_set);
+  if (!skip1) extender_run(mate1, &seeds_[0], &result->mate[0]);
+  if (!skip2) extender_run(mate2, &seeds_[1], &result->mate[1]);
+  if (p.mapping_quality) {
+    if (!skip1) result->mate[0].mapping_quality = compute_mapping_quality(seeds_[0], result->mate[0]);
+    if (!skip2) result->mate[1].mapping_quality = compute_mapping_quality(seeds_[1], result->mate[1]);
+  }
+  pairer_.set_pairing(&result->pairing);
+  pairer_.compare_results(&result->mate[0], &result->mate[1]);
+}
+
+// A directional pair: mate 1 shows the C->T conversion of an original
+// strand and mate 2 the G->A conversion of the same fragment's other end.
+// Candidate C takes mate 1 as it is against the C->T set and mate 2
+// reverse complemented; candidate D the opposite strands against the G->A
+// set.
+void Mapper::paired_bisulphite_directional(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2,
+                                           MapperPairedResult *result) {
+  const MapperParameters &p = *parameters_;
+  MapperPairedResult &c = paired_candidates_[0], &d = paired_candidates_[1];
+  if (!skip1) ct_transform(mate1, mate1->forward_codes);
+  if (!skip2) ga_transform(mate2, mate2->forward_codes);
+  c.clear();
+  d.clear();
+  seed_mate(mate1, skip1, 0, 1, p.main_set);
+  seed_mate(mate2, skip2, 3, 2, p.main_set);
+  seed_mate(mate1, skip1, 2, 2, p.bisulphite_set);
+  seed_mate(mate2, skip2, 1, 1, p.bisulphite_set);
+  reduce_bisulphite_seeds(mate1->length, &seeds_[0], &seeds_[2]);
+  reduce_bisulphite_seeds(mate2->length, &seeds_[1], &seeds_[3]);
+  if (!skip1) {
+    extender_run(mate1, &seeds_[0], &c.mate[0]);
+    extender_run(mate1, &seeds_[2], &d.mate[0]);
+  }
+  if (!skip2) {
+    extender_run(mate2, &seeds_[1], &d.mate[1]);
+    extender_run(mate2, &seeds_[3], &c.mate[1]);
+  }
+  pair_candidate(&c);
+  pair_candidate(&d);
+  select_best_bisulphite_results(&c, &d, result, false, nullptr, nullptr);
+}
+
+// A non-directional pair may also come from the complementary strands,
+// where mate 1 shows G->A and mate 2 C->T conversion: the four candidates
+// C, D (first conversion) and E, F (second) are chosen between in two
+// rounds, each tie break seeing the candidates as they were before any
+// was moved.
+void Mapper::paired_bisulphite_non_directional(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2,
+                                               MapperPairedResult *result) {
+  const MapperParameters &p = *parameters_;
+  MapperPairedResult &c = paired_candidates_[0], &d = paired_candidates_[1];
+  MapperPairedResult &e = paired_candidates_[2], &f = paired_candidates_[3];
+  for (MapperPairedResult *x : {&c, &d, &e, &f}) x->clear();
+  const uint32_t n1 = mate1->length, n2 = mate2->length;
+  if (unconverted_.size() < n1) unconverted_.resize(n1);
+  if (unconverted2_.size() < n2) unconverted2_.resize(n2);
+  if (n1 > 0) memcpy(unconverted_.data(), mate1->forward_codes, n1);
+  if (n2 > 0) memcpy(unconverted2_.data(), mate2->forward_codes, n2);
+  const unsigned char *u1 = unconverted_.data(), *u2 = unconverted2_.data();
+
+  // First conversion: mate 1 C->T, mate 2 G->A.
+  if (!skip1) ct_transform(mate1, u1);
+  if (!skip2) ga_transform(mate2, u2);
+  seed_mate(mate1, skip1, 0, 1, p.main_set);
+  seed_mate(mate2, skip2, 3, 2, p.main_set);
+  seed_mate(mate1, skip1, 2, 2, p.bisulphite_set);
+  seed_mate(mate2, skip2, 1, 1, p.bisulphite_set);
+  // Second conversion: mate 1 G->A, mate 2 C->T.
+  if (!skip1) ga_transform(mate1, u1);
+  if (!skip2) ct_transform(mate2, u2);
+  seed_mate(mate1, skip1, 6, 2, p.main_set);
+  seed_mate(mate2, skip2, 5, 1, p.main_set);
+  seed_mate(mate1, skip1, 4, 1, p.bisulphite_set);
+  seed_mate(mate2, skip2, 7, 2, p.bisulphite_set);
+  reduce_bisulphite_seeds(n1, &seeds_[0], &seeds_[2], &seeds_[4], &seeds_[6]);
+  reduce_bisulphite_seeds(n2, &seeds_[1], &seeds_[3], &seeds_[5], &seeds_[7]);
+
+  if (!skip1) ct_transform(mate1, u1);
+  if (!skip2) ga_transform(mate2, u2);
+  if (!skip1) {
+    extender_run(mate1, &seeds_[0], &c.mate[0]);
+    extender_run(mate1, &seeds_[2], &d.mate[0]);
+  }
+  if (!skip2) {
+    extender_run(mate2, &seeds_[1], &d.mate[1]);
+    extender_run(mate2, &seeds_[3], &c.mate[1]);
+  }
+  pair_candidate(&c);
+  pair_candidate(&d);
+
+  if (!skip1) ga_transform(mate1, u1);
+  if (!skip2) ct_transform(mate2, u2);
+  if (!skip1) {
+    extender_run(mate1, &seeds_[4], &e.mate[0]);
+    extender_run(mate1, &seeds_[6], &f.mate[0]);
+  }
+  if (!skip2) {
+    extender_run(mate2, &seeds_[5], &f.mate[1]);
+    extender_run(mate2, &seeds_[7], &e.mate[1]);
+  }
+  pair_candidate(&f);
+  pair_candidate(&e);
+
+  const PairedCandidate cc = paired_candidate(&c), cd = paired_candidate(&d);
+  const PairedCandidate ce = paired_candidate(&e), cf = paired_candidate(&f);
+  MapperPairedResult &a = paired_halves_[0], &b = paired_halves_[1];
+  select_best_paired(&c, &e, &a, true, &cd, &cf);
+  select_best_paired(&d, &f, &b, true, &cc, &ce);
+  select_best_paired(&a, &b, result, false, nullptr, nullptr);
+}
+
+void Mapper::pair_candidate(MapperPairedResult *candidate) {
+  pairer_.set_pairing(&candidate->pairing);
+  pairer_.compare_results(&candidate->mate[0], &candidate->mate[1]);
+}
+
+void Mapper::select_best_bisulphite_results(MapperPairedResult *a, MapperPairedResult *b, MapperPairedResult *out,
+                                            bool tie_break, MapperPairedResult *c, MapperPairedResult *d) {
+  const PairedCandidate cc = c != nullptr ? paired_candidate(c) : PairedCandidate{0, 0};
+  const PairedCandidate dc = d != nullptr ? paired_candidate(d) : PairedCandidate{0, 0};
+  select_best_paired(a, b, out, tie_break, &cc, &dc);
+}
+
+void Mapper::select_best_paired(MapperPairedResult *a, MapperPairedResult *b, MapperPairedResult *out,
+                                bool tie_break, const PairedCandidate *c, const PairedCandidate *d) {
+  out->clear();
+  const bool a_pairs = a->has_pairs(), b_pairs = b->has_pairs();
+  if (!a_pairs && !b_pairs) {
+    out->combine(a, b);
+    return;
+  }
+  if (!b_pairs || !a_pairs) {
+    out->copy(a_pairs ? a : b);
+    return;
+  }
+  const int64_t a_score = a->score(), b_score = b->score();
+  if (a_score != b_score) {
+    out->copy(a_score > b_score ? a : b);
+    return;
+  }
+  // As for single reads: a tie of single pairs that no other candidate
+  // matches is broken by a draw; any other tie keeps both.
+  auto below_a = [&](const PairedCandidate *x) { return x->pairs == 0 || x->score < a_score; };
+  if (tie_break && a->pairing.pairs_found == 1 && b->pairing.pairs_found == 1 && below_a(c) && below_a(d)) {
+    out->copy(random_.draw_double() < 0.5 ? a : b);
+    return;
+  }
+  out->combine(a, b);
 }

@@ -22,6 +22,8 @@
 #include "fm/index/mapper_index.h"
 #include "fm/mapper/mapper_dropoff_extender.h"
 #include "fm/mapper/mapper_full_extender.h"
+#include "fm/mapper/mapper_paired_result.h"
+#include "fm/mapper/mapper_pairer.h"
 #include "fm/mapper/mapper_read.h"
 #include "fm/mapper/mapper_result.h"
 #include "fm/mapper/mapper_seeder.h"
@@ -51,6 +53,13 @@ class Mapper {
   // cleared and draws nothing. Otherwise the generator is reseeded from
   // read_index first.
   void single_run(MapperRead *read, MapperResult *result, unsigned long long read_index);
+  // Maps a read pair into result: both mates on both strands, then the
+  // accepted pairs of the paired parameters. A mate of unsupported length
+  // is not mapped (its result stays empty, so it cannot pair) while its
+  // partner is. The generator is reseeded from read_index (one index per
+  // pair) before anything is drawn.
+  void paired_run(MapperRead *mate1, MapperRead *mate2, MapperPairedResult *result,
+                  const MapperPairedParameters *paired, unsigned long long read_index);
 
   // True when read is to be ignored for its length: shorter than the
   // minimum seed length or longer than the maximum read length. The first
@@ -98,6 +107,16 @@ class Mapper {
   void select_best_bisulphite_results(MapperResult *a, MapperResult *b, MapperResult *out, bool tie_break,
                                       MapperResult *c, MapperResult *d);
 
+  // The paired form: clears out and moves into it the candidate with pairs,
+  // or of two with pairs the one with the higher score (both mates' best
+  // scores added); on equal scores both, a first, except that with
+  // tie_break set, one pair each, and neither c nor d holding pairs that
+  // score at least as well as a, one draw picks one. Without pairs on
+  // either side each mate takes the better of the two (both when equal).
+  // c and d may be null.
+  void select_best_bisulphite_results(MapperPairedResult *a, MapperPairedResult *b, MapperPairedResult *out,
+                                      bool tie_break, MapperPairedResult *c, MapperPairedResult *d);
+
   // The choice among the four candidates of a non-directional read: P and
   // Q of its C->T conversion (read, reverse complement), R and S of its
   // G->A conversion. The better of P and R and the better of Q and S, each
@@ -131,6 +150,25 @@ class Mapper {
                    const Candidate *d);
   void bisulphite_directional(MapperRead *read, MapperResult *result);
   void bisulphite_non_directional(MapperRead *read, MapperResult *result);
+  // Score and pairs of a paired candidate, taken before candidates move.
+  struct PairedCandidate {
+    uint32_t pairs;
+    int64_t score;
+  };
+  static PairedCandidate paired_candidate(const MapperPairedResult *r) {
+    return {r->pairing.pairs_found, r->score()};
+  }
+  void select_best_paired(MapperPairedResult *a, MapperPairedResult *b, MapperPairedResult *out, bool tie_break,
+                          const PairedCandidate *c, const PairedCandidate *d);
+  void paired_plain(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2, MapperPairedResult *result);
+  void paired_bisulphite_directional(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2,
+                                     MapperPairedResult *result);
+  void paired_bisulphite_non_directional(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2,
+                                         MapperPairedResult *result);
+  // Pairs a candidate's mates into its own pairing.
+  void pair_candidate(MapperPairedResult *candidate);
+  // Seeds a mate into list (emptied first) unless it is skipped.
+  void seed_mate(MapperRead *read, bool skip, int list, unsigned strand_mask, const std::vector<MapperIndex> &set);
 
   MapperParameters *parameters_;
   MapperSeeder *normal_seeder_;
@@ -145,4 +183,11 @@ class Mapper {
   MapperResult candidates_[4];
   MapperResult halves_[2];
   std::vector<unsigned char> unconverted_;
+  // Pair matching: the pairer, the paired bisulphite candidates (C, D, E,
+  // F of a non-directional pair; C and D of a directional one), the two
+  // halves of the non-directional choice, and the saved codes of mate 2.
+  MapperPairer pairer_;
+  MapperPairedResult paired_candidates_[4];
+  MapperPairedResult paired_halves_[2];
+  std::vector<unsigned char> unconverted2_;
 };

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "common/random_state.h"
+#include "fm/mapper/mapper_paired_result.h"
 #include "fm/mapper/mapper_result.h"
 
 // One reported hit.
@@ -80,6 +81,17 @@ class MapperSampler {
   // Reports result as mate (0 or 1) of sample: hit total (saturated at
   // 2^32 - 1), mapping quality and min(capacity, hits) sampled hits.
   void run(const MapperResult *result, MapperSample *sample, int mate);
+
+  // Reports a read pair. Without accepted pairs each mate on its own, as
+  // run() does. With pairs, the pairing's sample as it stands (already
+  // uniform and in random order, so nothing is drawn): entry i of both
+  // mates is pair i, both hit totals are the pairs found, and the paired
+  // flag is set. The two hits of a pair are placed on one lap of a
+  // circular sequence: both are moved back by the same whole number of
+  // sequence lengths until the leftmost starts below the length, and a
+  // hit that then starts one length or more on keeps a position below the
+  // length and carries the shifted flag (it lies one length further on).
+  void paired_run(const MapperPairedResult *result, MapperSample *sample);
 
   // Picks min(capacity, hits) distinct hit numbers below hits, each set of
   // them equally likely and in random order, into picks(); returns their
