@@ -98,7 +98,14 @@ uint32_t MapperPairer::compute_reference_span(const MapperAlignment *first, cons
 void MapperPairer::compare_two_alignments(const MapperIndex *index, const MapperAlignment *first,
                                           const MapperAlignment *second, bool first_by_end, bool second_by_end,
                                           unsigned first_index, unsigned second_index, bool swapped) {
-  const size_t n0 = prepare_indexed_positions(0, first, first_by_end, false);
+  size_t n0;
+  if (reuse_left_ && first == left_source_ && first_by_end == left_by_end_) {
+    n0 = tracks_[0].keys.size();
+  } else {
+    n0 = prepare_indexed_positions(0, first, first_by_end, false);
+    left_source_ = first;
+    left_by_end_ = first_by_end;
+  }
   if (n0 == 0) return;
   const size_t n1 = prepare_indexed_positions(1, second, second_by_end, true);
   if (n1 == 0) return;
@@ -131,6 +138,8 @@ void MapperPairer::compare_two_alignments(const MapperIndex *index, const Mapper
 }
 
 void MapperPairer::compare_results(const MapperResult *mate1, const MapperResult *mate2) {
+  reuse_left_ = true;
+  left_source_ = nullptr;
   const unsigned s1 = mate1_strand_, s2 = mate2_strand_;
   const bool e1 = mate1_end_ != 0, e2 = mate2_end_ != 0;
   // Mate 1 on the left, each mate on its expected strand.
@@ -149,4 +158,6 @@ void MapperPairer::compare_results(const MapperResult *mate1, const MapperResult
       if (b2[i].search.index == b1[j].search.index)
         compare_two_alignments(b2[i].search.index, &b2[i], &b1[j], s2 == e2, s1 == e1, static_cast<unsigned>(i),
                                static_cast<unsigned>(j), true);
+  reuse_left_ = false;
+  left_source_ = nullptr;
 }

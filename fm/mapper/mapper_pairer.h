@@ -95,4 +95,10 @@ class MapperPairer {
   uint32_t min_distance_ = 0;
   uint32_t max_distance_ = 0;
   MapperPairerTrack tracks_[2];
+  // Within one compare_results, the alignment (and its end flag) track 0
+  // already holds: consecutive comparisons share their left alignment, so
+  // its occurrences are listed once, not once per right alignment.
+  bool reuse_left_ = false;
+  const MapperAlignment *left_source_ = nullptr;
+  bool left_by_end_ = false;
 };

@@ -158,6 +158,21 @@ TEST_F(PairerOnAReference, EveryOrientationAndDistanceModeAtItsBounds) {
   EXPECT_EQ(accepted, 4 * 4 * 2 * 2);
 }
 
+TEST_F(PairerOnAReference, EveryAlignmentOfOneMateMeetsEveryAlignmentOfTheOther) {
+  // Mate 1 at 1000 and 3000, mate 2 at 1300, 1400 and 3300 (fb ss 100
+  // 500): the pairs are (1000, 1300), (1000, 1400) and (3000, 3300).
+  RandomState random(7ULL);
+  MapperResult m1, m2;
+  for (uint32_t x : {1000u, 3000u}) file(&m1, placed(linear_, 0, x, 0, 0, 0));
+  for (uint32_t x : {1300u, 1400u, 3300u}) file(&m2, placed(linear_, 0, x, 1, 0, 0));
+  const MapperPairing p = pair(m1, m2, 1, 0, 100, 500, &random);
+  ASSERT_EQ(p.pairs_found, 3u);
+  std::set<std::tuple<uint32_t, uint32_t, uint32_t>> found;
+  for (uint32_t i = 0; i < p.valid_count(); i++)
+    found.insert({p.entries[i].first_index, p.entries[i].second_index, p.entries[i].distance});
+  EXPECT_EQ(found, (std::set<std::tuple<uint32_t, uint32_t, uint32_t>>{{0, 0, 400}, {0, 1, 500}, {1, 2, 400}}));
+}
+
 TEST_F(PairerOnAReference, MatesOnTheWrongStrandsOrSequencesDoNotPair) {
   RandomState random(3ULL);
   // fb expects mate 1 forward and mate 2 reverse: both forward is no pair.
