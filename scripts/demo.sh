@@ -44,3 +44,24 @@ awk 'BEGIN {
 "$bin/ryx_tally" -m 20 -r "$work/tags.fa" > "$work/tags.tally"
 echo "exit status: $?; $(grep -c '^[ACGT]' "$work/tags.tally") tags seen at least 20 times; the listing begins:"
 head -n 12 "$work/tags.tally"
+
+echo
+echo "== ryx_readalign: map 2000 reads onto a random 50 kb reference"
+# A random reference of two sequences, and reads of 100 bases taken from it
+# on both strands with about one substitution in 50 bases.
+awk -v ref="$work/genome.fa" -v reads="$work/map_reads.fq" 'BEGIN {
+  srand(11); split("A C G T", b, " "); q = ""; for (j = 0; j < 100; j++) q = q "I"
+  for (s = 1; s <= 2; s++) {
+    g[s] = ""; for (i = 0; i < 25000; i++) g[s] = g[s] b[int(rand() * 4) + 1]
+    printf ">chr%d\n", s > ref; for (i = 1; i <= 25000; i += 70) print substr(g[s], i, 70) > ref
+  }
+  for (r = 0; r < 2000; r++) {
+    s = int(rand() * 2) + 1; t = substr(g[s], int(rand() * 24900) + 1, 100); u = ""
+    for (j = 1; j <= 100; j++) { c = substr(t, j, 1); if (rand() < 0.02) c = b[int(rand() * 4) + 1]; u = u c }
+    if (rand() < 0.5) { v = ""; for (j = 100; j > 0; j--) { c = substr(u, j, 1); v = v (c == "A" ? "T" : c == "C" ? "G" : c == "G" ? "C" : "A") } u = v }
+    printf "@read%d\n%s\n+\n%s\n", r, u, q > reads
+  } }'
+"$bin/ryx_readalign" -d "$work/genome.fa" -n "$work/genome.idx" --noprogress
+"$bin/ryx_readalign" -d "$work/genome.idx" -q "$work/map_reads.fq" -o "$work/map_reads.nyr" --noprogress
+echo "exit status: $?"
+ls -l "$work/genome.idx" "$work/map_reads.nyr" | awk '{ n = $NF; sub(".*/", "", n); print n ": " $5 " bytes" }'

@@ -10,8 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "fm/index/index_file.h"
 #include "fm/index/mapper_index.h"
 #include "fm/runtime/cmdline_parser.h"  // r32, the reduced fraction of the options
+#include "fm/runtime/sequence.h"
+
+class Activity;
+class FastaIndexBuilder;
+class NYRWriter;
+class Reader;
 
 // Align modes: a two-bit mask of the ends that must be aligned.
 constexpr uint32_t kAlignLocal = 0;
@@ -39,6 +46,30 @@ class MapperParameters {
   // Sets smallest_cost and largest_cost from the mismatch, gap and deletion
   // costs; to be called again whenever one of those changes.
   void derive_cost_bounds();
+
+  // Marks that FASTA references follow (add_reference_file).
+  void setup_builder();
+  // Keeps the reader's name (the path) and the circular flag of one FASTA
+  // reference and deletes the reader: the file is reopened by path when it
+  // is indexed, so no reference stays open until then.
+  void add_reference_file(Reader *source, bool circular_sequences);
+  // Parses every kept FASTA path in order into builder, then finishes it.
+  // A path that can no longer be opened ends the process with "Could not
+  // open reference file %s\n" (status 1); parse errors end it as the
+  // parser does.
+  void run_index_builder(FastaIndexBuilder &builder);
+  // Ends the set-up: builds one index over all FASTA references (two in
+  // bisulphite mode, C->T into the main set and G->A into the bisulphite
+  // set) behind the indexes already loaded, fills fasta_infos (one per
+  // kept path, in order) with sequence counts and lengths, announces the
+  // FASTA reference files to writer (may be null), derives the cost
+  // bounds and sets ready. Progress goes to activity (may be null), which
+  // is done afterwards. Runs once, on one thread.
+  void finalize(NYRWriter *writer, std::vector<MapperFileInfo> &fasta_infos, Activity *activity);
+
+  // Bytes of index memory the FASTA build may use: index_memory_mb, or
+  // half the physical memory when that is 0.
+  uint64_t index_memory_budget() const;
 
   bool ready = false;
   uint32_t max_read_length = 500000;
@@ -94,3 +125,14 @@ class MapperParameters {
   bool mapping_quality = false;
   uint32_t forced_extender = kExtenderAutomatic;
 };
+
+// Sequence filters of the bisulphite index builds: every code c of the
+// sequence becomes To where it was From (C->T: bisulphite_map<1, 3>, G->A:
+// bisulphite_map<2, 0>); every sequence is kept.
+template <unsigned char From, unsigned char To>
+bool bisulphite_map(Sequence *sequence) {
+  unsigned char *codes = sequence->symbols;
+  for (unsigned int i = 0; i < sequence->length; i++)
+    if (codes[i] == From) codes[i] = To;
+  return true;
+}

@@ -1,0 +1,34 @@
+// The state of one mapping worker: its engine, its hit sampler and the
+// result buffers, reused for every read the worker maps.
+#pragma once
+
+#include "fm/mapper/mapper.h"
+#include "fm/mapper/mapper_paired_result.h"
+#include "fm/mapper/mapper_sampler.h"
+#include "fm/mapper/mapper_tuple.h"
+
+class Activity;
+class MapperParameters;
+
+class MapperNode {
+ public:
+  // An engine over parameters (final, outliving the node); the bytes of
+  // every mapped item are added to activity's done count (may be null).
+  MapperNode(MapperParameters *parameters, Activity *activity);
+  MapperNode(const MapperNode &) = delete;
+  MapperNode &operator=(const MapperNode &) = delete;
+
+  // Maps the item's read (or pair) and fills its sample: gives each read
+  // its reverse complement (a copy the sink deletes with the read).
+  void map_tuple(MapperTuple *tuple);
+
+ private:
+  // Points read at its sequence and a new reverse-complemented copy.
+  static void complete_read(MapperRead *read);
+
+  Mapper mapper_;
+  MapperSampler sampler_;
+  // Its mate-1 result also serves single reads.
+  MapperPairedResult result_;
+  Activity *activity_;
+};
