@@ -32,13 +32,34 @@ _sequence_position place(const NucleotideArray *text, uint32_t index, uint64_t q
   return {record.sequence_id, static_cast<unsigned int>(p)};
 }
 
+// The counts of the rows before the end of a range from those before its
+// begin: a range of one row adds that row's symbol x to every count of the
+// symbols above x (count c covers the symbols below c; a separator is not
+// counted by count 5), an empty range adds nothing. Most ranges of a search
+// are that narrow once a few symbols have matched, and this spares the
+// second rank look-up. Returns false for wider ranges.
+bool narrow_range_counts(const NucleotideArray *array, const match_range &range, const unsigned long long *lo,
+                         unsigned long long *hi, int n) {
+  const unsigned long long width = range.end - range.begin;
+  if (width > 1) return false;
+  const unsigned x = width == 0 ? 7 : array->get(range.begin);
+  for (int c = 0; c < n; c++) hi[c] = lo[c] + (x < static_cast<unsigned>(c) ? 1 : 0);
+  return true;
+}
+
 }  // namespace
 
 void BidirectionalSearch::step(const NucleotideArray *array, match_range *own, match_range *companion,
                                unsigned char symbol) {
   unsigned long long lo[7], hi[7];
-  array->occ_all_popcnt(own->begin, lo);
-  array->occ_all_popcnt(own->end, hi);
+  // A, C, G and T need only the first five counts.
+  const int n = symbol < 4 ? 5 : 7;
+  if (n == 5) array->occ_bases(own->begin, lo);
+  else array->occ_all_popcnt(own->begin, lo);
+  if (!narrow_range_counts(array, *own, lo, hi, n)) {
+    if (n == 5) array->occ_bases(own->end, hi);
+    else array->occ_all_popcnt(own->end, hi);
+  }
   const unsigned long long base = array->C()[symbol];
   const unsigned long long begin = base + lo[symbol + 1] - lo[symbol];
   const unsigned long long end = base + hi[symbol + 1] - hi[symbol];
@@ -57,7 +78,7 @@ void BidirectionalSearch::step_all(const NucleotideArray *array, const match_ran
                                    match_range own_out[6], match_range companion_out[6]) {
   unsigned long long lo[7], hi[7];
   array->occ_all_popcnt(own.begin, lo);
-  array->occ_all_popcnt(own.end, hi);
+  if (!narrow_range_counts(array, own, lo, hi, 7)) array->occ_all_popcnt(own.end, hi);
   const unsigned long long *C = array->C();
   for (int c = 0; c < 6; c++) {
     own_out[c] = {C[c] + lo[c + 1] - lo[c], C[c] + hi[c + 1] - hi[c]};

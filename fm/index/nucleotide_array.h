@@ -244,10 +244,14 @@ class NucleotideArray {
   // out[0] = 0, out[1] A, out[2] A+C, out[3] A+C+G, out[4] A+C+G+T,
   // out[5] r - separators, out[6] = r.
   void occ_all_popcnt(unsigned long long r, unsigned long long *out) const;
+  // The first five of those counts (out[0] to out[4]): enough for the
+  // ranks of A, C, G and T, without the separator look-up.
+  void occ_bases(unsigned long long r, unsigned long long *out) const;
   // Rows before r holding symbol c (0 to 5).
   unsigned long long occ(unsigned long long r, unsigned char c) const {
     unsigned long long counts[7];
-    occ_all_popcnt(r, counts);
+    if (c < 4) occ_bases(r, counts);
+    else occ_all_popcnt(r, counts);
     return counts[c + 1] - counts[c];
   }
   // Asks the processor to fetch the block of row r; no other effect.
@@ -411,7 +415,7 @@ inline unsigned char NucleotideArray::get(unsigned long long r) const {
   return k < header_.non_circular_count && sequences_[k].row == r ? 5 : 4;
 }
 
-inline void NucleotideArray::occ_all_popcnt(unsigned long long r, unsigned long long *out) const {
+inline void NucleotideArray::occ_bases(unsigned long long r, unsigned long long *out) const {
   const uint64_t b = r / 192;
   const unsigned i = static_cast<unsigned>(r - b * 192);
   const na_block &block = blocks_[b];
@@ -450,6 +454,10 @@ inline void NucleotideArray::occ_all_popcnt(unsigned long long r, unsigned long 
   out[2] = ac;
   out[3] = acg;
   out[4] = acgt;
-  out[5] = r - separators_before(r, b);
+}
+
+inline void NucleotideArray::occ_all_popcnt(unsigned long long r, unsigned long long *out) const {
+  occ_bases(r, out);
+  out[5] = r - separators_before(r, r / 192);
   out[6] = r;
 }

@@ -1,7 +1,10 @@
 #include "fm/mapper/mapper_search.h"
 
+#include <cstring>
+
 #include "fm/index/bidirectional_matcher.h"
 #include "fm/index/mapper_index.h"
+#include "fm/index/nucleotide_array.h"
 
 namespace {
 
@@ -17,17 +20,58 @@ bool all_bases(const unsigned char *codes, uint32_t n) {
 
 }  // namespace
 
-void MapperSearch::start(const MapperIndex *reference_set) {
-  index = reference_set;
-  reference_set->matcher->init_search_empty(&search);
+MapperStepCache::MapperStepCache() {
+  for (std::vector<Entry> &e : entries_) e.assign(size_t{1} << kBits, Entry{0, kUnknown, 0, 0});
 }
 
-uint32_t MapperSearch::forward(const unsigned char *codes, uint32_t pos, uint32_t end, uint32_t) {
+void MapperStepCache::use(const BidirectionalMatcher *matcher) {
+  if (matcher == matcher_) return;
+  matcher_ = matcher;
+  if (++stamp_ == 0) {
+    // After 2^32 changes of index the stamps start over on a clean table.
+    for (std::vector<Entry> &e : entries_) e.assign(e.size(), Entry{0, kUnknown, 0, 0});
+    stamp_ = 1;
+  }
+}
+
+bool MapperStepCache::step_narrow(BidirectionalSearch *search, int direction, unsigned char symbol) {
+  match_range &own = direction == 0 ? search->forward : search->reverse;
+  const uint64_t row = own.begin;
+  Entry &e = entries_[direction][(row * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+  const NucleotideArray *array = nullptr;
+  if (e.stamp != stamp_ || e.row != row) {
+    array = direction == 0 ? matcher_->text_array() : matcher_->reversed_array();
+    e = Entry{row, kUnknown, stamp_, array->get(row)};
+  }
+  // Another symbol: no occurrence continues with this one.
+  if (e.symbol != symbol) return false;
+  if (e.next == kUnknown) {
+    // The last-to-first step of the row: what BidirectionalSearch::step
+    // computes for a one-row range whose row holds the symbol.
+    if (array == nullptr) array = direction == 0 ? matcher_->text_array() : matcher_->reversed_array();
+    e.next = array->C()[symbol] + array->occ(row, symbol);
+  }
+  // The other range keeps its one row: the occurrence still starts (ends)
+  // where it did.
+  own = {e.next, e.next + 1};
+  search->length++;
+  return true;
+}
+
+template <int direction>
+uint32_t MapperSearch::match(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache) {
   const BidirectionalMatcher *matcher = index->matcher.get();
   const uint32_t k = index->acceleration_depth;
   uint32_t n = 0;
   if (k > 0 && k <= kMaxBlock && end > pos && end - pos >= k && all_bases(codes + pos, k)) {
-    matcher->init_search(&search, codes + pos, static_cast<int>(k));
+    if (direction == 0) {
+      matcher->init_search(&search, codes + pos, static_cast<int>(k));
+    } else {
+      // The reverse complement of the block.
+      unsigned char block[kMaxBlock];
+      for (uint32_t j = 0; j < k; j++) block[k - 1 - j] = static_cast<unsigned char>(3 - codes[pos + j]);
+      matcher->init_search(&search, block, static_cast<int>(k));
+    }
     // An empty block says nothing about how far the match reaches; count
     // only symbols that occur.
     if (search.count() == 0) matcher->init_search_empty(&search);
@@ -36,8 +80,14 @@ uint32_t MapperSearch::forward(const unsigned char *codes, uint32_t pos, uint32_
   for (uint32_t i = pos + n; i < end; i++) {
     const unsigned char c = codes[i];
     if (c >= 4) break;
+    const unsigned char symbol = direction == 0 ? c : static_cast<unsigned char>(3 - c);
+    if (cache != nullptr && search.count() == 1) {
+      if (!cache->step_narrow(&search, direction, symbol)) break;
+      n++;
+      continue;
+    }
     const BidirectionalSearch before = search;
-    search.add_symbol(0, c);
+    search.add_symbol(direction, symbol);
     if (search.count() == 0) {
       search = before;
       break;
@@ -47,27 +97,23 @@ uint32_t MapperSearch::forward(const unsigned char *codes, uint32_t pos, uint32_
   return n;
 }
 
+void MapperSearch::start(const MapperIndex *reference_set) {
+  index = reference_set;
+  reference_set->matcher->init_search_empty(&search);
+}
+
+uint32_t MapperSearch::forward(const unsigned char *codes, uint32_t pos, uint32_t end, uint32_t) {
+  return match<0>(codes, pos, end, nullptr);
+}
+
 uint32_t MapperSearch::backward(const unsigned char *codes, uint32_t pos, uint32_t end, uint32_t) {
-  const BidirectionalMatcher *matcher = index->matcher.get();
-  const uint32_t k = index->acceleration_depth;
-  uint32_t n = 0;
-  if (k > 0 && k <= kMaxBlock && end > pos && end - pos >= k && all_bases(codes + pos, k)) {
-    unsigned char block[kMaxBlock];
-    for (uint32_t j = 0; j < k; j++) block[k - 1 - j] = static_cast<unsigned char>(3 - codes[pos + j]);
-    matcher->init_search(&search, block, static_cast<int>(k));
-    if (search.count() == 0) matcher->init_search_empty(&search);
-    else n = k;
-  }
-  for (uint32_t i = pos + n; i < end; i++) {
-    const unsigned char c = codes[i];
-    if (c >= 4) break;
-    const BidirectionalSearch before = search;
-    search.add_symbol(1, static_cast<unsigned char>(3 - c));
-    if (search.count() == 0) {
-      search = before;
-      break;
-    }
-    n++;
-  }
-  return n;
+  return match<1>(codes, pos, end, nullptr);
+}
+
+uint32_t MapperSearch::forward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache) {
+  return match<0>(codes, pos, end, cache);
+}
+
+uint32_t MapperSearch::backward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache) {
+  return match<1>(codes, pos, end, cache);
 }

@@ -6,10 +6,56 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "fm/index/bidirectional_search.h"
 
+class BidirectionalMatcher;
 class MapperIndex;
+
+// What the searches of one thread have learnt about single rows of an
+// index: the symbol a row holds and the row that stepping over it leads
+// to.
+//
+// Once a search has narrowed to one occurrence its range is one row, and
+// that row depends only on where the occurrence ends in the reference
+// (where it starts, for the reverse range), not on where the pattern
+// began; each further matched symbol moves the row to the next reference
+// place while the other range stays put. The searches of one read cover
+// the same reference stretches over and over, from different pivots, so
+// the rows they step through repeat, and a repeated step is a table
+// look-up instead of a rank computation on a cold cache line. The facts
+// hold for as long as the index exists; the table forgets them when it is
+// used with another index.
+class MapperStepCache {
+ public:
+  MapperStepCache();
+
+  // Matches for the searches of matcher: forgets the facts of any other
+  // index.
+  void use(const BidirectionalMatcher *matcher);
+
+  // One step of a search whose own range in direction (0 forward over the
+  // text array, 1 backward over the reversed array) is the one row of an
+  // occurrence, by symbol (0 to 3). Returns false when the occurrence does
+  // not continue with symbol (the search is left as it was); otherwise
+  // the search holds the extended match, exactly as
+  // BidirectionalSearch::add_symbol leaves it.
+  bool step_narrow(BidirectionalSearch *search, int direction, unsigned char symbol);
+
+ private:
+  static constexpr int kBits = 11;
+  static constexpr uint64_t kUnknown = ~0ull;
+  struct Entry {
+    uint64_t row;
+    uint64_t next;  // row after stepping over the symbol; kUnknown when not yet needed
+    uint32_t stamp;
+    uint8_t symbol;
+  };
+  std::vector<Entry> entries_[2];
+  const BidirectionalMatcher *matcher_ = nullptr;
+  uint32_t stamp_ = 1;  // entries of other stamps are empty
+};
 
 struct MapperSearch {
   const MapperIndex *index = nullptr;  // the reference set searched
@@ -37,4 +83,14 @@ struct MapperSearch {
   // symbols pos, pos + 1, ..., while the match found is that of the
   // reverse complement ending at its position read length - pos.
   uint32_t backward(const unsigned char *codes, uint32_t pos, uint32_t end, uint32_t read_length);
+
+  // The same two searches with a step cache (which the caller has pointed
+  // at this record's index): the result and the search state are those of
+  // the forms above.
+  uint32_t forward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache);
+  uint32_t backward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache);
+
+ private:
+  template <int direction>
+  uint32_t match(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache);
 };

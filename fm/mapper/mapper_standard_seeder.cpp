@@ -51,6 +51,7 @@ void MapperStandardSeeder::run(MapperRead *read, MapperSeeds *seeds, uint32_t st
   int32_t b = static_cast<int32_t>(m);  // longest seed so far
   for (uint32_t i = 0; i < indexes.size(); i++) {
     searches_.clear();
+    step_cache_.use(indexes[i].matcher.get());
     for (Subset &s : subsets_) {
       s.reset();
       s.add_range(0, L - c + 1);
@@ -66,8 +67,9 @@ void MapperStandardSeeder::run(MapperRead *read, MapperSeeds *seeds, uint32_t st
           MapperSearch &q = searches_.back();
           q.start(&indexes[i]);
           const uint32_t end = read->length;
-          const int32_t d = static_cast<int32_t>(strand == 0 ? q.forward(read->forward_codes, pivot, end, end)
-                                                             : q.backward(read->forward_codes, pivot, end, end));
+          const int32_t d =
+              static_cast<int32_t>(strand == 0 ? q.forward(read->forward_codes, pivot, end, &step_cache_)
+                                               : q.backward(read->forward_codes, pivot, end, &step_cache_));
           if (d == 0) {
             searches_.pop_back();
             node = subset.remove_range(pivot, pivot + 1);

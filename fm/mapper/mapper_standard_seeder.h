@@ -46,4 +46,7 @@ class MapperStandardSeeder : public MapperSeeder {
   // Every search made for the current reference set, found or not.
   std::vector<MapperSearch> searches_;
   Subset subsets_[2];
+  // Steps of one-occurrence searches already taken, which the pivots of a
+  // read take again and again.
+  MapperStepCache step_cache_;
 };

@@ -1,6 +1,7 @@
 // Matching from a read position, forward on the read and backward on its
 // reverse complement, against brute-force matching over the references;
-// with and without the acceleration table.
+// with and without the acceleration table, and with and without a step
+// cache.
 #include "fm/mapper/mapper_search.h"
 
 #include <gtest/gtest.h>
@@ -42,6 +43,59 @@ TEST(MapperSearch, LongestMatchFromEveryPositionOnBothStrands) {
       }
     }
   }
+}
+
+// With a step cache the searches end where they end without one and hold
+// the same ranges: every position, end and strand of reads sampled (with
+// errors and Ns) from repetitive references, on two indexes taken in
+// turn with one cache, each read searched twice so that the second pass
+// runs on what the first one taught the cache.
+TEST(MapperSearch, StepCacheChangesNoSearch) {
+  std::mt19937_64 rng(23);
+  std::vector<Reference> refs = random_references(rng, 4, 200, 900);
+  // Copies of stretches make one-occurrence searches arise from wider
+  // ranges only after several symbols.
+  for (int k = 0; k < 6; k++) {
+    const Symbols &from = refs[rng() % refs.size()].bases;
+    Symbols &to = refs[rng() % refs.size()].bases;
+    const size_t n = 40 + rng() % 40, a = rng() % (from.size() - n), b = rng() % (to.size() - n);
+    const Symbols piece(from.begin() + a, from.begin() + a + n);
+    std::copy(piece.begin(), piece.end(), to.begin() + b);
+  }
+  const std::vector<Reference> other_refs = random_references(rng, 3, 200, 600);
+  const MapperIndex indexes[2] = {build_index(refs, 10), build_index(other_refs, 4)};
+  MapperStepCache cache;
+  int narrow_steps = 0;
+  for (int r = 0; r < 40; r++) {
+    const Symbols read = sample_read(rng, r % 4 == 3 ? other_refs : refs, 30 + rng() % 90);
+    TestRead t(read);
+    const uint32_t L = t.read.length;
+    for (int pass = 0; pass < 2; pass++) {
+      for (int which = 0; which < 2; which++) {
+        const MapperIndex &index = indexes[(r + which) % 2];
+        cache.use(index.matcher.get());
+        for (uint32_t p = 0; p < L; p++) {
+          for (uint32_t end : {L, std::min(L, p + 23)}) {
+            for (int strand = 0; strand < 2; strand++) {
+              MapperSearch plain, cached;
+              plain.start(&index);
+              cached.start(&index);
+              const uint32_t d = strand == 0 ? plain.forward(t.read.forward_codes, p, end, L)
+                                             : plain.backward(t.read.forward_codes, p, end, L);
+              const uint32_t e = strand == 0 ? cached.forward(t.read.forward_codes, p, end, &cache)
+                                             : cached.backward(t.read.forward_codes, p, end, &cache);
+              ASSERT_EQ(e, d) << "read " << r << " pos " << p << " end " << end << " strand " << strand;
+              ASSERT_TRUE(cached.search.equal(&plain.search))
+                  << "read " << r << " pos " << p << " end " << end << " strand " << strand;
+              narrow_steps += d > 12 ? 1 : 0;
+            }
+          }
+        }
+      }
+    }
+  }
+  // The reads matched far enough for one-occurrence steps to be taken.
+  EXPECT_GT(narrow_steps, 1000);
 }
 
 // N stops a match, also inside the first table block; a pivot on an N
