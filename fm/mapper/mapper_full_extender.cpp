@@ -192,6 +192,25 @@ uint32_t MapperFullExtender::aligner_backtrace_complex(bool with_clips) {
   int state = 0;        // 0 match, 1 in an insertion, 2 in a deletion
   int32_t pending = 0;  // insertions of the run found last still to take
   int32_t run = 0;
+  // The steps of the trace, each setting the state it leaves: the first
+  // insertion of a run of run, a deletion, a match.
+  auto insertion_run = [&] {
+    walk_.add_insertions(1);
+    r--;
+    pending = run - 1;
+    state = 1;
+  };
+  auto deletion = [&] {
+    walk_.add_deletions(1);
+    c--;
+    state = 2;
+  };
+  auto match = [&] {
+    walk_.add_matches(1);
+    r--;
+    c--;
+    state = 0;
+  };
   while (r >= 0 && c >= 0) {
     if (state == 1 && pending > 0) {
       walk_.add_insertions(1);
@@ -201,59 +220,41 @@ uint32_t MapperFullExtender::aligner_backtrace_complex(bool with_clips) {
     }
     if (state == 2) {
       if (band.continued_deletion(r, c)) {
-        walk_.add_deletions(1);
-        c--;
+        deletion();
         continue;
       }
       if (band.possible_insertion(r, c, &run)) {
-        walk_.add_insertions(1);
-        r--;
-        pending = run - 1;
-        state = 1;
+        insertion_run();
         collapse_ = true;
         continue;
       }
     } else if (state == 1) {
       if (band.possible_insertion(r, c, &run)) {
-        walk_.add_insertions(1);
-        r--;
-        pending = run - 1;
+        insertion_run();
         continue;
       }
       if (band.possible_deletion(r, c)) {
-        walk_.add_deletions(1);
-        c--;
-        state = 2;
+        deletion();
         collapse_ = true;
         continue;
       }
     } else {
       if (band.possible_match_or_mismatch(r, c)) {
-        walk_.add_matches(1);
-        r--;
-        c--;
+        match();
         continue;
       }
       if (band.possible_insertion(r, c, &run)) {
-        walk_.add_insertions(1);
-        r--;
-        pending = run - 1;
-        state = 1;
+        insertion_run();
         continue;
       }
       if (band.possible_deletion(r, c)) {
-        walk_.add_deletions(1);
-        c--;
-        state = 2;
+        deletion();
         continue;
       }
     }
     // A match, or a cell no test explains: taken as a match so that the
     // walk always ends.
-    walk_.add_matches(1);
-    r--;
-    c--;
-    state = 0;
+    match();
   }
   if (collapse_) collapse_walk();
   backward_.clear();
