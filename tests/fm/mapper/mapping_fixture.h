@@ -125,6 +125,19 @@ struct OwnedRead {
   MapperRead read;
 };
 
+// The seed of strand codes [offset, offset + length) of read, searched
+// in index.
+inline MapperSearch seed_of(const MapperIndex &index, const MapperRead &read, uint32_t strand, uint32_t offset,
+                     uint32_t length) {
+  MapperSearch s;
+  s.index = &index;
+  index.matcher->init_search(&s.search, read.codes(strand) + offset, static_cast<int>(length));
+  s.strand = strand;
+  s.offset = offset;
+  s.length = length;
+  return s;
+}
+
 // A simulated read: its codes and the reference interval it came from.
 struct SimulatedRead {
   Symbols codes;
