@@ -24,6 +24,7 @@
 #include "fm/mapper/mapper_result.h"
 #include "fm/mapper/mapper_sampler.h"
 #include "fm/runtime/sequence.h"
+#include "owned_read.h"
 
 namespace map_test {
 
@@ -109,21 +110,7 @@ inline MapperIndex index_genome(const Genome &g, const unsigned char *table = nu
   return MapperIndex(builder.get_result(), std::move(refs), 0, 10, second_set);
 }
 
-// A read as the pipeline hands it over: the sequence and its reverse
-// complement, owned here.
-struct OwnedRead {
-  explicit OwnedRead(const Symbols &codes) {
-    forward.reset(Sequence::create(static_cast<unsigned int>(codes.size()), false, nullptr));
-    if (!codes.empty()) std::memcpy(forward->symbols, codes.data(), codes.size());
-    forward->symbols[codes.size()] = 255;
-    reverse.reset(forward->copy());
-    reverse->reverse();
-    read.assign(forward.get(), reverse.get());
-  }
-  std::unique_ptr<Sequence> forward;
-  std::unique_ptr<Sequence> reverse;
-  MapperRead read;
-};
+using ryx_test::OwnedRead;
 
 // The seed of strand codes [offset, offset + length) of read, searched
 // in index.
