@@ -20,10 +20,6 @@ constexpr unsigned char kCtoT[6] = {0, 3, 2, 3, 4, 5};
 constexpr unsigned char kGtoA[6] = {0, 1, 0, 3, 4, 5};
 constexpr uint32_t kAtStretch = 10000;  // 600 symbols of A and T only on sequence 0
 
-// fb ss: mate 1 forward at the fragment's left end, mate 2 reverse at its
-// right end.
-const MapperPairedParameters kFbSs{1, 0, 200, 600};
-
 // The four strands a bisulphite fragment can come from.
 enum Kind { kOriginalTop, kOriginalBottom, kComplementTop, kComplementBottom };
 
@@ -33,36 +29,6 @@ struct BisulphitePair {
   uint32_t start[2] = {0, 0};
   bool reverse[2] = {false, false};
   bool second_set = false;  // both mates match the G->A converted set
-};
-
-struct PairOut {
-  bool paired = false;
-  Mapped mate[2];
-  bool operator==(const PairOut &o) const { return paired == o.paired && mate[0] == o.mate[0] && mate[1] == o.mate[1]; }
-};
-
-struct PairedWorker {
-  explicit PairedWorker(MapperParameters *p)
-      : mapper(p), result(mapper.random_state(), p->max_align), sampler(mapper.random_state(), p->max_align) {}
-  // Maps copies of the mates (the engine converts them in place).
-  PairOut map(const Symbols &a, const Symbols &b, unsigned long long index) {
-    OwnedRead m1(a), m2(b);
-    mapper.paired_run(&m1.read, &m2.read, &result, &kFbSs, index);
-    sampler.paired_run(&result, &sample);
-    PairOut out;
-    out.paired = sample.paired;
-    for (int m = 0; m < 2; m++) {
-      out.mate[m].hit_total = sample.hit_total[m];
-      out.mate[m].mapping_quality = sample.mapping_quality[m];
-      for (const MapperSampleEntry &e : sample.entries[m])
-        out.mate[m].hits.push_back({e.reference_sequence, e.position, e.reverse, e.transcript, e.second_set});
-    }
-    return out;
-  }
-  Mapper mapper;
-  MapperPairedResult result;
-  MapperSampler sampler;
-  MapperSample sample;
 };
 
 class MapperPairedBisulphite : public ::testing::Test {
@@ -154,7 +120,7 @@ class MapperPairedBisulphite : public ::testing::Test {
     for (Kind kind : kinds) {
       for (int i = 0; i < per_kind; i++) {
         const BisulphitePair p = random_pair(rng, kind);
-        const PairOut out = worker.map(p.mate[0], p.mate[1], static_cast<unsigned long long>(index++));
+        const PairOut out = worker.map(p.mate[0], p.mate[1], kFbSs, static_cast<unsigned long long>(index++));
         if (!out.paired) continue;
         bool ok = true;
         for (int m = 0; m < 2 && ok; m++) {
@@ -212,7 +178,7 @@ TEST_F(MapperPairedBisulphite, ThreadCountDoesNotChangeTiesOrOutput) {
   std::vector<PairOut> alone(pairs.size());
   {
     PairedWorker worker(&setup.parameters);
-    for (size_t i = 0; i < pairs.size(); i++) alone[i] = worker.map(pairs[i].mate[0], pairs[i].mate[1], i);
+    for (size_t i = 0; i < pairs.size(); i++) alone[i] = worker.map(pairs[i].mate[0], pairs[i].mate[1], kFbSs, i);
   }
   int ties = 0, second_set = 0;
   for (size_t i = 0; i < pairs.size(); i++) {
@@ -235,7 +201,8 @@ TEST_F(MapperPairedBisulphite, ThreadCountDoesNotChangeTiesOrOutput) {
   for (int t = 0; t < 4; t++) {
     threads.emplace_back([&] {
       PairedWorker worker(&setup.parameters);
-      for (size_t i; (i = next.fetch_add(1)) < pairs.size();) shared[i] = worker.map(pairs[i].mate[0], pairs[i].mate[1], i);
+      for (size_t i; (i = next.fetch_add(1)) < pairs.size();)
+        shared[i] = worker.map(pairs[i].mate[0], pairs[i].mate[1], kFbSs, i);
     });
   }
   for (std::thread &t : threads) t.join();
