@@ -9,19 +9,14 @@
 #include <thread>
 
 #include "allocation_counter.h"
-#include "mapping_fixture.h"
+#include "bisulphite_fixture.h"
 
 namespace {
 
 using namespace map_test;
 
 constexpr size_t kGenomeSize = kSlowBuild ? 150000 : 1000000;
-constexpr unsigned char kCtoT[6] = {0, 3, 2, 3, 4, 5};
-constexpr unsigned char kGtoA[6] = {0, 1, 0, 3, 4, 5};
 constexpr uint32_t kAtStretch = 10000;  // 600 symbols of A and T only on sequence 0
-
-// The four strands a bisulphite fragment can come from.
-enum Kind { kOriginalTop, kOriginalBottom, kComplementTop, kComplementBottom };
 
 struct BisulphitePair {
   Symbols mate[2];
@@ -31,45 +26,13 @@ struct BisulphitePair {
   bool second_set = false;  // both mates match the G->A converted set
 };
 
-class MapperPairedBisulphite : public ::testing::Test {
+class MapperPairedBisulphite : public BisulphiteSuite<MapperPairedBisulphite> {
  protected:
   static void SetUpTestSuite() {
-    genome_ = new Genome(random_genome(78, kGenomeSize, 0, 0));
+    Genome genome = random_genome(78, kGenomeSize, 0, 0);
     std::mt19937_64 rng(9);
-    for (uint32_t i = 0; i < 600; i++)
-      genome_->sequences[0][kAtStretch + i] = static_cast<unsigned char>(rng() % 2 ? 3 : 0);
-    main_ = new MapperIndex(index_genome(*genome_, kCtoT, false));
-    second_ = new MapperIndex(index_genome(*genome_, kGtoA, true));
-  }
-  static void TearDownTestSuite() {
-    delete main_;
-    delete second_;
-    delete genome_;
-  }
-
-  struct Setup {
-    explicit Setup(bool non_directional) {
-      parameters.bisulphite = true;
-      parameters.non_directional = non_directional;
-      parameters.main_set.push_back(std::move(*main_));
-      parameters.bisulphite_set.push_back(std::move(*second_));
-    }
-    ~Setup() {
-      *main_ = std::move(parameters.main_set[0]);
-      *second_ = std::move(parameters.bisulphite_set[0]);
-    }
-    MapperParameters parameters;
-  };
-
-  // A strand after treatment: every C becomes T unless methylated (most Cs
-  // before a G, few others).
-  static Symbols convert(std::mt19937_64 &rng, Symbols strand) {
-    for (size_t i = 0; i < strand.size(); i++) {
-      if (strand[i] != 1) continue;
-      const bool cpg = i + 1 < strand.size() && strand[i + 1] == 2;
-      if (rng() % 100 >= (cpg ? 70u : 2u)) strand[i] = 3;
-    }
-    return strand;
+    plant_at_stretch(genome, rng, kAtStretch, 600);
+    index_both_ways(std::move(genome));
   }
 
   // The pair of a fragment of the top strand's [at, at + length) of
@@ -136,15 +99,7 @@ class MapperPairedBisulphite : public ::testing::Test {
     }
     return right;
   }
-
-  static Genome *genome_;
-  static MapperIndex *main_;
-  static MapperIndex *second_;
 };
-
-Genome *MapperPairedBisulphite::genome_ = nullptr;
-MapperIndex *MapperPairedBisulphite::main_ = nullptr;
-MapperIndex *MapperPairedBisulphite::second_ = nullptr;
 
 TEST_F(MapperPairedBisulphite, DirectionalPairsOfBothOriginalStrandsMap) {
   Setup setup(false);
