@@ -347,14 +347,7 @@ void Mapper::paired_bisulphite_directional(MapperRead *mate1, MapperRead *mate2,
   seed_mate(mate2, skip2, 1, 1, p.bisulphite_set);
   reduce_bisulphite_seeds(mate1->length, &seeds_[0], &seeds_[2]);
   reduce_bisulphite_seeds(mate2->length, &seeds_[1], &seeds_[3]);
-  if (!skip1) {
-    extender_run(mate1, &seeds_[0], &c.mate[0]);
-    extender_run(mate1, &seeds_[2], &d.mate[0]);
-  }
-  if (!skip2) {
-    extender_run(mate2, &seeds_[1], &d.mate[1]);
-    extender_run(mate2, &seeds_[3], &c.mate[1]);
-  }
+  extend_candidates(mate1, mate2, skip1, skip2, 0, &c, &d);
   pair_candidate(&c);
   pair_candidate(&d);
   select_best_bisulphite_results(&c, &d, result, false, nullptr, nullptr);
@@ -397,27 +390,13 @@ void Mapper::paired_bisulphite_non_directional(MapperRead *mate1, MapperRead *ma
 
   if (!skip1) ct_transform(mate1, u1);
   if (!skip2) ga_transform(mate2, u2);
-  if (!skip1) {
-    extender_run(mate1, &seeds_[0], &c.mate[0]);
-    extender_run(mate1, &seeds_[2], &d.mate[0]);
-  }
-  if (!skip2) {
-    extender_run(mate2, &seeds_[1], &d.mate[1]);
-    extender_run(mate2, &seeds_[3], &c.mate[1]);
-  }
+  extend_candidates(mate1, mate2, skip1, skip2, 0, &c, &d);
   pair_candidate(&c);
   pair_candidate(&d);
 
   if (!skip1) ga_transform(mate1, u1);
   if (!skip2) ct_transform(mate2, u2);
-  if (!skip1) {
-    extender_run(mate1, &seeds_[4], &e.mate[0]);
-    extender_run(mate1, &seeds_[6], &f.mate[0]);
-  }
-  if (!skip2) {
-    extender_run(mate2, &seeds_[5], &f.mate[1]);
-    extender_run(mate2, &seeds_[7], &e.mate[1]);
-  }
+  extend_candidates(mate1, mate2, skip1, skip2, 4, &e, &f);
   pair_candidate(&f);
   pair_candidate(&e);
 
@@ -427,6 +406,18 @@ void Mapper::paired_bisulphite_non_directional(MapperRead *mate1, MapperRead *ma
   select_best_paired(&c, &e, &a, true, &cd, &cf);
   select_best_paired(&d, &f, &b, true, &cc, &ce);
   select_best_paired(&a, &b, result, false, nullptr, nullptr);
+}
+
+void Mapper::extend_candidates(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2, int first,
+                               MapperPairedResult *p, MapperPairedResult *q) {
+  if (!skip1) {
+    extender_run(mate1, &seeds_[first], &p->mate[0]);
+    extender_run(mate1, &seeds_[first + 2], &q->mate[0]);
+  }
+  if (!skip2) {
+    extender_run(mate2, &seeds_[first + 1], &q->mate[1]);
+    extender_run(mate2, &seeds_[first + 3], &p->mate[1]);
+  }
 }
 
 void Mapper::pair_candidate(MapperPairedResult *candidate) {

@@ -165,6 +165,11 @@ class Mapper {
                                      MapperPairedResult *result);
   void paired_bisulphite_non_directional(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2,
                                          MapperPairedResult *result);
+  // Extends the seeds of one conversion of a pair into candidates p and q:
+  // mate 1's lists first and first + 2 into p and q, mate 2's lists
+  // first + 1 and first + 3 into q and p. A skipped mate is not extended.
+  void extend_candidates(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2, int first,
+                         MapperPairedResult *p, MapperPairedResult *q);
   // Pairs a candidate's mates into its own pairing.
   void pair_candidate(MapperPairedResult *candidate);
   // Seeds a mate into list (emptied first) unless it is skipped.

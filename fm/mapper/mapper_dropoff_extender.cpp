@@ -2,21 +2,13 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 #include <utility>
 
 #include "fm/index/mapper_index.h"
 #include "fm/mapper/alignment_trims.h"
 #include "fm/mapper/mapper_parameters.h"
 
-namespace {
-
-int32_t clamp32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
-
-}  // namespace
-
-MapperDropoffExtender::MapperDropoffExtender(const MapperParameters *parameters)
-    : parameters_(parameters), filter_(parameters) {
+MapperDropoffExtender::MapperDropoffExtender(const MapperParameters *parameters) : MapperExtender(parameters) {
   right_.direction = 0;
   left_.direction = 1;
 }
@@ -24,35 +16,16 @@ MapperDropoffExtender::MapperDropoffExtender(const MapperParameters *parameters)
 void MapperDropoffExtender::run(MapperRead *read, MapperSeeds *seeds, MapperResult *result) {
   const MapperParameters &p = *parameters_;
   dropoff_ = kDropoff;
-  read_ = read;
-  result_ = result;
-  read_length_ = read->length;
-  buffers_.reserve(read_length_);
-  result->best_score = extender_floor_score(parameters_, read_length_);
+  start_read(read, result);
   for (const MapperSearch &seed : seeds->seeds) {
-    seed_ = seed;
-    left_part_ = seed.offset;
-    right_part_ = read_length_ - seed.offset - seed.length;
-    codes_ = read->codes(seed.strand);
-    const uint32_t mode = p.align_mode;
-    right_.global = ((seed.strand == 0 ? mode : mode >> 1) & 1) != 0;
-    left_.global = ((seed.strand == 0 ? mode >> 1 : mode) & 1) != 0;
-    const int32_t seed_score = clamp32(static_cast<int64_t>(seed.length) * p.match_score);
+    start_seed(seed, &left_, &right_);
     if (seed.length == read_length_) {
-      if (seed_score > result->best_score) {
-        result->clear();
-        result->best_score = seed_score;
-      }
-      forward_.clear();
-      forward_.add_matches(read_length_);
-      result->add_alignment(read, seed, std::move(forward_), 0);
+      file_whole_read_seed(seed);
       continue;
     }
+    const int32_t seed_score = clamp_score(static_cast<int64_t>(seed.length) * p.match_score);
     if (seed_score >= result->best_score) {
-      if (seed_score > result->best_score) {
-        result->clear();
-        result->best_score = seed_score;
-      }
+      raise_best_score(seed_score);
       // The seed alone, its read ends soft-clipped, when it passes the
       // filter by itself.
       if (!is_duplicate_alignment(result, seed)) {
@@ -77,32 +50,30 @@ void MapperDropoffExtender::extend_seed() {
   const MapperParameters &p = *parameters_;
   const int64_t L = left_part_, R = right_part_;
   int64_t s = static_cast<int64_t>(seed_.length) * p.match_score;
-  if (left_.global && L > 0) s -= std::min<int64_t>(L * p.gap_cost + p.gap_open, L * p.mismatch_cost);
-  if (right_.global && R > 0) s -= std::min<int64_t>(R * p.gap_cost + p.gap_open, R * p.mismatch_cost);
-  result_->best_score = std::max(result_->best_score, clamp32(s));
+  if (left_.global && L > 0) s -= global_end_cost(left_part_);
+  if (right_.global && R > 0) s -= global_end_cost(right_part_);
+  result_->best_score = std::max(result_->best_score, clamp_score(s));
 
-  buffers_.reverse_read(codes_, read_length_);
-  memcpy(buffers_.reference() + buffers_.middle(), codes_ + left_part_, seed_.length);
+  prepare_walks(&left_, &right_);
   if (L > 0)
     left_.ray.setup(parameters_, static_cast<int32_t>(left_part_), buffers_.reversed() + (read_length_ - left_part_),
                     left_.global, static_cast<int32_t>(dropoff_));
-  left_.part_length = left_part_;
-  right_.part_length = right_part_;
   left_.end_row = left_.end_column = 0;
   right_.end_row = right_.end_column = 0;
-  left_.search = seed_;
-  const int32_t start =
-      left_.global ? clamp32(-std::min<int64_t>(L * p.gap_cost + p.gap_open, L * p.mismatch_cost)) : 0;
+  const int32_t start = left_.global ? clamp_score(-global_end_cost(left_part_)) : 0;
   aligner_traverse(1, start);
 }
 
 void MapperDropoffExtender::aligner_traverse(int direction, int32_t start_score) {
-  MapperDropoffExtension &s = side(direction);
-  s.best = start_score;
-  walk_extension_tree(
-      s.stack, s.search.search, direction, start_score,
-      [&](int32_t node) { return aligner_preorder(direction, node, s.stack[node].depth); },
-      [&](int32_t node) { aligner_postorder(direction, node, s.stack[node].depth); });
+  walk_extension_side(
+      side(direction), start_score,
+      [&](int32_t node, uint32_t depth) { return aligner_preorder(direction, node, depth); },
+      [&](int32_t node, uint32_t depth) {
+        if (direction == 1)
+          left_end(node, depth);
+        else
+          right_end(node, depth);
+      });
 }
 
 bool MapperDropoffExtender::aligner_preorder(int direction, int32_t node, uint32_t depth) {
@@ -112,36 +83,10 @@ bool MapperDropoffExtender::aligner_preorder(int direction, int32_t node, uint32
   const uint32_t limit = buffers_.limit();
   if (depth == 0) return s.part_length > 0 && (direction == 1 || left_depth_ + seed_.length < limit);
   MapperExtensionNode &x = s.stack[node];
-  const MapperExtensionNode &parent = s.stack[x.parent];
-  uint8_t *reference = buffers_.reference();
-  const uint32_t middle = buffers_.middle();
+  const uint32_t column = place_symbol(direction, depth, x.code);
   bool done = false;
-  uint32_t column;
-  if (direction == 1) {
-    reference[middle - depth] = x.code;
-    column = depth;
-  } else {
-    reference[middle + seed_.length + depth - 1] = x.code;
-    column = left_depth_ + seed_.length + depth;
-  }
   x.score = s.ray.column(static_cast<int32_t>(column), x.code, &done);
-  x.path_best = std::max(parent.score, parent.path_best);
-  x.subtree_best = INT_MIN;
   return !done && column < limit;
-}
-
-void MapperDropoffExtender::aligner_postorder(int direction, int32_t node, uint32_t depth) {
-  MapperDropoffExtension &s = side(direction);
-  const MapperExtensionNode &x = s.stack[node];
-  if (x.parent >= 0) {
-    MapperExtensionNode &parent = s.stack[x.parent];
-    parent.subtree_best = std::max({parent.subtree_best, x.score, x.subtree_best});
-  }
-  if (x.score < x.path_best || x.score <= x.subtree_best) return;
-  if (direction == 1)
-    left_end(node, depth);
-  else
-    right_end(node, depth);
 }
 
 void MapperDropoffExtender::left_end(int32_t node, uint32_t depth) {
@@ -176,10 +121,7 @@ void MapperDropoffExtender::left_end(int32_t node, uint32_t depth) {
   }
   // The ray ran out inside the known text: the alignment ends there.
   if (best < result_->best_score || best_column == 0) return;
-  if (best > result_->best_score) {
-    result_->clear();
-    result_->best_score = static_cast<int32_t>(best);
-  }
+  raise_best_score(static_cast<int32_t>(best));
   extension_ = seed_;
   seed_.index->matcher->init_search(&extension_.search, text, best_column);
   const int32_t row = right_.global ? ray.rows() : ray.max_row(best_column);
@@ -192,10 +134,7 @@ void MapperDropoffExtender::right_end(int32_t node, uint32_t depth) {
   if (score < right_.best) return;
   right_.best = score;
   if (score < result_->best_score) return;
-  if (score > result_->best_score) {
-    result_->clear();
-    result_->best_score = score;
-  }
+  raise_best_score(score);
   // The root ends where its best known-text column was.
   const int32_t column = depth == 0 ? known_best_column_ : static_cast<int32_t>(depth + left_depth_ + seed_.length);
   if (column == 0) return;

@@ -11,26 +11,17 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-#include "fm/mapper/alignment.h"
 #include "fm/mapper/mapper_extender.h"
-#include "fm/mapper/mapper_filter.h"
 #include "fm/mapper/mapper_ray.h"
 
 class MapperParameters;
 
 // One side of an extension.
-struct MapperDropoffExtension {
+struct MapperDropoffExtension : MapperExtensionSide {
   MapperRay ray;
-  uint32_t part_length = 0;  // read symbols beyond the seed on this side
-  bool global = false;       // the side's read end must be aligned
-  int direction = 0;         // 1 left (prepend), 0 right (append)
-  int32_t best = 0;          // best end score of the running walk
-  MapperSearch search;       // the text the walk starts from, with the seed's fields
-  int32_t end_row = 0;       // end of the alignment being reported
+  int32_t end_row = 0;  // end of the alignment being reported
   int32_t end_column = 0;
-  std::vector<MapperExtensionNode> stack;
 };
 
 class MapperDropoffExtender : public MapperExtender {
@@ -51,33 +42,15 @@ class MapperDropoffExtender : public MapperExtender {
   void extend_seed();
   void aligner_traverse(int direction, int32_t start_score);
   bool aligner_preorder(int direction, int32_t node, uint32_t depth);
-  void aligner_postorder(int direction, int32_t node, uint32_t depth);
   void left_end(int32_t node, uint32_t depth);
   void right_end(int32_t node, uint32_t depth);
   void aligner_report(MapperDropoffExtension *extension, int32_t end_row, int32_t end_column);
   uint32_t aligner_backtrace_complex(bool with_clips);
   MapperDropoffExtension &side(int direction) { return direction == 1 ? left_ : right_; }
 
-  const MapperParameters *parameters_;
-  MapperRead *read_ = nullptr;
-  MapperResult *result_ = nullptr;
-  MapperSearch seed_;
-  const uint8_t *codes_ = nullptr;  // read codes of the seed's strand
-  ExtensionBuffers buffers_;
   MapperDropoffExtension right_;
   MapperDropoffExtension left_;
   int64_t dropoff_ = kDropoff;
-  MapperFilter filter_;
-  Alignment backward_;
-  Alignment forward_;
-  Alignment trimmed_;
-  MapperSearch extension_;  // the search of the text being reported
-  uint32_t read_length_ = 0;
-  uint32_t left_part_ = 0;
-  uint32_t right_part_ = 0;
-  // Of the current right ray: the left end's depth, the left read symbols
-  // it aligns, and the best column over the known text.
-  uint32_t left_depth_ = 0;
-  uint32_t left_rows_ = 0;
+  // Of the current right ray: the best column over the known text.
   int32_t known_best_column_ = 0;
 };

@@ -1,8 +1,6 @@
 #include "fm/mapper/mapper_full_extender.h"
 
 #include <algorithm>
-#include <climits>
-#include <cstring>
 #include <utility>
 
 #include "fm/index/mapper_index.h"
@@ -17,12 +15,9 @@ MapperBand *band_for(const MapperParameters *p) {
                             static_cast<int32_t>(p->deletion_open), static_cast<int32_t>(p->deletion_cost));
 }
 
-int32_t clamp32(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
-
 }  // namespace
 
-MapperFullExtender::MapperFullExtender(const MapperParameters *parameters)
-    : parameters_(parameters), filter_(parameters) {
+MapperFullExtender::MapperFullExtender(const MapperParameters *parameters) : MapperExtender(parameters) {
   right_.band = band_for(parameters);
   right_.direction = 0;
   left_.band = band_for(parameters);
@@ -35,32 +30,11 @@ MapperFullExtender::~MapperFullExtender() {
 }
 
 void MapperFullExtender::run(MapperRead *read, MapperSeeds *seeds, MapperResult *result) {
-  const MapperParameters &p = *parameters_;
-  read_ = read;
-  result_ = result;
-  read_length_ = read->length;
-  buffers_.reserve(read_length_);
-  result->best_score = extender_floor_score(parameters_, read_length_);
+  start_read(read, result);
   for (MapperSearch &seed : seeds->seeds) {
-    seed_ = seed;
-    left_part_ = seed.offset;
-    right_part_ = read_length_ - seed.offset - seed.length;
-    codes_ = read->codes(seed.strand);
-    // Bit 0 of the mode is the read's right end, bit 1 its left end; on
-    // the reverse complement they change places.
-    const uint32_t mode = p.align_mode;
-    right_.global = ((seed.strand == 0 ? mode : mode >> 1) & 1) != 0;
-    left_.global = ((seed.strand == 0 ? mode >> 1 : mode) & 1) != 0;
+    start_seed(seed, &left_, &right_);
     if (seed.length == read_length_) {
-      const int32_t score = clamp32(static_cast<int64_t>(read_length_) * p.match_score);
-      if (result->best_score < score) {
-        result->clear();
-        result->best_score = score;
-      }
-      forward_.clear();
-      forward_.add_matches(read_length_);
-      result->add_alignment(read, seed, std::move(forward_), 0);
-      seed.score = score;
+      seed.score = file_whole_read_seed(seed);
       continue;
     }
     seed_score_ = 0;
@@ -83,30 +57,27 @@ void MapperFullExtender::extend_seed() {
   }
   const int64_t threshold = result_->best_score - d - match * (left_.global ? n : length);
 
-  buffers_.reverse_read(codes_, read_length_);
-  uint8_t *reference = buffers_.reference();
-  const uint32_t middle = buffers_.middle();
-  memcpy(reference + middle, codes_ + left_part_, seed_.length);
-
+  prepare_walks(&left_, &right_);
   if (L > 0)
-    left_.band->update_parameters(left_part_, clamp32(threshold), left_.global, reference + middle,
+    left_.band->update_parameters(left_part_, clamp_score(threshold), left_.global,
+                                  buffers_.reference() + buffers_.middle(),
                                   buffers_.reversed() + (read_length_ - left_part_));
-  left_start_score_ = left_.global ? clamp32(-std::min<int64_t>(L * p.gap_cost + p.gap_open, L * p.mismatch_cost)) : 0;
-  left_.part_length = left_part_;
-  right_.part_length = right_part_;
+  left_start_score_ = left_.global ? clamp_score(-global_end_cost(left_part_)) : 0;
   left_.end_rows = left_.end_columns = 0;
   right_.end_rows = right_.end_columns = 0;
-  left_.search = seed_;
   aligner_traverse(1, left_start_score_);
 }
 
 void MapperFullExtender::aligner_traverse(int direction, int32_t start_score) {
-  MapperFullExtension &s = side(direction);
-  s.best = start_score;
-  walk_extension_tree(
-      s.stack, s.search.search, direction, start_score,
-      [&](int32_t node) { return aligner_preorder(direction, node, s.stack[node].depth); },
-      [&](int32_t node) { aligner_postorder(direction, node, s.stack[node].depth); });
+  walk_extension_side(
+      side(direction), start_score,
+      [&](int32_t node, uint32_t depth) { return aligner_preorder(direction, node, depth); },
+      [&](int32_t node, uint32_t depth) {
+        if (direction == 1)
+          left_end(node, depth);
+        else
+          right_end(node, depth);
+      });
 }
 
 bool MapperFullExtender::aligner_preorder(int direction, int32_t node, uint32_t depth) {
@@ -118,22 +89,9 @@ bool MapperFullExtender::aligner_preorder(int direction, int32_t node, uint32_t 
   }
   const MapperParameters &p = *parameters_;
   MapperExtensionNode &x = s.stack[node];
-  const MapperExtensionNode &parent = s.stack[x.parent];
-  uint8_t *reference = buffers_.reference();
-  const uint32_t middle = buffers_.middle();
-  uint32_t computed;  // columns of the band computed up to this node
-  if (direction == 1) {
-    reference[middle - depth] = x.code;
-    x.score = s.band->column(depth - 1, x.code);
-    computed = depth;
-  } else {
-    reference[middle + seed_.length + depth - 1] = x.code;
-    const uint32_t c = left_depth_ + seed_.length + depth - 1;
-    x.score = s.band->column(c, x.code);
-    computed = c + 1;
-  }
-  x.path_best = std::max(parent.score, parent.path_best);
-  x.subtree_best = INT_MIN;
+  // Columns of the band computed up to this node.
+  const uint32_t computed = place_symbol(direction, depth, x.code);
+  x.score = s.band->column(computed - 1, x.code);
   if (computed >= s.band->column_count() || depth >= buffers_.limit()) return false;
   if (!s.global) {
     // The best any alignment through this node can still score.
@@ -149,30 +107,14 @@ bool MapperFullExtender::aligner_preorder(int direction, int32_t node, uint32_t 
   return true;
 }
 
-void MapperFullExtender::aligner_postorder(int direction, int32_t node, uint32_t depth) {
-  MapperFullExtension &s = side(direction);
-  const MapperExtensionNode &x = s.stack[node];
-  if (x.parent >= 0) {
-    MapperExtensionNode &parent = s.stack[x.parent];
-    parent.subtree_best = std::max({parent.subtree_best, x.score, x.subtree_best});
-  }
-  // Only where going further lowered the score does an alignment end.
-  if (x.score < x.path_best || x.score <= x.subtree_best) return;
-  if (direction == 1)
-    left_end(node, depth);
-  else
-    right_end(node, depth);
-}
-
 void MapperFullExtender::left_end(int32_t node, uint32_t depth) {
   const MapperParameters &p = *parameters_;
   const MapperExtensionNode &x = left_.stack[node];
   const uint32_t aligned = depth == 0 ? 0 : static_cast<uint32_t>(left_.band->max_row_index(depth - 1) + 1);
   left_depth_ = depth;
   left_rows_ = std::min(aligned, left_part_);
-  const int64_t R = right_part_;
-  const int64_t right_cost = right_.global ? std::min<int64_t>(R * p.gap_cost + p.gap_open, R * p.mismatch_cost) : 0;
-  const int32_t threshold = clamp32(std::max<int64_t>(
+  const int64_t right_cost = right_.global ? global_end_cost(right_part_) : 0;
+  const int32_t threshold = clamp_score(std::max<int64_t>(
       result_->best_score, static_cast<int64_t>(seed_.length) * p.match_score + left_start_score_ - right_cost));
   uint8_t *left_end_reference = buffers_.reference() + buffers_.middle() - depth;
   MapperBand *band = right_.band;
@@ -192,10 +134,7 @@ void MapperFullExtender::left_end(int32_t node, uint32_t depth) {
   }
   // The band ends inside the known text: the alignment ends there.
   if (v < result_->best_score) return;
-  if (v > result_->best_score) {
-    result_->clear();
-    result_->best_score = v;
-  }
+  raise_best_score(v);
   seed_score_ = std::max(seed_score_, v);
   const uint32_t w = known_best_end_;
   extension_ = seed_;
@@ -210,10 +149,7 @@ void MapperFullExtender::right_end(int32_t node, uint32_t depth) {
   right_.best = score;
   seed_score_ = std::max(seed_score_, score);
   if (score < result_->best_score) return;
-  if (score > result_->best_score) {
-    result_->clear();
-    result_->best_score = score;
-  }
+  raise_best_score(score);
   const uint32_t columns = depth == 0 ? known_best_end_ : depth + left_depth_ + seed_.length;
   extension_ = right_.search;
   extension_.search = x.search;
@@ -256,6 +192,25 @@ uint32_t MapperFullExtender::aligner_backtrace_complex(bool with_clips) {
   int state = 0;        // 0 match, 1 in an insertion, 2 in a deletion
   int32_t pending = 0;  // insertions of the run found last still to take
   int32_t run = 0;
+  // The steps of the trace, each setting the state it leaves: the first
+  // insertion of a run of run, a deletion, a match.
+  auto insertion_run = [&] {
+    walk_.add_insertions(1);
+    r--;
+    pending = run - 1;
+    state = 1;
+  };
+  auto deletion = [&] {
+    walk_.add_deletions(1);
+    c--;
+    state = 2;
+  };
+  auto match = [&] {
+    walk_.add_matches(1);
+    r--;
+    c--;
+    state = 0;
+  };
   while (r >= 0 && c >= 0) {
     if (state == 1 && pending > 0) {
       walk_.add_insertions(1);
@@ -265,59 +220,41 @@ uint32_t MapperFullExtender::aligner_backtrace_complex(bool with_clips) {
     }
     if (state == 2) {
       if (band.continued_deletion(r, c)) {
-        walk_.add_deletions(1);
-        c--;
+        deletion();
         continue;
       }
       if (band.possible_insertion(r, c, &run)) {
-        walk_.add_insertions(1);
-        r--;
-        pending = run - 1;
-        state = 1;
+        insertion_run();
         collapse_ = true;
         continue;
       }
     } else if (state == 1) {
       if (band.possible_insertion(r, c, &run)) {
-        walk_.add_insertions(1);
-        r--;
-        pending = run - 1;
+        insertion_run();
         continue;
       }
       if (band.possible_deletion(r, c)) {
-        walk_.add_deletions(1);
-        c--;
-        state = 2;
+        deletion();
         collapse_ = true;
         continue;
       }
     } else {
       if (band.possible_match_or_mismatch(r, c)) {
-        walk_.add_matches(1);
-        r--;
-        c--;
+        match();
         continue;
       }
       if (band.possible_insertion(r, c, &run)) {
-        walk_.add_insertions(1);
-        r--;
-        pending = run - 1;
-        state = 1;
+        insertion_run();
         continue;
       }
       if (band.possible_deletion(r, c)) {
-        walk_.add_deletions(1);
-        c--;
-        state = 2;
+        deletion();
         continue;
       }
     }
     // A match, or a cell no test explains: taken as a match so that the
     // walk always ends.
-    walk_.add_matches(1);
-    r--;
-    c--;
-    state = 0;
+    match();
   }
   if (collapse_) collapse_walk();
   backward_.clear();

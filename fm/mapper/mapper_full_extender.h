@@ -14,26 +14,18 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "fm/mapper/alignment.h"
 #include "fm/mapper/mapper_band.h"
 #include "fm/mapper/mapper_extender.h"
-#include "fm/mapper/mapper_filter.h"
 
 class MapperParameters;
 
 // One side of an extension.
-struct MapperFullExtension {
+struct MapperFullExtension : MapperExtensionSide {
   MapperBand *band = nullptr;  // owned
-  uint32_t part_length = 0;    // read symbols beyond the seed on this side
-  bool global = false;         // the side's read end must be aligned
-  int direction = 0;           // 1 left (prepend), 0 right (append)
-  int32_t best = 0;            // best end score of the running walk
-  MapperSearch search;         // the text the walk starts from, with the seed's fields
   uint32_t end_rows = 0;       // rows of the alignment being reported
   uint32_t end_columns = 0;    // columns of the alignment being reported
-  std::vector<MapperExtensionNode> stack;
 };
 
 class MapperFullExtender : public MapperExtender {
@@ -53,7 +45,6 @@ class MapperFullExtender : public MapperExtender {
   void extend_seed();
   void aligner_traverse(int direction, int32_t start_score);
   bool aligner_preorder(int direction, int32_t node, uint32_t depth);
-  void aligner_postorder(int direction, int32_t node, uint32_t depth);
   void left_end(int32_t node, uint32_t depth);
   void right_end(int32_t node, uint32_t depth);
   void aligner_report(MapperFullExtension *extension, uint32_t end_rows, uint32_t end_columns);
@@ -64,33 +55,13 @@ class MapperFullExtender : public MapperExtender {
   void collapse_walk();
   MapperFullExtension &side(int direction) { return direction == 1 ? left_ : right_; }
 
-  const MapperParameters *parameters_;
-  MapperRead *read_ = nullptr;
-  MapperResult *result_ = nullptr;
-  MapperSearch seed_;
-  const uint8_t *codes_ = nullptr;  // read codes of the seed's strand
-  ExtensionBuffers buffers_;
   MapperFullExtension right_;
   MapperFullExtension left_;
-  MapperFilter filter_;
-  // The walk's operations (reverse order), the whole code in reverse and
-  // in forward order, and room for the trims.
+  // The walk's operations (reverse order), before they become the code.
   Alignment walk_;
-  Alignment backward_;
-  Alignment forward_;
-  Alignment trimmed_;
-  MapperSearch extension_;  // the search of the text being reported
-  uint32_t read_length_ = 0;
   int32_t seed_score_ = 0;
-  // Of the current seed: left and right part lengths and the left root's
-  // score.
-  uint32_t left_part_ = 0;
-  uint32_t right_part_ = 0;
-  int32_t left_start_score_ = 0;
-  // Of the current right band: the left end's depth, the left read
-  // symbols it aligns, and the end of the best known-reference column.
-  uint32_t left_depth_ = 0;
-  uint32_t left_rows_ = 0;
+  int32_t left_start_score_ = 0;  // the left root's score of the current seed
+  // Of the current right band: the end of the best known-reference column.
   uint32_t known_best_end_ = 0;
   bool collapse_ = false;
 };

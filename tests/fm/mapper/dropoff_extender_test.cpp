@@ -10,17 +10,6 @@ namespace {
 
 using namespace map_test;
 
-MapperSearch seed_of(const MapperIndex &index, const MapperRead &read, uint32_t strand, uint32_t offset,
-                     uint32_t length) {
-  MapperSearch s;
-  s.index = &index;
-  index.matcher->init_search(&s.search, read.codes(strand) + offset, static_cast<int>(length));
-  s.strand = strand;
-  s.offset = offset;
-  s.length = length;
-  return s;
-}
-
 // One linear sequence: random bases with a run of As on either side of a
 // core at 1000, so that a read whose flanks are Ts can align only its
 // core.

@@ -38,7 +38,7 @@ struct Engine {
 
 // What the engine does with one read short of extending: every seeder,
 // then a transcript per seed filtered, trimmed and filed.
-uint64_t map_read(Engine &e, TestRead &t, const std::vector<MapperIndex> &indexes, const MapperParameters &p) {
+uint64_t map_read(Engine &e, OwnedRead &t, const std::vector<MapperIndex> &indexes, const MapperParameters &p) {
   uint64_t work = 0;
   MapperSeeder *seeders[] = {&e.standard, &e.pacbio, &e.sensitive};
   e.result.clear();
@@ -72,9 +72,9 @@ TEST(EngineBuffers, NoAllocationOnceReadsOfEverySizeHavePassed) {
   for (const auto &set : sets) indexes.push_back(build_index(set, 10));
   MapperParameters p;
   p.mapping_quality = true;
-  std::vector<std::unique_ptr<TestRead>> reads;
+  std::vector<std::unique_ptr<OwnedRead>> reads;
   for (int r = 0; r < 60; r++)
-    reads.push_back(std::make_unique<TestRead>(sample_read(rng, sets[r % 2], 15 + rng() % 400)));
+    reads.push_back(std::make_unique<OwnedRead>(sample_read(rng, sets[r % 2], 15 + rng() % 400)));
   Engine engine(&p);
 
   uint64_t work = 0;
@@ -91,7 +91,7 @@ TEST(EngineBuffers, NoAllocationOnceReadsOfEverySizeHavePassed) {
 
   // A longer read than any before may grow the buffers once; mapping it
   // again does not.
-  TestRead longer(sample_read(rng, sets[0], 1200));
+  OwnedRead longer(sample_read(rng, sets[0], 1200));
   map_read(engine, longer, indexes, p);
   const uint64_t again = ryx_test::allocation_count();
   map_read(engine, longer, indexes, p);

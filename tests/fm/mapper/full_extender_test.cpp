@@ -22,18 +22,6 @@ struct Reference {
   std::unique_ptr<MapperIndex> index;
 };
 
-// The seed of strand codes [offset, offset + length) of read.
-MapperSearch seed_of(const MapperIndex &index, const MapperRead &read, uint32_t strand, uint32_t offset,
-                     uint32_t length) {
-  MapperSearch s;
-  s.index = &index;
-  index.matcher->init_search(&s.search, read.codes(strand) + offset, static_cast<int>(length));
-  s.strand = strand;
-  s.offset = offset;
-  s.length = length;
-  return s;
-}
-
 // Where alignment a starts in the reference: its text's only occurrence
 // plus its offset in the text.
 _sequence_position start_of(const MapperAlignment &a) {

@@ -9,60 +9,23 @@
 #include <thread>
 
 #include "allocation_counter.h"
-#include "mapping_fixture.h"
+#include "bisulphite_fixture.h"
 
 namespace {
 
 using namespace map_test;
 
 constexpr size_t kGenomeSize = kSlowBuild ? 150000 : 1000000;
-constexpr unsigned char kCtoT[6] = {0, 3, 2, 3, 4, 5};
-constexpr unsigned char kGtoA[6] = {0, 1, 0, 3, 4, 5};
 
-// The four kinds of bisulphite read.
-enum Kind { kOriginalTop, kOriginalBottom, kComplementTop, kComplementBottom };
-
-class MapperBisulphite : public ::testing::Test {
+class MapperBisulphite : public BisulphiteSuite<MapperBisulphite> {
  protected:
   static void SetUpTestSuite() {
-    genome_ = new Genome(random_genome(77, kGenomeSize, 0, 0));
+    Genome genome = random_genome(77, kGenomeSize, 0, 0);
     // Two stretches of As and Ts only: their reads look the same converted
     // either way, so two candidates tie.
     std::mt19937_64 rng(8);
-    for (uint32_t at : {10000u, 30000u})
-      for (uint32_t i = 0; i < 300; i++) genome_->sequences[0][at + i] = static_cast<unsigned char>(rng() % 2 ? 3 : 0);
-    main_ = new MapperIndex(index_genome(*genome_, kCtoT, false));
-    second_ = new MapperIndex(index_genome(*genome_, kGtoA, true));
-  }
-  static void TearDownTestSuite() {
-    delete main_;
-    delete second_;
-    delete genome_;
-  }
-
-  struct Setup {
-    explicit Setup(bool non_directional) {
-      parameters.bisulphite = true;
-      parameters.non_directional = non_directional;
-      parameters.main_set.push_back(std::move(*main_));
-      parameters.bisulphite_set.push_back(std::move(*second_));
-    }
-    ~Setup() {
-      *main_ = std::move(parameters.main_set[0]);
-      *second_ = std::move(parameters.bisulphite_set[0]);
-    }
-    MapperParameters parameters;
-  };
-
-  // A converted strand: every C becomes T unless methylated (most Cs
-  // before a G, few others).
-  static Symbols convert(std::mt19937_64 &rng, Symbols strand) {
-    for (size_t i = 0; i < strand.size(); i++) {
-      if (strand[i] != 1) continue;
-      const bool cpg = i + 1 < strand.size() && strand[i + 1] == 2;
-      if (rng() % 100 >= (cpg ? 70u : 2u)) strand[i] = 3;
-    }
-    return strand;
+    for (uint32_t at : {10000u, 30000u}) plant_at_stretch(genome, rng, at, 300);
+    index_both_ways(std::move(genome));
   }
 
   // A read of 100 symbols with 1 substitution in 200 from a random place
@@ -111,15 +74,7 @@ class MapperBisulphite : public ::testing::Test {
     }
     return right;
   }
-
-  static Genome *genome_;
-  static MapperIndex *main_;
-  static MapperIndex *second_;
 };
-
-Genome *MapperBisulphite::genome_ = nullptr;
-MapperIndex *MapperBisulphite::main_ = nullptr;
-MapperIndex *MapperBisulphite::second_ = nullptr;
 
 TEST_F(MapperBisulphite, DirectionalReadsOfBothOriginalStrandsMap) {
   Setup setup(false);

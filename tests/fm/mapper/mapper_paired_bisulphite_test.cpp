@@ -9,23 +9,14 @@
 #include <thread>
 
 #include "allocation_counter.h"
-#include "mapping_fixture.h"
+#include "bisulphite_fixture.h"
 
 namespace {
 
 using namespace map_test;
 
 constexpr size_t kGenomeSize = kSlowBuild ? 150000 : 1000000;
-constexpr unsigned char kCtoT[6] = {0, 3, 2, 3, 4, 5};
-constexpr unsigned char kGtoA[6] = {0, 1, 0, 3, 4, 5};
 constexpr uint32_t kAtStretch = 10000;  // 600 symbols of A and T only on sequence 0
-
-// fb ss: mate 1 forward at the fragment's left end, mate 2 reverse at its
-// right end.
-const MapperPairedParameters kFbSs{1, 0, 200, 600};
-
-// The four strands a bisulphite fragment can come from.
-enum Kind { kOriginalTop, kOriginalBottom, kComplementTop, kComplementBottom };
 
 struct BisulphitePair {
   Symbols mate[2];
@@ -35,75 +26,13 @@ struct BisulphitePair {
   bool second_set = false;  // both mates match the G->A converted set
 };
 
-struct PairOut {
-  bool paired = false;
-  Mapped mate[2];
-  bool operator==(const PairOut &o) const { return paired == o.paired && mate[0] == o.mate[0] && mate[1] == o.mate[1]; }
-};
-
-struct PairedWorker {
-  explicit PairedWorker(MapperParameters *p)
-      : mapper(p), result(mapper.random_state(), p->max_align), sampler(mapper.random_state(), p->max_align) {}
-  // Maps copies of the mates (the engine converts them in place).
-  PairOut map(const Symbols &a, const Symbols &b, unsigned long long index) {
-    OwnedRead m1(a), m2(b);
-    mapper.paired_run(&m1.read, &m2.read, &result, &kFbSs, index);
-    sampler.paired_run(&result, &sample);
-    PairOut out;
-    out.paired = sample.paired;
-    for (int m = 0; m < 2; m++) {
-      out.mate[m].hit_total = sample.hit_total[m];
-      out.mate[m].mapping_quality = sample.mapping_quality[m];
-      for (const MapperSampleEntry &e : sample.entries[m])
-        out.mate[m].hits.push_back({e.reference_sequence, e.position, e.reverse, e.transcript, e.second_set});
-    }
-    return out;
-  }
-  Mapper mapper;
-  MapperPairedResult result;
-  MapperSampler sampler;
-  MapperSample sample;
-};
-
-class MapperPairedBisulphite : public ::testing::Test {
+class MapperPairedBisulphite : public BisulphiteSuite<MapperPairedBisulphite> {
  protected:
   static void SetUpTestSuite() {
-    genome_ = new Genome(random_genome(78, kGenomeSize, 0, 0));
+    Genome genome = random_genome(78, kGenomeSize, 0, 0);
     std::mt19937_64 rng(9);
-    for (uint32_t i = 0; i < 600; i++)
-      genome_->sequences[0][kAtStretch + i] = static_cast<unsigned char>(rng() % 2 ? 3 : 0);
-    main_ = new MapperIndex(index_genome(*genome_, kCtoT, false));
-    second_ = new MapperIndex(index_genome(*genome_, kGtoA, true));
-  }
-  static void TearDownTestSuite() {
-    delete main_;
-    delete second_;
-    delete genome_;
-  }
-
-  struct Setup {
-    explicit Setup(bool non_directional) {
-      parameters.bisulphite = true;
-      parameters.non_directional = non_directional;
-      parameters.main_set.push_back(std::move(*main_));
-      parameters.bisulphite_set.push_back(std::move(*second_));
-    }
-    ~Setup() {
-      *main_ = std::move(parameters.main_set[0]);
-      *second_ = std::move(parameters.bisulphite_set[0]);
-    }
-    MapperParameters parameters;
-  };
-
-  // A strand after treatment: every C becomes T unless methylated (most Cs
-  // before a G, few others).
-  static Symbols convert(std::mt19937_64 &rng, Symbols strand) {
-    for (size_t i = 0; i < strand.size(); i++) {
-      if (strand[i] != 1) continue;
-      const bool cpg = i + 1 < strand.size() && strand[i + 1] == 2;
-      if (rng() % 100 >= (cpg ? 70u : 2u)) strand[i] = 3;
-    }
-    return strand;
+    plant_at_stretch(genome, rng, kAtStretch, 600);
+    index_both_ways(std::move(genome));
   }
 
   // The pair of a fragment of the top strand's [at, at + length) of
@@ -154,7 +83,7 @@ class MapperPairedBisulphite : public ::testing::Test {
     for (Kind kind : kinds) {
       for (int i = 0; i < per_kind; i++) {
         const BisulphitePair p = random_pair(rng, kind);
-        const PairOut out = worker.map(p.mate[0], p.mate[1], static_cast<unsigned long long>(index++));
+        const PairOut out = worker.map(p.mate[0], p.mate[1], kFbSs, static_cast<unsigned long long>(index++));
         if (!out.paired) continue;
         bool ok = true;
         for (int m = 0; m < 2 && ok; m++) {
@@ -170,15 +99,7 @@ class MapperPairedBisulphite : public ::testing::Test {
     }
     return right;
   }
-
-  static Genome *genome_;
-  static MapperIndex *main_;
-  static MapperIndex *second_;
 };
-
-Genome *MapperPairedBisulphite::genome_ = nullptr;
-MapperIndex *MapperPairedBisulphite::main_ = nullptr;
-MapperIndex *MapperPairedBisulphite::second_ = nullptr;
 
 TEST_F(MapperPairedBisulphite, DirectionalPairsOfBothOriginalStrandsMap) {
   Setup setup(false);
@@ -212,7 +133,7 @@ TEST_F(MapperPairedBisulphite, ThreadCountDoesNotChangeTiesOrOutput) {
   std::vector<PairOut> alone(pairs.size());
   {
     PairedWorker worker(&setup.parameters);
-    for (size_t i = 0; i < pairs.size(); i++) alone[i] = worker.map(pairs[i].mate[0], pairs[i].mate[1], i);
+    for (size_t i = 0; i < pairs.size(); i++) alone[i] = worker.map(pairs[i].mate[0], pairs[i].mate[1], kFbSs, i);
   }
   int ties = 0, second_set = 0;
   for (size_t i = 0; i < pairs.size(); i++) {
@@ -235,7 +156,8 @@ TEST_F(MapperPairedBisulphite, ThreadCountDoesNotChangeTiesOrOutput) {
   for (int t = 0; t < 4; t++) {
     threads.emplace_back([&] {
       PairedWorker worker(&setup.parameters);
-      for (size_t i; (i = next.fetch_add(1)) < pairs.size();) shared[i] = worker.map(pairs[i].mate[0], pairs[i].mate[1], i);
+      for (size_t i; (i = next.fetch_add(1)) < pairs.size();)
+        shared[i] = worker.map(pairs[i].mate[0], pairs[i].mate[1], kFbSs, i);
     });
   }
   for (std::thread &t : threads) t.join();

@@ -17,48 +17,6 @@ namespace {
 
 using namespace map_test;
 
-// What a worker reports for a pair.
-struct PairOut {
-  bool paired = false;
-  Mapped mate[2];
-  bool operator==(const PairOut &o) const { return paired == o.paired && mate[0] == o.mate[0] && mate[1] == o.mate[1]; }
-};
-
-// A worker's engine for pairs: what the pipeline's node holds.
-struct PairedWorker {
-  explicit PairedWorker(MapperParameters *p)
-      : mapper(p), result(mapper.random_state(), p->max_align), sampler(mapper.random_state(), p->max_align) {}
-
-  PairOut map(MapperRead *mate1, MapperRead *mate2, const MapperPairedParameters &setting,
-              unsigned long long index) {
-    map_only(mate1, mate2, setting, index);
-    PairOut out;
-    out.paired = sample.paired;
-    for (int m = 0; m < 2; m++) {
-      out.mate[m].hit_total = sample.hit_total[m];
-      out.mate[m].mapping_quality = sample.mapping_quality[m];
-      for (const MapperSampleEntry &e : sample.entries[m])
-        out.mate[m].hits.push_back({e.reference_sequence, e.position, e.reverse, e.transcript, e.second_set});
-    }
-    return out;
-  }
-  void map_only(MapperRead *mate1, MapperRead *mate2, const MapperPairedParameters &setting,
-                unsigned long long index) {
-    mapper.paired_run(mate1, mate2, &result, &setting, index);
-    sampler.paired_run(&result, &sample);
-  }
-
-  Mapper mapper;
-  MapperPairedResult result;
-  MapperSampler sampler;
-  MapperSample sample;
-};
-
-// fb ss: mate 1 forward at the fragment's left end, mate 2 reverse at its
-// right end, mate 2's read start (one past the fragment's end) 200 to 600
-// symbols after mate 1's.
-const MapperPairedParameters kFbSs{1, 0, 200, 600};
-
 // A simulated fragment: the two mates and where they lie.
 struct Fragment {
   Symbols mate[2];

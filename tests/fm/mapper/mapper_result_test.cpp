@@ -27,7 +27,7 @@ TEST(MapperResult, AddClearAndHitNumbering) {
   const std::vector<Reference> refs = references({letters("ACGTACGTTGCA")});
   const MapperIndex main = build_index(refs, 4);
   const MapperIndex converted = build_index(refs, 4, 0, true);
-  TestRead t(letters("ACGT"));
+  OwnedRead t(letters("ACGT"));
   MapperResult result;
   EXPECT_EQ(result.mapping_quality, 255);
   EXPECT_EQ(result.hit_count(), 0u);
@@ -97,7 +97,7 @@ TEST(MapperResult, AddClearAndHitNumbering) {
 
 TEST(MapperResult, CombineMovesAlignmentsAndTakesTheScores) {
   const MapperIndex set = build_index(references({letters("ACGTACGTTGCA")}), 4);
-  TestRead t(letters("ACGT"));
+  OwnedRead t(letters("ACGT"));
   MapperResult into, other;
   into.add_alignment(&t.read, search_with(&set, 2, 0), code_of("M1"), 0);
   into.best_score = 3;

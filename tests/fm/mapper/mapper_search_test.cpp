@@ -23,7 +23,7 @@ TEST(MapperSearch, LongestMatchFromEveryPositionOnBothStrands) {
     const MapperIndex index = build_index(refs, depth);
     for (int r = 0; r < 12; r++) {
       const Symbols read = sample_read(rng, refs, 20 + rng() % 60);
-      TestRead t(read);
+      OwnedRead t(read);
       const uint32_t L = t.read.length;
       for (uint32_t p = 0; p < L; p++) {
         for (uint32_t end : {L, std::min(L, p + 7)}) {
@@ -68,7 +68,7 @@ TEST(MapperSearch, StepCacheChangesNoSearch) {
   int narrow_steps = 0;
   for (int r = 0; r < 40; r++) {
     const Symbols read = sample_read(rng, r % 4 == 3 ? other_refs : refs, 30 + rng() % 90);
-    TestRead t(read);
+    OwnedRead t(read);
     const uint32_t L = t.read.length;
     for (int pass = 0; pass < 2; pass++) {
       for (int which = 0; which < 2; which++) {
@@ -108,7 +108,7 @@ TEST(MapperSearch, StopsAtNAndAtTheEnd) {
   Symbols read = base;
   read[3] = 4;
   read[15] = 4;
-  TestRead t(read);
+  OwnedRead t(read);
   struct Case {
     uint32_t pos, end;
     int strand;

@@ -1,7 +1,7 @@
 // Shared pieces of the mapping tests: random genomes with planted repeats
 // indexed by the real builder, simulated reads that know where they come
 // from, and a worker's engine (Mapper, result, sampler, sample) that maps
-// one read and lists its reported hits.
+// one read or one pair and lists the reported hits.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -24,6 +24,7 @@
 #include "fm/mapper/mapper_result.h"
 #include "fm/mapper/mapper_sampler.h"
 #include "fm/runtime/sequence.h"
+#include "owned_read.h"
 
 namespace map_test {
 
@@ -109,21 +110,20 @@ inline MapperIndex index_genome(const Genome &g, const unsigned char *table = nu
   return MapperIndex(builder.get_result(), std::move(refs), 0, 10, second_set);
 }
 
-// A read as the pipeline hands it over: the sequence and its reverse
-// complement, owned here.
-struct OwnedRead {
-  explicit OwnedRead(const Symbols &codes) {
-    forward.reset(Sequence::create(static_cast<unsigned int>(codes.size()), false, nullptr));
-    if (!codes.empty()) std::memcpy(forward->symbols, codes.data(), codes.size());
-    forward->symbols[codes.size()] = 255;
-    reverse.reset(forward->copy());
-    reverse->reverse();
-    read.assign(forward.get(), reverse.get());
-  }
-  std::unique_ptr<Sequence> forward;
-  std::unique_ptr<Sequence> reverse;
-  MapperRead read;
-};
+using ryx_test::OwnedRead;
+
+// The seed of strand codes [offset, offset + length) of read, searched
+// in index.
+inline MapperSearch seed_of(const MapperIndex &index, const MapperRead &read, uint32_t strand, uint32_t offset,
+                     uint32_t length) {
+  MapperSearch s;
+  s.index = &index;
+  index.matcher->init_search(&s.search, read.codes(strand) + offset, static_cast<int>(length));
+  s.strand = strand;
+  s.offset = offset;
+  s.length = length;
+  return s;
+}
 
 // A simulated read: its codes and the reference interval it came from.
 struct SimulatedRead {
@@ -229,6 +229,55 @@ struct Worker {
     sampler.run(&result, &sample, 0);
   }
 };
+
+// What a worker reports for a pair.
+struct PairOut {
+  bool paired = false;
+  Mapped mate[2];
+  bool operator==(const PairOut &o) const { return paired == o.paired && mate[0] == o.mate[0] && mate[1] == o.mate[1]; }
+};
+
+// A worker's engine for pairs: what the pipeline's node holds.
+struct PairedWorker {
+  explicit PairedWorker(MapperParameters *p)
+      : mapper(p), result(mapper.random_state(), p->max_align), sampler(mapper.random_state(), p->max_align) {}
+
+  PairOut map(MapperRead *mate1, MapperRead *mate2, const MapperPairedParameters &setting,
+              unsigned long long index) {
+    map_only(mate1, mate2, setting, index);
+    PairOut out;
+    out.paired = sample.paired;
+    for (int m = 0; m < 2; m++) {
+      out.mate[m].hit_total = sample.hit_total[m];
+      out.mate[m].mapping_quality = sample.mapping_quality[m];
+      for (const MapperSampleEntry &e : sample.entries[m])
+        out.mate[m].hits.push_back({e.reference_sequence, e.position, e.reverse, e.transcript, e.second_set});
+    }
+    return out;
+  }
+  // The same for copies of the mates' codes: the engine converts the mates
+  // of bisulphite runs in place.
+  PairOut map(const Symbols &mate1, const Symbols &mate2, const MapperPairedParameters &setting,
+              unsigned long long index) {
+    OwnedRead m1(mate1), m2(mate2);
+    return map(&m1.read, &m2.read, setting, index);
+  }
+  void map_only(MapperRead *mate1, MapperRead *mate2, const MapperPairedParameters &setting,
+                unsigned long long index) {
+    mapper.paired_run(mate1, mate2, &result, &setting, index);
+    sampler.paired_run(&result, &sample);
+  }
+
+  Mapper mapper;
+  MapperPairedResult result;
+  MapperSampler sampler;
+  MapperSample sample;
+};
+
+// fb ss: mate 1 forward at the fragment's left end, mate 2 reverse at its
+// right end, mate 2's read start (one past the fragment's end) 200 to 600
+// symbols after mate 1's.
+const MapperPairedParameters kFbSs{1, 0, 200, 600};
 
 // Read and reference symbols a transcript consumes.
 inline uint32_t read_span(const std::vector<uint8_t> &code) {

@@ -129,7 +129,7 @@ TEST(PacbioSeeder, SeedsFollowTheRegionRulesOnBothStrands) {
     size_t total = 0;
     for (int r = 0; r < 16; r++) {
       const Symbols read = long_read(rng, sets[r % 2], 40 + rng() % 300);
-      TestRead t(read);
+      OwnedRead t(read);
       seeds.seeds.emplace_back();  // run clears the list itself
       seeds.alt_hit_score = 5;
       seeder.run(&t.read, &seeds, mask, indexes);
@@ -154,7 +154,7 @@ TEST(PacbioSeeder, AnInsertionIsSteppedOver) {
   Symbols inserted = {static_cast<unsigned char>((ref[140] + 1) % 4)};
   const Symbols read = concat({Symbols(ref.begin() + 100, ref.begin() + 140), inserted,
                                Symbols(ref.begin() + 140, ref.begin() + 200)});
-  TestRead t(read);
+  OwnedRead t(read);
   MapperParameters p;
   MapperPacbioSeeder seeder(&p);
   MapperSeeds seeds;
@@ -208,7 +208,7 @@ TEST(PacbioSeeder, NoSeedHoldsAnN) {
   indexes.push_back(build_index(refs, 10));
   Symbols read(ref.begin() + 50, ref.begin() + 250);
   for (size_t k : {20u, 21u, 90u, 140u}) read[k] = 4;
-  TestRead t(read);
+  OwnedRead t(read);
   MapperParameters p;
   MapperPacbioSeeder seeder(&p);
   MapperSeeds seeds;

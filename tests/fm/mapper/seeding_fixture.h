@@ -16,6 +16,7 @@
 #include "fm/index/mapper_index.h"
 #include "fm/mapper/mapper_read.h"
 #include "fm/mapper/mapper_search.h"
+#include "owned_read.h"
 #include "tests/fm/index/naive_index.h"
 
 namespace seed_test {
@@ -86,20 +87,7 @@ inline MapperIndex build_index(const std::vector<Reference> &refs, unsigned int 
   return MapperIndex(builder.get_result(), std::move(info), first_id, depth, second_set);
 }
 
-// A read and its reverse complement as the pipeline hands them over.
-struct TestRead {
-  explicit TestRead(const Symbols &codes) {
-    forward.reset(Sequence::create(static_cast<unsigned int>(codes.size()), false, nullptr));
-    if (!codes.empty()) std::memcpy(forward->symbols, codes.data(), codes.size());
-    forward->symbols[codes.size()] = 255;
-    reverse.reset(forward->copy());
-    reverse->reverse();
-    read.assign(forward.get(), reverse.get());
-  }
-  std::unique_ptr<Sequence> forward;
-  std::unique_ptr<Sequence> reverse;
-  MapperRead read;
-};
+using ryx_test::OwnedRead;
 
 // Occurrences of pattern (no separators) in the references: every start
 // in a sequence's indexed symbols, read cyclically for circular ones.

@@ -104,7 +104,7 @@ TEST(SensitiveSeeder, WindowsAndJoinedRunsFollowBruteForceCounts) {
     for (int r = 0; r < 40; r++) {
       const uint32_t mask = 1 + r % 3;
       const Symbols read = sample_read(rng, sets[r % 2], 12 + rng() % 90);
-      TestRead t(read);
+      OwnedRead t(read);
       MapperSeeds seeds;
       seeder.run(&t.read, &seeds, mask, indexes);
       const std::vector<Seed> want = model_seeds(sets, read, mask, a);
@@ -136,7 +136,7 @@ TEST(SensitiveSeeder, JoinsARunEndedByAnotherCount) {
   MapperParameters p;
   p.min_seed_length = 10;
   MapperSensitiveSeeder seeder(&p);
-  TestRead t(read);
+  OwnedRead t(read);
   MapperSeeds seeds;
   seeder.run(&t.read, &seeds, 1, indexes);
   EXPECT_EQ(seeds_of(seeds), (std::vector<Seed>{{0, 0, 2, 10}, {0, 0, 0, 12}}));
@@ -145,7 +145,7 @@ TEST(SensitiveSeeder, JoinsARunEndedByAnotherCount) {
   // The reverse complement searched on strand 1 puts the same windows
   // last (read positions 20 to 22): a run lasting to the last window is
   // not joined. Offsets are on the reverse complement.
-  TestRead u(reverse_complement(read));
+  OwnedRead u(reverse_complement(read));
   seeds.clear();
   seeder.run(&u.read, &seeds, 2, indexes);
   EXPECT_EQ(seeds_of(seeds), (std::vector<Seed>{{0, 1, 2, 10}, {0, 1, 1, 10}, {0, 1, 0, 10}}));
@@ -164,7 +164,7 @@ TEST(SensitiveSeeder, NoJoiningWhenAWindowOccursTooOften) {
   MapperParameters p;
   p.min_seed_length = 10;
   MapperSensitiveSeeder seeder(&p);
-  TestRead whole(read);
+  OwnedRead whole(read);
   MapperSeeds seeds;
   seeder.run(&whole.read, &seeds, 1, indexes);
   EXPECT_EQ(seeds_of(seeds), (std::vector<Seed>{{0, 0, 0, 32}}));
@@ -199,7 +199,7 @@ TEST(SensitiveSeeder, WholeReadSeedsAndAlternativeHits) {
   for (const auto &set : sets) indexes.push_back(build_index(set, 10));
   MapperParameters p;
   MapperSensitiveSeeder seeder(&p);
-  TestRead t(read);
+  OwnedRead t(read);
   MapperSeeds seeds;
   seeder.run(&t.read, &seeds, 3, indexes);
   EXPECT_EQ(seeds_of(seeds), (std::vector<Seed>{{0, 1, 0, 60}, {1, 0, 0, 60}, {1, 1, 0, 60}}));
@@ -215,7 +215,7 @@ TEST(SensitiveSeeder, WholeReadSeedsAndAlternativeHits) {
   seeder.run(&t.read, &seeds, 3, indexes);
   EXPECT_EQ(seeds.alt_hit_score, 43u);
   // Reads shorter than the seed length get nothing.
-  TestRead tiny(Symbols(read.begin(), read.begin() + 14));
+  OwnedRead tiny(Symbols(read.begin(), read.begin() + 14));
   seeds.clear();
   seeder.run(&tiny.read, &seeds, 3, indexes);
   EXPECT_TRUE(seeds.seeds.empty());

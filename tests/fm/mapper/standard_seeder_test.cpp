@@ -109,7 +109,7 @@ TEST_P(StandardSeederBruteForce, SeedsAreTheMaximalExactMatchesOfTheRequiredLeng
     // and then through copied references.
     const size_t length = cfg.min_read + rng() % (cfg.max_read - cfg.min_read + 1);
     const Symbols read = sample_read(rng, sets[rng() % sets.size()], length);
-    TestRead t(read);
+    OwnedRead t(read);
     seeds.clear();
     seeder.run(&t.read, &seeds, cfg.strand_mask, indexes);
     const std::vector<Seed> want = brute_force_seeds(sets, read, p, cfg.strand_mask);
@@ -148,7 +148,7 @@ TEST(StandardSeeder, ReadLengthLimits) {
 
   // Exactly the minimum length, occurring once: one seed, the whole read.
   {
-    TestRead t(Symbols(ref.begin() + 40, ref.begin() + 55));
+    OwnedRead t(Symbols(ref.begin() + 40, ref.begin() + 55));
     MapperSeeds seeds;
     seeder.run(&t.read, &seeds, 3, indexes);
     ASSERT_EQ(seeds.seeds.size(), 1u);
@@ -158,7 +158,7 @@ TEST(StandardSeeder, ReadLengthLimits) {
   // as it was.
   for (size_t length : {14u, 101u}) {
     const Symbols read(ref.begin(), ref.begin() + static_cast<long>(length));
-    TestRead t(read);
+    OwnedRead t(read);
     MapperSeeds seeds;
     seeds.seeds.emplace_back();
     seeds.seeds.back().offset = 77;
@@ -169,7 +169,7 @@ TEST(StandardSeeder, ReadLengthLimits) {
   // No reference set: nothing, and the read's own alternative score is 0.
   {
     p.mapping_quality = true;
-    TestRead t(Symbols(ref.begin(), ref.begin() + 60));
+    OwnedRead t(Symbols(ref.begin(), ref.begin() + 60));
     MapperSeeds seeds;
     seeds.alt_hit_score = 9;
     const std::vector<MapperIndex> none;
@@ -190,7 +190,7 @@ TEST(StandardSeeder, StrandsAndOffsets) {
   indexes.push_back(build_index(references({concat({random_acgt(rng, 20), reverse_complement(left)}), right}), 10));
   MapperParameters p;
   MapperStandardSeeder seeder(&p);
-  TestRead t(x);
+  OwnedRead t(x);
   MapperSeeds seeds;
   seeder.run(&t.read, &seeds, 3, indexes);
   // Strand 1: matched from read position 0 with 40 symbols, offset
@@ -267,7 +267,7 @@ void check_alt_hits(MapperSeeder &seeder, const MapperParameters &p, const AltCa
     sets.push_back(references(bases));
     indexes.push_back(build_index(sets.back(), 10));
   }
-  TestRead t(read);
+  OwnedRead t(read);
   MapperSeeds seeds;
   if (reset_list) seeds.alt_hit_score = 12345;
   seeder.run(&t.read, &seeds, 3, indexes);
@@ -314,7 +314,7 @@ TEST(StandardSeeder, AlternativeHitScoreNeedsANearlyWholeSeed) {
     for (unsigned char &x : tail) x = static_cast<unsigned char>((x + 1) % 4);
     std::vector<MapperIndex> indexes;
     indexes.push_back(build_index(references({concat({known, tail}), known}), 10));
-    TestRead t(read);
+    OwnedRead t(read);
     MapperSeeds seeds;
     seeder.run(&t.read, &seeds, 1, indexes);
     ASSERT_EQ(seeds.seeds.size(), 1u);
