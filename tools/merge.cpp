@@ -10,7 +10,7 @@
 #include "common/string_util.h"
 #include "common/version.h"
 #include "seqio/nyr_file.h"
-#include "tools/output_file.h"
+#include "common/output_file.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "seqio/seq_reader.h"
 #include "seqio/seq_record.h"
 #include "seqio/seq_write.h"
-#include "tools/output_file.h"
+#include "common/output_file.h"
 
 namespace {
 

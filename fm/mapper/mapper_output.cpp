@@ -1,17 +1,13 @@
 #include "fm/mapper/mapper_output.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
-#include <vector>
 
+#include "common/output_file.h"
 #include "common/ryx_exit.h"
-#include "common/temp_file.h"
 #include "fm/runtime/file.h"
 
 namespace {
@@ -22,15 +18,6 @@ std::string directory_of(std::string const &path) {
   if (slash == std::string::npos) return ".";
   if (slash == 0) return "/";
   return path.substr(0, slash);
-}
-
-// Permission bits of a new file under the process's umask. umask can only
-// be read by setting it, so it is set back at once; outputs are opened
-// before any worker thread starts.
-mode_t new_file_mode() {
-  mode_t mask = umask(022);
-  umask(mask);
-  return 0666 & ~mask;
 }
 
 }  // namespace
@@ -44,57 +31,21 @@ bool MapperOutput::usable(char const *path) {
   return access(directory_of(path).c_str(), W_OK | X_OK) == 0;
 }
 
-bool MapperOutput::same_file(char const *a, char const *b) {
-  struct stat sa, sb;
-  if (stat(a, &sa) != 0 || stat(b, &sb) != 0) return false;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
+bool MapperOutput::same_file(char const *a, char const *b) { return output_file_same_file(a, b) != 0; }
 
 File *MapperOutput::open() {
-  struct stat st;
-  const bool exists = stat(path_.c_str(), &st) == 0;
-  if (exists && !S_ISREG(st.st_mode)) return File::create(path_.c_str());
-
-  // The rename replaces the file a symbolic link leads to, not the link.
-  std::string target = path_;
-  mode_t mode = new_file_mode();
-  if (exists) {
-    if (access(path_.c_str(), W_OK) != 0) return nullptr;
-    char resolved[PATH_MAX];
-    if (realpath(path_.c_str(), resolved) == nullptr) return nullptr;
-    target = resolved;
-    mode = st.st_mode & 07777;
-  }
-  const std::string directory = directory_of(target);
-  const size_t slash = target.rfind('/');
-  std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string templ = (slash == std::string::npos ? std::string() : directory + "/") + "." + name + ".XXXXXX";
-  std::vector<char> buffer(templ.begin(), templ.end());
-  buffer.push_back('\0');
-  const int fd = mkstemp(buffer.data());
-  if (fd < 0) return nullptr;
-  temp_file_register(buffer.data());
-  FILE *stream = fchmod(fd, mode) == 0 ? fdopen(fd, "wb+") : nullptr;
-  if (stream == nullptr) {
-    close(fd);
-    unlink(buffer.data());
-    temp_file_unregister(buffer.data());
-    return nullptr;
-  }
-  temp_path_ = buffer.data();
-  target_ = target;
-  return new FilePointerFile(stream, path_.c_str(), 0);
+  output_ = output_file_open(path_.c_str());
+  if (output_ == nullptr) return nullptr;
+  return new FilePointerFile(output_->file, path_.c_str(), 0);
 }
 
 void MapperOutput::commit() {
-  if (temp_path_.empty()) return;
-  if (rename(temp_path_.c_str(), target_.c_str()) != 0) {
+  if (output_ == nullptr) return;
+  output_file_t *output = output_;
+  output_ = nullptr;
+  if (output_file_commit_closed(output) != 0) {
     fprintf(stderr, "Could not create output file %s\n", path_.c_str());
     fflush(stderr);
     ryx_exit(73);
   }
-  // The temporary name is free again and may come to name another file,
-  // which the exit handler must leave alone.
-  temp_file_unregister(temp_path_.c_str());
-  temp_path_.clear();
 }

@@ -1,16 +1,14 @@
-// Result and index files that appear under their name only once complete.
-//
-// A regular file (or a name that does not exist yet) is written under a
-// hidden temporary name beside it, ".<name>.XXXXXX" in the same directory,
-// and renamed over the name by commit(). Until then the temporary file is
+// Result and index files that appear under their name only once complete:
+// the shared output files of common/output_file.h behind the File class of
+// the mapper's runtime. Until commit() the output is a hidden temporary file
 // on the remove-at-exit list, so a run that fails through ryx_exit leaves
-// neither a partial file nor a changed earlier file of that name. A name
-// that is a device (a terminal, a pipe) is written in place.
+// neither a partial file nor a changed earlier file of that name.
 #pragma once
 
 #include <string>
 
 class File;
+struct output_file_t;
 
 class MapperOutput {
  public:
@@ -26,9 +24,10 @@ class MapperOutput {
   static bool same_file(char const *a, char const *b);
 
   // The file to write, named after the final path (its messages name that
-  // path); null when it cannot be created.
+  // path); its owner closes it by deleting it. Null when it cannot be
+  // created.
   File *open();
-  // Moves the finished file (closed by its owner) to its name. A failed
+  // Moves the finished file (deleted by its owner) to its name. A failed
   // rename prints "Could not create output file %s\n" and ends the process
   // with status 73, the temporary file removed.
   void commit();
@@ -37,6 +36,5 @@ class MapperOutput {
 
  private:
   std::string path_;
-  std::string target_;     // path with symbolic links resolved: what the rename replaces
-  std::string temp_path_;  // empty when written in place
+  output_file_t *output_ = nullptr;  // open and not yet committed
 };

@@ -1,4 +1,4 @@
-#include "tools/output_file.h"
+#include "common/output_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -108,13 +108,25 @@ output_file_t *output_file_open(const char *path) {
 int output_file_commit(output_file_t *output) {
   bool ok = fflush(output->file) == 0 && ferror(output->file) == 0;
   ok = fclose(output->file) == 0 && ok;
-  if (ok && output->temp_path != nullptr) {
+  if (!ok) {
+    discard_temp(output->temp_path);
+    handle_free(output);
+    return -1;
+  }
+  return output_file_commit_closed(output);
+}
+
+int output_file_commit_closed(output_file_t *output) {
+  bool ok = true;
+  if (output->temp_path != nullptr) {
     ok = rename(output->temp_path, output->path) == 0;
     // The temporary name is free again and may come to belong to another
     // file, which the exit handler must leave alone.
-    if (ok) temp_file_unregister(output->temp_path);
+    if (ok)
+      temp_file_unregister(output->temp_path);
+    else
+      discard_temp(output->temp_path);
   }
-  if (!ok) discard_temp(output->temp_path);
   handle_free(output);
   return ok ? 0 : -1;
 }

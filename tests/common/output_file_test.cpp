@@ -1,5 +1,5 @@
 // Outputs that appear under their name only once committed.
-#include "tools/output_file.h"
+#include "common/output_file.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,4 @@
-// Output files of the read and mapping-file utilities that appear under
-// their name only once they are complete.
+// Output files that appear under their name only once they are complete.
 //
 // A regular file (or a name that does not exist yet) is written under a
 // hidden temporary name beside it, ".<name>.XXXXXX" in the same directory,
@@ -29,6 +28,12 @@ output_file_t *output_file_open(const char *path);
 // Returns 0, or -1 when a write, the close or the rename failed, in which
 // case the temporary file is removed and the name keeps what it held.
 int output_file_commit(output_file_t *output);
+
+// For an output whose stream was handed to an owner that has closed it
+// (after checking its own writes): moves the output to its name and frees
+// the handle without touching the stream. Returns 0, or -1 when the rename
+// failed, in which case the temporary file is removed.
+int output_file_commit_closed(output_file_t *output);
 
 // Closes the output, removes the temporary file and frees the handle (null
 // allowed); returns null.
