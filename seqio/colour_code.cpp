@@ -22,38 +22,16 @@ void colour_state_count_dotted(colour_state_t *state) {
   pthread_mutex_unlock(&state->mutex);
 }
 
-int colour_skip_comments(input_stream_t *stream) {
-  int c = input_stream_getc(stream);
-  while (c == '#') {
-    do c = input_stream_getc(stream);
-    while (c >= 0 && c != '\n');
-    if (c < 0) return c;
-    c = input_stream_getc(stream);
-  }
-  return c;
-}
-
-int colour_skip_comments_gz(gzFile gz, const char *path) {
-  int c = seq_gz_getc(gz, path);
-  while (c == '#') {
-    do c = seq_gz_getc(gz, path);
-    while (c >= 0 && c != '\n');
-    if (c < 0) return c;
-    c = seq_gz_getc(gz, path);
-  }
-  return c;
-}
-
 colour_state_t *colour_open_stream(input_stream_t *stream) {
   input_stream_seek(stream, 0, SEEK_SET);
-  const int c = colour_skip_comments(stream);
+  const int c = seq_skip_comments(stream);
   if (c >= 0) input_stream_ungetc(c, stream);
   return colour_state_new();
 }
 
 colour_state_t *colour_open_gz(gzFile gz, const char *path) {
   gzrewind(gz);
-  const int c = colour_skip_comments_gz(gz, path);
+  const int c = seq_skip_comments_gz(gz, path);
   // One byte back, so that the first block starts with the first record.
   if (c >= 0) gzungetc(c, gz);
   return colour_state_new();

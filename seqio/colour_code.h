@@ -38,11 +38,6 @@ colour_state_t *colour_open_stream(input_stream_t *stream);
 // leaves so that the next read returns the first byte after the comments.
 colour_state_t *colour_open_gz(gzFile gz, const char *path);
 
-// Skips whole lines starting with '#'; returns the first byte after them
-// (-1 at the end of the input).
-int colour_skip_comments(input_stream_t *stream);
-int colour_skip_comments_gz(gzFile gz, const char *path);
-
 // Code 0 to 3 of a primer letter, or -1 for any other byte.
 int colour_primer_code(int c);
 // Decodes n colour digits from colours into residues (which may be

@@ -88,11 +88,11 @@ const seq_chunk_ops_t kCsfastqChunkOps = {fastq_new_split_state, fastq_free_spli
                                           csfastq_report,        csfastq_end_of_input};
 
 bool csfastq_detect(input_stream_t *stream) {
-  return detect_after_comments(colour_skip_comments(stream), [stream] { return input_stream_getc(stream); });
+  return detect_after_comments(seq_skip_comments(stream), [stream] { return input_stream_getc(stream); });
 }
 
 bool csfastq_detect_gz(gzFile gz, const char *path) {
-  return detect_after_comments(colour_skip_comments_gz(gz, path), [gz, path] { return seq_gz_getc(gz, path); });
+  return detect_after_comments(seq_skip_comments_gz(gz, path), [gz, path] { return seq_gz_getc(gz, path); });
 }
 
 int32_t csfastq_read(void *state, input_stream_t *stream, seq_record_t *record, array_list_t *markers,

@@ -52,11 +52,11 @@ const seq_chunk_ops_t kSolidChunkOps = {fasta_new_split_state, fasta_free_split_
                                         solid_report,          nullptr};
 
 bool solid_detect(input_stream_t *stream) {
-  return detect_after_comments(colour_skip_comments(stream), [stream] { return input_stream_getc(stream); });
+  return detect_after_comments(seq_skip_comments(stream), [stream] { return input_stream_getc(stream); });
 }
 
 bool solid_detect_gz(gzFile gz, const char *path) {
-  return detect_after_comments(colour_skip_comments_gz(gz, path), [gz, path] { return seq_gz_getc(gz, path); });
+  return detect_after_comments(seq_skip_comments_gz(gz, path), [gz, path] { return seq_gz_getc(gz, path); });
 }
 
 int32_t solid_read(void *state, input_stream_t *stream, seq_record_t *record) {
