@@ -66,13 +66,9 @@ int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *m
   int64_t position = markers != nullptr ? input_stream_tell(stream) : 0;
 
   seq_bytes_t name = {};
-  for (;;) {
-    c = input_stream_getc(stream);
-    if (c < 0) fail(kFileFormatError, path);
-    position++;
-    if (c == '\n') break;
-    if (record != nullptr && c != '\r') seq_bytes_push(&name, static_cast<uint8_t>(c));
-  }
+  const int64_t header = seq_bytes_read_line(&name, stream, record != nullptr);
+  if (header < 0) fail(kFileFormatError, path);
+  position += header;
 
   const bool keep_letters = record != nullptr && !qualities;
   seq_bytes_t residues = {};

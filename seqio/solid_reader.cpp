@@ -65,12 +65,7 @@ int32_t solid_read(void *state, input_stream_t *stream, seq_record_t *record) {
   const char *path = seq_stream_name(stream);
   if (c != '>') fail(kFileFormatError, path);
   seq_bytes_t name = {};
-  for (;;) {
-    c = input_stream_getc(stream);
-    if (c < 0) fail(kFileFormatError, path);
-    if (c == '\n') break;
-    if (record != nullptr && c != '\r') seq_bytes_push(&name, static_cast<uint8_t>(c));
-  }
+  if (seq_bytes_read_line(&name, stream, record != nullptr) < 0) fail(kFileFormatError, path);
   // The primer comes first among the non-whitespace bytes, then the
   // colours; the colours are kept as they are until the record is complete.
   int primer = -1;  // -1 while no byte was seen
