@@ -1,5 +1,7 @@
 #include "seqio/colour_code.h"
 
+#include <cstring>
+
 #include "common/memory.h"
 #include "seqio/seq_format.h"
 
@@ -56,4 +58,22 @@ bool colour_decode(int primer_code, const uint8_t *colours, uint32_t n, uint8_t 
     residues[i] = base;
   }
   return true;
+}
+
+bool colour_decode_read(int primer_code, const uint8_t *colours, uint32_t n, bool dotted, uint8_t *residues) {
+  if (!dotted) return colour_decode(primer_code, colours, n, residues);
+  for (uint32_t i = 0; i < n; i++) residues[i] = 4;
+  return true;
+}
+
+int32_t colour_decode_in_place(uint8_t *read, int32_t n, colour_state_t *state) {
+  // A record without any sequence byte has no primer to check.
+  if (n <= 0) return 0;
+  const int code = colour_primer_code(read[0]);
+  if (code < 0) return -1;
+  const auto colours = static_cast<uint32_t>(n - 1);
+  const bool dotted = memchr(read + 1, '.', colours) != nullptr;
+  if (dotted) colour_state_count_dotted(state);
+  if (!colour_decode_read(code, read + 1, colours, dotted, read)) return -1;
+  return static_cast<int32_t>(colours);
 }
