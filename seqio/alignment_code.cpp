@@ -394,28 +394,31 @@ int alignment_code_iter_next(alignment_code_iter_t *iter) {
 
 // --- Decoders ---
 
-uint32_t alignment_code_reference_length(int32_t length, const uint8_t *bytes) {
+namespace {
+
+// Columns of the runs for which skipped(b) is false; an escape and its
+// argument byte count nothing.
+template <typename Skipped>
+uint32_t count_columns(int32_t length, const uint8_t *bytes, Skipped skipped) {
   uint32_t columns = 0;
   for (int32_t i = 0; i < length; i++) {
     const uint8_t b = bytes[i];
     if (b == kCodeEscape)
       i++;
-    else if (!is_insertion_byte(b))
+    else if (!skipped(b))
       columns += run_columns(b);
   }
   return columns;
 }
 
+}  // namespace
+
+uint32_t alignment_code_reference_length(int32_t length, const uint8_t *bytes) {
+  return count_columns(length, bytes, [](uint8_t b) { return is_insertion_byte(b); });
+}
+
 uint32_t alignment_code_read_length(int32_t length, const uint8_t *bytes) {
-  uint32_t columns = 0;
-  for (int32_t i = 0; i < length; i++) {
-    const uint8_t b = bytes[i];
-    if (b == kCodeEscape)
-      i++;
-    else if (!is_deletion_byte(b))
-      columns += run_columns(b);
-  }
-  return columns;
+  return count_columns(length, bytes, [](uint8_t b) { return is_deletion_byte(b); });
 }
 
 uint32_t alignment_code_leading_insertions(int32_t length, const uint8_t *bytes) {

@@ -38,14 +38,17 @@ colour_state_t *colour_open_stream(input_stream_t *stream);
 // leaves so that the next read returns the first byte after the comments.
 colour_state_t *colour_open_gz(gzFile gz, const char *path);
 
-// Skips whole lines starting with '#'; returns the first byte after them
-// (-1 at the end of the input).
-int colour_skip_comments(input_stream_t *stream);
-int colour_skip_comments_gz(gzFile gz, const char *path);
-
 // Code 0 to 3 of a primer letter, or -1 for any other byte.
 int colour_primer_code(int c);
 // Decodes n colour digits from colours into residues (which may be
 // colours - 1, as in place). Returns false at the first byte that is not
 // '0' to '3'.
 bool colour_decode(int primer_code, const uint8_t *colours, uint32_t n, uint8_t *residues);
+// Decodes n colours like colour_decode, except that a dotted read (dotted
+// true) gets residue 4 throughout. Returns false on a bad colour digit.
+bool colour_decode_read(int primer_code, const uint8_t *colours, uint32_t n, bool dotted, uint8_t *residues);
+// Decodes in place a read of n bytes (primer, then n - 1 colours) that a
+// chunk parser has already compacted: the residues land at read[0] on. A
+// dotted read is counted in state. Returns the residue count (0 for n 0),
+// or -1 for a bad primer or colour digit.
+int32_t colour_decode_in_place(uint8_t *read, int32_t n, colour_state_t *state);

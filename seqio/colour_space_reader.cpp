@@ -1,7 +1,6 @@
 #include "seqio/colour_space_reader.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "common/ryx_exit.h"
 #include "seqio/colour_code.h"
@@ -74,10 +73,6 @@ bool detect_after_comments(int c, Next next) {
   return c < 0;
 }
 
-const uint8_t *find_line_feed(const uint8_t *from, const uint8_t *end) {
-  return static_cast<const uint8_t *>(memchr(from, '\n', static_cast<size_t>(end - from)));
-}
-
 }  // namespace
 
 const seq_format_ops_t kCsfastqFormatOps = {ops_open, ops_next_length,   ops_read,      ops_read_qualities,
@@ -88,11 +83,11 @@ const seq_chunk_ops_t kCsfastqChunkOps = {fastq_new_split_state, fastq_free_spli
                                           csfastq_report,        csfastq_end_of_input};
 
 bool csfastq_detect(input_stream_t *stream) {
-  return detect_after_comments(colour_skip_comments(stream), [stream] { return input_stream_getc(stream); });
+  return detect_after_comments(seq_skip_comments(stream), [stream] { return input_stream_getc(stream); });
 }
 
 bool csfastq_detect_gz(gzFile gz, const char *path) {
-  return detect_after_comments(colour_skip_comments_gz(gz, path), [gz, path] { return seq_gz_getc(gz, path); });
+  return detect_after_comments(seq_skip_comments_gz(gz, path), [gz, path] { return seq_gz_getc(gz, path); });
 }
 
 int32_t csfastq_read(void *state, input_stream_t *stream, seq_record_t *record, array_list_t *markers,
@@ -105,13 +100,9 @@ int32_t csfastq_read(void *state, input_stream_t *stream, seq_record_t *record, 
   int64_t position = markers != nullptr ? input_stream_tell(stream) : 0;
 
   seq_bytes_t name = {};
-  for (;;) {
-    c = input_stream_getc(stream);
-    if (c < 0) fail(kFileFormatError, path);
-    position++;
-    if (c == '\n') break;
-    if (record != nullptr && c != '\r') seq_bytes_push(&name, static_cast<uint8_t>(c));
-  }
+  const int64_t header = seq_bytes_read_line(&name, stream, record != nullptr);
+  if (header < 0) fail(kFileFormatError, path);
+  position += header;
 
   // The primer, then the colours, which are kept as they are until the
   // record is complete.
@@ -186,9 +177,7 @@ int32_t csfastq_read(void *state, input_stream_t *stream, seq_record_t *record, 
   if (keep_colours && primer >= 0) {
     const int code = colour_primer_code(primer);
     if (code < 0) fail(kPrimerError, path);
-    if (dotted) {
-      for (uint32_t i = 0; i < residues.length; i++) residues.data[i] = 4;
-    } else if (!colour_decode(code, residues.data, residues.length, residues.data)) {
+    if (!colour_decode_read(code, residues.data, residues.length, dotted, residues.data)) {
       fail(kFormatError, path);
     }
   }
@@ -217,61 +206,26 @@ bool csfastq_chunk_parse(uint8_t *data, int32_t length, void *format_state, seq_
   char *name = nullptr;
   const int32_t body = fasta_chunk_name(data, length, &name);
   if (body < 0) fail(kFormatError, path);
-  const uint8_t *end = data + length;
-  // Sequence lines up to the line that starts with '+', their primer and
-  // colours moved together in place.
-  int32_t pos = body;
-  int32_t n = 0;
-  for (;;) {
-    if (pos >= length) fail(kFormatError, path);
-    if (data[pos] == '+') break;
-    const uint8_t *lf = find_line_feed(data + pos, end);
-    const int32_t line_end = lf != nullptr ? static_cast<int32_t>(lf - data) : length;
-    n += fasta_chunk_compact(data, pos, line_end, body + n);
-    if (lf == nullptr) fail(kFormatError, path);
-    pos = line_end + 1;
-  }
-  uint8_t *residues = data + body;
-  const uint32_t colours = n > 0 ? static_cast<uint32_t>(n - 1) : 0;
-  if (n > 0) {
-    const int code = colour_primer_code(data[body]);
-    if (code < 0) fail(kFormatError, path);
-    const uint8_t *from = data + body + 1;
-    bool dotted = false;
-    for (uint32_t i = 0; i < colours && !dotted; i++) dotted = from[i] == '.';
-    if (dotted) {
-      colour_state_count_dotted(static_cast<colour_state_t *>(format_state));
-      for (uint32_t i = 0; i < colours; i++) residues[i] = 4;
-    } else if (!colour_decode(code, from, colours, residues)) {
-      fail(kFormatError, path);
-    }
-  }
+  // Primer and colours of the sequence lines moved together in place.
+  int32_t plus = 0;
+  const int32_t n = fastq_chunk_letters(data, length, body, &plus, kFormatError, path);
+  const int32_t colours = colour_decode_in_place(data + body, n, static_cast<colour_state_t *>(format_state));
+  if (colours < 0) fail(kFormatError, path);
   record->name = name;
-  record->residues = residues;
-  record->length = colours;
+  record->residues = data + body;
+  record->length = static_cast<uint32_t>(colours);
   record->qualities = nullptr;
   record->use_count = 0;
   record->free_callback = seq_record_free_nothing;
   if (quality == nullptr) return false;
 
-  // One quality byte per sequence byte, the primer's first. A record
-  // without sequence bytes at the very end may lack the '+' line's line
-  // feed.
-  const uint8_t *lf = find_line_feed(data + pos, end);
-  if (lf == nullptr && n != 0) fail(kQualityError, path);
-  const int32_t start = lf != nullptr ? static_cast<int32_t>(lf - data) + 1 : length;
+  // One quality byte per sequence byte; the primer's comes first and is
+  // dropped.
   const auto offset = static_cast<uint8_t>(csfastq_get_quality_offset());
-  int32_t i = start;
-  int32_t taken = 0;
-  while (taken < n) {
-    if (i >= length) fail(kQualityError, path);
-    const int32_t piece = n - taken < length - i ? n - taken : length - i;
-    taken += fasta_chunk_compact_minus(data, i, i + piece, start + taken, offset);
-    i += piece;
-  }
+  const int32_t start = fastq_chunk_qualities(data, length, plus, n, offset, kQualityError, path);
   quality->name = nullptr;
   quality->residues = data + start + (n > 0 ? 1 : 0);
-  quality->length = colours;
+  quality->length = static_cast<uint32_t>(colours);
   quality->qualities = nullptr;
   quality->use_count = 0;
   quality->free_callback = seq_record_free_nothing;

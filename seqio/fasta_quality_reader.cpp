@@ -5,6 +5,7 @@
 #include "common/ryx_exit.h"
 #include "seqio/fasta_reader.h"
 #include "seqio/seq_bytes.h"
+#include "seqio/seq_format.h"
 #include "seqio/seq_record.h"
 
 namespace {
@@ -43,18 +44,6 @@ inline uint8_t token_take(token_t *token) {
   return stored;
 }
 
-// Skips whole lines that begin with '#'; returns the first byte after them.
-int skip_comments(input_stream_t *stream) {
-  int c = input_stream_getc(stream);
-  while (c == '#') {
-    do c = input_stream_getc(stream);
-    while (c >= 0 && c != '\n');
-    if (c < 0) return c;
-    c = input_stream_getc(stream);
-  }
-  return c;
-}
-
 int32_t ops_next_length(void *, input_stream_t *stream, array_list_t *) { return fasta_qual_read(stream, nullptr); }
 void ops_read_qualities(void *, input_stream_t *stream, seq_record_t *record) { fasta_qual_read(stream, record); }
 void ops_skip(void *, input_stream_t *stream, int32_t n) { fasta_skip(stream, n); }
@@ -69,7 +58,7 @@ const seq_chunk_ops_t kFastaQualChunkOps = {fasta_new_split_state, fasta_free_sp
                                             nullptr, nullptr};
 
 bool fasta_qual_detect(input_stream_t *stream) {
-  int c = skip_comments(stream);
+  int c = seq_skip_comments(stream);
   if (c != '>') return false;
   do c = input_stream_getc(stream);
   while (c >= 0 && c != '\n');
@@ -98,7 +87,7 @@ bool fasta_qual_detect_gz(gzFile gz, const char *path) {
 
 void *fasta_qual_open(input_stream_t *stream, seq_db_t *) {
   input_stream_seek(stream, 0, SEEK_SET);
-  int c = skip_comments(stream);
+  int c = seq_skip_comments(stream);
   if (c >= 0) input_stream_ungetc(c, stream);
   return nullptr;
 }
@@ -109,12 +98,7 @@ int32_t fasta_qual_read(input_stream_t *stream, seq_record_t *record) {
   const char *path = seq_stream_name(stream);
   if (c != '>') format_error(path);
   seq_bytes_t name = {};
-  for (;;) {
-    c = input_stream_getc(stream);
-    if (c < 0) format_error(path);
-    if (c == '\n') break;
-    if (record != nullptr && c != '\r') seq_bytes_push(&name, static_cast<uint8_t>(c));
-  }
+  if (seq_bytes_read_line(&name, stream, record != nullptr) < 0) format_error(path);
   seq_bytes_t values = {};
   int32_t count = 0;
   token_t token;

@@ -68,12 +68,7 @@ int32_t fasta_read(input_stream_t *stream, seq_record_t *record) {
   const char *path = seq_stream_name(stream);
   if (c != '>') format_error(path);
   seq_bytes_t name = {};
-  for (;;) {
-    c = input_stream_getc(stream);
-    if (c < 0) format_error(path);
-    if (c == '\n') break;
-    if (record != nullptr && c != '\r') seq_bytes_push(&name, static_cast<uint8_t>(c));
-  }
+  if (seq_bytes_read_line(&name, stream, record != nullptr) < 0) format_error(path);
   seq_bytes_t residues = {};
   int32_t count = 0;
   bool after_line_feed = true;  // the byte after the header line starts a line

@@ -66,13 +66,9 @@ int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *m
   int64_t position = markers != nullptr ? input_stream_tell(stream) : 0;
 
   seq_bytes_t name = {};
-  for (;;) {
-    c = input_stream_getc(stream);
-    if (c < 0) fail(kFileFormatError, path);
-    position++;
-    if (c == '\n') break;
-    if (record != nullptr && c != '\r') seq_bytes_push(&name, static_cast<uint8_t>(c));
-  }
+  const int64_t header = seq_bytes_read_line(&name, stream, record != nullptr);
+  if (header < 0) fail(kFileFormatError, path);
+  position += header;
 
   const bool keep_letters = record != nullptr && !qualities;
   seq_bytes_t residues = {};
@@ -260,24 +256,50 @@ void fastq_scan_starts(const uint8_t *data, int32_t length, array_list_t *starts
   }
 }
 
-bool fastq_chunk_parse(uint8_t *data, int32_t length, void *, seq_record_t *record, seq_record_t *quality,
-                       const char *path) {
-  char *name = nullptr;
-  const int32_t body = fasta_chunk_name(data, length, &name);
-  if (body < 0) fail(kFormatError, path);
+int32_t fastq_chunk_letters(uint8_t *data, int32_t length, int32_t body, int32_t *plus, const char *message,
+                            const char *path) {
   const uint8_t *end = data + length;
   int32_t pos = body;
   int32_t stored = 0;
   // Line by line up to the line that starts with '+'.
   for (;;) {
-    if (pos >= length) fail(kFormatError, path);
+    if (pos >= length) fail(message, path);
     if (data[pos] == '+') break;
     const uint8_t *lf = find_line_feed(data + pos, end);
     const int32_t line_end = lf != nullptr ? static_cast<int32_t>(lf - data) : length;
     stored += fasta_chunk_compact(data, pos, line_end, body + stored);
-    if (lf == nullptr) fail(kFormatError, path);
+    if (lf == nullptr) fail(message, path);
     pos = line_end + 1;
   }
+  *plus = pos;
+  return stored;
+}
+
+int32_t fastq_chunk_qualities(uint8_t *data, int32_t length, int32_t plus, int32_t n, uint8_t offset,
+                              const char *message, const char *path) {
+  const uint8_t *lf = find_line_feed(data + plus, data + length);
+  if (lf == nullptr && n != 0) fail(message, path);
+  const int32_t start = lf != nullptr ? static_cast<int32_t>(lf - data) + 1 : length;
+  int32_t i = start;
+  int32_t taken = 0;
+  // Each round looks at as many bytes as qualities are missing; whitespace
+  // among them (line ends) makes the next round.
+  while (taken < n) {
+    if (i >= length) fail(message, path);
+    const int32_t piece = n - taken < length - i ? n - taken : length - i;
+    taken += fasta_chunk_compact_minus(data, i, i + piece, start + taken, offset);
+    i += piece;
+  }
+  return start;
+}
+
+bool fastq_chunk_parse(uint8_t *data, int32_t length, void *, seq_record_t *record, seq_record_t *quality,
+                       const char *path) {
+  char *name = nullptr;
+  const int32_t body = fasta_chunk_name(data, length, &name);
+  if (body < 0) fail(kFormatError, path);
+  int32_t plus = 0;
+  const int32_t stored = fastq_chunk_letters(data, length, body, &plus, kFormatError, path);
   record->name = name;
   record->residues = data + body;
   record->length = static_cast<uint32_t>(stored);
@@ -286,21 +308,8 @@ bool fastq_chunk_parse(uint8_t *data, int32_t length, void *, seq_record_t *reco
   record->free_callback = seq_record_free_nothing;
   if (quality == nullptr) return false;
 
-  // An empty record at the very end may lack the '+' line's line feed.
-  const uint8_t *lf = find_line_feed(data + pos, end);
-  if (lf == nullptr && stored != 0) fail(kFormatError, path);
-  const int32_t start = lf != nullptr ? static_cast<int32_t>(lf - data) + 1 : length;
   const auto offset = static_cast<uint8_t>(fastq_reader_quality_offset());
-  int32_t i = start;
-  int32_t taken = 0;
-  // Each round looks at as many bytes as qualities are missing; whitespace
-  // among them (line ends) makes the next round.
-  while (taken < stored) {
-    if (i >= length) fail(kFormatError, path);
-    const int32_t n = stored - taken < length - i ? stored - taken : length - i;
-    taken += fasta_chunk_compact_minus(data, i, i + n, start + taken, offset);
-    i += n;
-  }
+  const int32_t start = fastq_chunk_qualities(data, length, plus, stored, offset, kFormatError, path);
   // The last record of a file may end with its last quality byte: the
   // splitter has already checked at the end of the input that every record
   // was complete.

@@ -72,3 +72,16 @@ void fastq_scan_starts(const uint8_t *data, int32_t length, array_list_t *starts
 // "Fastq format error in file %s\n", status 1.
 bool fastq_chunk_parse(uint8_t *data, int32_t length, void *format_state, seq_record_t *record,
                        seq_record_t *quality, const char *path);
+// The two halves of fastq_chunk_parse, shared with the colour-space FASTQ
+// reader. fastq_chunk_letters moves the non-whitespace bytes of the sequence
+// lines from body on together at body, stops at the line that starts with
+// '+' and stores its offset in *plus; returns the byte count. A slice that
+// ends first prints message (with the path), status 1.
+int32_t fastq_chunk_letters(uint8_t *data, int32_t length, int32_t body, int32_t *plus, const char *message,
+                            const char *path);
+// Moves the n quality bytes after the '+' line at plus together right
+// behind that line's line feed, each less offset; returns their offset. The
+// '+' line of a record with n 0 at the very end may lack its line feed; a
+// slice that ends before n bytes prints message (with the path), status 1.
+int32_t fastq_chunk_qualities(uint8_t *data, int32_t length, int32_t plus, int32_t n, uint8_t offset,
+                              const char *message, const char *path);

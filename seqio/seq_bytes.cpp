@@ -40,6 +40,15 @@ bool seq_bytes_read(seq_bytes_t *bytes, input_stream_t *stream, uint32_t n) {
   return true;
 }
 
+int64_t seq_bytes_read_line(seq_bytes_t *bytes, input_stream_t *stream, bool keep) {
+  for (int64_t read = 1;; read++) {
+    const int c = input_stream_getc(stream);
+    if (c < 0) return -1;
+    if (c == '\n') return read;
+    if (keep && c != '\r') seq_bytes_push(bytes, static_cast<uint8_t>(c));
+  }
+}
+
 void seq_bytes_clear(seq_bytes_t *bytes) {
   ryx_free(bytes->data);
   bytes->data = nullptr;

@@ -32,6 +32,11 @@ inline void seq_bytes_push(seq_bytes_t *bytes, uint8_t c) {
 // first (the bytes read so far stay appended).
 bool seq_bytes_read(seq_bytes_t *bytes, input_stream_t *stream, uint32_t n);
 
+// Reads the rest of a line through its line feed, appending every byte but
+// carriage returns and the line feed when keep is true. Returns the bytes
+// read, line feed included, or -1 when the input ends before a line feed.
+int64_t seq_bytes_read_line(seq_bytes_t *bytes, input_stream_t *stream, bool keep);
+
 // Frees the buffer; the struct may be reused empty.
 void seq_bytes_clear(seq_bytes_t *bytes);
 

@@ -89,3 +89,25 @@ int seq_gz_getc(gzFile gz, const char *path) {
   }
   return c;
 }
+
+int seq_skip_comments(input_stream_t *stream) {
+  int c = input_stream_getc(stream);
+  while (c == '#') {
+    do c = input_stream_getc(stream);
+    while (c >= 0 && c != '\n');
+    if (c < 0) return c;
+    c = input_stream_getc(stream);
+  }
+  return c;
+}
+
+int seq_skip_comments_gz(gzFile gz, const char *path) {
+  int c = seq_gz_getc(gz, path);
+  while (c == '#') {
+    do c = seq_gz_getc(gz, path);
+    while (c >= 0 && c != '\n');
+    if (c < 0) return c;
+    c = seq_gz_getc(gz, path);
+  }
+  return c;
+}

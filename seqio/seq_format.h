@@ -141,3 +141,8 @@ const char *seq_stream_name(const input_stream_t *stream);
 // "Problem reading sequence file %s\n" with the path to standard error and
 // ends the process with status 1.
 int seq_gz_getc(gzFile gz, const char *path);
+
+// Skips whole lines starting with '#'; returns the first byte after them
+// (-1 at the end of the input). The gzip form fails like seq_gz_getc.
+int seq_skip_comments(input_stream_t *stream);
+int seq_skip_comments_gz(gzFile gz, const char *path);

@@ -52,11 +52,11 @@ const seq_chunk_ops_t kSolidChunkOps = {fasta_new_split_state, fasta_free_split_
                                         solid_report,          nullptr};
 
 bool solid_detect(input_stream_t *stream) {
-  return detect_after_comments(colour_skip_comments(stream), [stream] { return input_stream_getc(stream); });
+  return detect_after_comments(seq_skip_comments(stream), [stream] { return input_stream_getc(stream); });
 }
 
 bool solid_detect_gz(gzFile gz, const char *path) {
-  return detect_after_comments(colour_skip_comments_gz(gz, path), [gz, path] { return seq_gz_getc(gz, path); });
+  return detect_after_comments(seq_skip_comments_gz(gz, path), [gz, path] { return seq_gz_getc(gz, path); });
 }
 
 int32_t solid_read(void *state, input_stream_t *stream, seq_record_t *record) {
@@ -65,12 +65,7 @@ int32_t solid_read(void *state, input_stream_t *stream, seq_record_t *record) {
   const char *path = seq_stream_name(stream);
   if (c != '>') fail(kFileFormatError, path);
   seq_bytes_t name = {};
-  for (;;) {
-    c = input_stream_getc(stream);
-    if (c < 0) fail(kFileFormatError, path);
-    if (c == '\n') break;
-    if (record != nullptr && c != '\r') seq_bytes_push(&name, static_cast<uint8_t>(c));
-  }
+  if (seq_bytes_read_line(&name, stream, record != nullptr) < 0) fail(kFileFormatError, path);
   // The primer comes first among the non-whitespace bytes, then the
   // colours; the colours are kept as they are until the record is complete.
   int primer = -1;  // -1 while no byte was seen
@@ -107,9 +102,7 @@ int32_t solid_read(void *state, input_stream_t *stream, seq_record_t *record) {
     if (primer >= 0) {
       const int code = colour_primer_code(primer);
       if (code < 0) fail(kFormatError, path);
-      if (dotted) {
-        for (uint32_t i = 0; i < colours.length; i++) colours.data[i] = 4;
-      } else if (!colour_decode(code, colours.data, colours.length, colours.data)) {
+      if (!colour_decode_read(code, colours.data, colours.length, dotted, colours.data)) {
         seq_bytes_clear(&name);
         seq_bytes_clear(&colours);
         fail(kFormatError, path);
@@ -132,28 +125,13 @@ bool solid_chunk_parse(uint8_t *data, int32_t length, void *format_state, seq_re
   char *name = nullptr;
   const int32_t body = fasta_chunk_name(data, length, &name);
   if (body < 0) fail(kFormatError, path);
-  // Primer and colours moved together in place: the primer at body, the
-  // colours after it; the residues are decoded one byte behind them.
+  // Primer and colours moved together in place, then decoded over them.
   const int32_t n = fasta_chunk_compact(data, body, length, body);
-  uint8_t *residues = data + body;
-  uint32_t colours = 0;
-  if (n > 0) {
-    const int code = colour_primer_code(data[body]);
-    if (code < 0) fail(kFormatError, path);
-    colours = static_cast<uint32_t>(n - 1);
-    const uint8_t *from = data + body + 1;
-    bool dotted = false;
-    for (uint32_t i = 0; i < colours && !dotted; i++) dotted = from[i] == '.';
-    if (dotted) {
-      colour_state_count_dotted(static_cast<colour_state_t *>(format_state));
-      for (uint32_t i = 0; i < colours; i++) residues[i] = 4;
-    } else if (!colour_decode(code, from, colours, residues)) {
-      fail(kFormatError, path);
-    }
-  }
+  const int32_t colours = colour_decode_in_place(data + body, n, static_cast<colour_state_t *>(format_state));
+  if (colours < 0) fail(kFormatError, path);
   record->name = name;
-  record->residues = residues;
-  record->length = colours;
+  record->residues = data + body;
+  record->length = static_cast<uint32_t>(colours);
   record->qualities = nullptr;
   record->use_count = 0;
   record->free_callback = seq_record_free_nothing;
