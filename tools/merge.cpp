@@ -1,16 +1,16 @@
 #include "tools/merge.h"
 
-#include <cstdarg>
 #include <cstring>
+#include <iterator>
 
 #include "common/arg_cursor.h"
 #include "common/input_stream.h"
 #include "common/memory.h"
+#include "common/output_file.h"
 #include "common/ryx_exit.h"
 #include "common/string_util.h"
-#include "common/version.h"
 #include "seqio/nyr_file.h"
-#include "common/output_file.h"
+#include "tools/tool_usage.h"
 
 namespace {
 
@@ -24,18 +24,6 @@ const char *const kUsageParagraphs[] = {
 
 // Bytes copied per read and write.
 constexpr size_t kCopyBufferSize = 65536;
-
-bool is(const char *word, const char *short_form, const char *long_form) {
-  return strcmp(word, short_form) == 0 || strcmp(word, long_form) == 0;
-}
-
-[[noreturn]] void usage_problem(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  vprintf(format, args);
-  va_end(args);
-  merge_print_usage();
-}
 
 [[noreturn]] void fail(const char *message) {
   fputs(message, stderr);
@@ -92,12 +80,7 @@ void copy_records(const char *path, FILE *out) {
 }  // namespace
 
 void merge_print_usage() {
-  char *version = version_get_string("ryx_assembly_version");
-  fputs("\n", stdout);
-  for (const char *paragraph : kUsageParagraphs) printf("%s\n\n", paragraph);
-  printf("Version: %s\n\n", version);
-  version_free_string(version);
-  ryx_exit(1);
+  tool_usage_print(kUsageParagraphs, std::size(kUsageParagraphs), "ryx_assembly_version");
 }
 
 void merge_parse_command_line(int argc, char **argv, merge_options_t *options) {
@@ -105,14 +88,14 @@ void merge_parse_command_line(int argc, char **argv, merge_options_t *options) {
   arg_cursor_t *cursor = arg_cursor_new(argc, argv);
   char *word;
   while ((word = arg_cursor_next_option(cursor)) != nullptr) {
-    if (is(word, "-h", "--help")) {
+    if (tool_usage_option_is(word, "-h", "--help")) {
       merge_print_usage();
-    } else if (is(word, "-o", "--output")) {
-      if (options->output_path != nullptr) usage_problem("Only one output file allowed\n");
+    } else if (tool_usage_option_is(word, "-o", "--output")) {
+      if (options->output_path != nullptr) tool_usage_problem(merge_print_usage, "Only one output file allowed\n");
       options->output_path = arg_cursor_next(cursor);
-      if (options->output_path == nullptr) usage_problem("Output file set wrong\n");
+      if (options->output_path == nullptr) tool_usage_problem(merge_print_usage, "Output file set wrong\n");
     } else {
-      usage_problem("Unrecognized option %s\n", word);
+      tool_usage_problem(merge_print_usage, "Unrecognized option %s\n", word);
     }
   }
   // Every word after the options is an input, whatever it begins with.
@@ -122,8 +105,8 @@ void merge_parse_command_line(int argc, char **argv, merge_options_t *options) {
   arg_cursor_free(cursor);
 
   if (options->output_path == nullptr)
-    usage_problem("No output nyr file (must be specified before input files)\n");
-  if (options->input_count == 0) usage_problem("No input nyr files specified\n");
+    tool_usage_problem(merge_print_usage, "No output nyr file (must be specified before input files)\n");
+  if (options->input_count == 0) tool_usage_problem(merge_print_usage, "No input nyr files specified\n");
 }
 
 nyr_file_t *merge_join_headers(nyr_file_t *const *headers, int32_t count, char *const *paths) {

@@ -1,21 +1,21 @@
 #include "tools/pick.h"
 
-#include <cstdarg>
 #include <cstring>
+#include <iterator>
 
 #include "common/arg_cursor.h"
 #include "common/clock.h"
 #include "common/cpus.h"
 #include "common/memory.h"
+#include "common/output_file.h"
 #include "common/random_state.h"
 #include "common/ryx_exit.h"
-#include "common/version.h"
 #include "seqio/seq_for_each.h"
 #include "seqio/seq_format.h"
 #include "seqio/seq_reader.h"
 #include "seqio/seq_record.h"
 #include "seqio/seq_write.h"
-#include "common/output_file.h"
+#include "tools/tool_usage.h"
 
 namespace {
 
@@ -39,19 +39,6 @@ const char *const kUsageParagraphs[] = {
     "     files with the same number of sequences. May be used instead of a single\n"
     "     file. This option automatically sets the \"-p\" option.",
 };
-
-bool is(const char *word, const char *short_form, const char *long_form) {
-  return strcmp(word, short_form) == 0 || strcmp(word, long_form) == 0;
-}
-
-// A usage problem: the message on standard output, then the usage text.
-[[noreturn]] void usage_problem(const char *format, ...) {
-  va_list args;
-  va_start(args, format);
-  vprintf(format, args);
-  va_end(args);
-  pick_print_usage();
-}
 
 [[noreturn]] void fail(const char *message) {
   fputs(message, stderr);
@@ -139,12 +126,7 @@ void stream_reads(const pick_options_t *options, pick_state_t *state) {
 }  // namespace
 
 void pick_print_usage() {
-  char *version = version_get_string("ryx_assembly_version");
-  fputs("\n", stdout);
-  for (const char *paragraph : kUsageParagraphs) printf("%s\n\n", paragraph);
-  printf("Version: %s\n\n", version);
-  version_free_string(version);
-  ryx_exit(1);
+  tool_usage_print(kUsageParagraphs, std::size(kUsageParagraphs), "ryx_assembly_version");
 }
 
 void pick_parse_command_line(int argc, char **argv, pick_options_t *options) {
@@ -155,49 +137,52 @@ void pick_parse_command_line(int argc, char **argv, pick_options_t *options) {
 
   char *word;
   while ((word = arg_cursor_next_option(cursor)) != nullptr) {
-    if (is(word, "-h", "--help")) {
+    if (tool_usage_option_is(word, "-h", "--help")) {
       pick_print_usage();
-    } else if (is(word, "-o", "--output") || is(word, "-q", "--fastq")) {
-      const bool fastq = is(word, "-q", "--fastq");
-      if (fastq && options->fastq != 0) usage_problem("Fastq option used twice.\n");
-      if (options->output_path != nullptr) usage_problem("Only one output file allowed.\n");
+    } else if (tool_usage_option_is(word, "-o", "--output") || tool_usage_option_is(word, "-q", "--fastq")) {
+      const bool fastq = tool_usage_option_is(word, "-q", "--fastq");
+      if (fastq && options->fastq != 0) tool_usage_problem(pick_print_usage, "Fastq option used twice.\n");
+      if (options->output_path != nullptr) tool_usage_problem(pick_print_usage, "Only one output file allowed.\n");
       options->output_path = arg_cursor_next(cursor);
-      if (options->output_path == nullptr) usage_problem("No output file set after %s option.\n", word);
+      if (options->output_path == nullptr)
+        tool_usage_problem(pick_print_usage, "No output file set after %s option.\n", word);
       options->fastq = fastq ? 1 : 0;
-    } else if (is(word, "-f", "--fraction")) {
-      if (fraction_given) usage_problem("Fraction file option used twice.\n");
+    } else if (tool_usage_option_is(word, "-f", "--fraction")) {
+      if (fraction_given) tool_usage_problem(pick_print_usage, "Fraction file option used twice.\n");
       fraction_given = true;
       const double fraction = arg_cursor_next_double(cursor);
       // Written so that a NaN fails too.
-      if (cursor->error != 0 || !(fraction > 0.0 && fraction < 1.0)) usage_problem("Wrong fraction given.\n");
+      if (cursor->error != 0 || !(fraction > 0.0 && fraction < 1.0))
+        tool_usage_problem(pick_print_usage, "Wrong fraction given.\n");
       options->fraction = fraction;
-    } else if (is(word, "-p", "--paired")) {
-      if (options->paired != 0) usage_problem("Paired option used twice.\n");
+    } else if (tool_usage_option_is(word, "-p", "--paired")) {
+      if (options->paired != 0) tool_usage_problem(pick_print_usage, "Paired option used twice.\n");
       options->paired = 1;
-    } else if (is(word, "-r", "--seed")) {
-      if (options->seed_given != 0) usage_problem("Seed option used twice.\n");
+    } else if (tool_usage_option_is(word, "-r", "--seed")) {
+      if (options->seed_given != 0) tool_usage_problem(pick_print_usage, "Seed option used twice.\n");
       const int32_t seed = arg_cursor_next_int(cursor);
-      if (cursor->error != 0) usage_problem("Wrong seed given.\n");
+      if (cursor->error != 0) tool_usage_problem(pick_print_usage, "Wrong seed given.\n");
       options->seed = static_cast<uint32_t>(seed);
       options->seed_given = 1;
-    } else if (is(word, "-s", "--quality")) {
-      if (options->quality_paths[0] != nullptr) usage_problem("Quality file option used twice.\n");
+    } else if (tool_usage_option_is(word, "-s", "--quality")) {
+      if (options->quality_paths[0] != nullptr)
+        tool_usage_problem(pick_print_usage, "Quality file option used twice.\n");
       const char *path = arg_cursor_next(cursor);
-      if (path == nullptr) usage_problem("No quality file given.\n");
-      if (is(path, "-i", "--interleave")) {
+      if (path == nullptr) tool_usage_problem(pick_print_usage, "No quality file given.\n");
+      if (tool_usage_option_is(path, "-i", "--interleave")) {
         options->quality_paths[0] = arg_cursor_next(cursor);
         options->quality_paths[1] = options->quality_paths[0] != nullptr ? arg_cursor_next(cursor) : nullptr;
         if (options->quality_paths[1] == nullptr)
-          usage_problem("Two sequence files should be given for interleaved option.\n");
+          tool_usage_problem(pick_print_usage, "Two sequence files should be given for interleaved option.\n");
       } else {
         options->quality_paths[0] = path;
       }
-    } else if (is(word, "-i", "--interleave")) {
+    } else if (tool_usage_option_is(word, "-i", "--interleave")) {
       options->interleave = 1;
       options->paired = 1;
       break;
     } else {
-      usage_problem("Unkown option %s\n", word);
+      tool_usage_problem(pick_print_usage, "Unkown option %s\n", word);
     }
   }
 
@@ -207,15 +192,17 @@ void pick_parse_command_line(int argc, char **argv, pick_options_t *options) {
   const char *extra = arg_cursor_next(cursor);
   arg_cursor_free(cursor);
 
-  if (options->sequence_paths[0] == nullptr) usage_problem("No sequence file given.\n");
-  if (!fraction_given) usage_problem("No fraction parameter provided.\n");
+  if (options->sequence_paths[0] == nullptr) tool_usage_problem(pick_print_usage, "No sequence file given.\n");
+  if (!fraction_given) tool_usage_problem(pick_print_usage, "No fraction parameter provided.\n");
   if (options->interleave != 0 && options->sequence_paths[1] == nullptr)
-    usage_problem("Two sequence files should be given for interleaved option.\n");
-  if (extra != nullptr) usage_problem("Too many options.\n");
+    tool_usage_problem(pick_print_usage, "Two sequence files should be given for interleaved option.\n");
+  if (extra != nullptr) tool_usage_problem(pick_print_usage, "Too many options.\n");
   if (options->quality_paths[0] != nullptr && options->fastq == 0)
-    usage_problem("Quality file given, but output has no quality (fastq format not used for\noutput).\n");
+    tool_usage_problem(pick_print_usage,
+                       "Quality file given, but output has no quality (fastq format not used for\noutput).\n");
   if (options->output_path == nullptr)
-    usage_problem("No output file specified. Use the -o or -q option to specify an output file\n");
+    tool_usage_problem(pick_print_usage,
+                       "No output file specified. Use the -o or -q option to specify an output file\n");
 }
 
 int pick_run(const pick_options_t *options) {

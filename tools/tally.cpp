@@ -1,19 +1,31 @@
 #include "tools/tally.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "common/arg_cursor.h"
 #include "common/cpus.h"
 #include "common/memory.h"
 #include "common/ryx_exit.h"
-#include "common/version.h"
 #include "denovo/reads/word_table.h"
 #include "seqio/seq_complement.h"
 #include "seqio/seq_for_each.h"
 #include "seqio/seq_format.h"
 #include "seqio/seq_record.h"
+#include "tools/tool_usage.h"
 
 namespace {
+
+// The usage text: each entry one paragraph, its lines separated by '\n'.
+const char *const kUsageParagraphs[] = {
+    "usage: ryx_tally [options] <tag file>",
+    "  Count sequence tags. Output each tag followed by its count along with the\n"
+    "  indices of the tags in the input file.",
+    "Options:",
+    "  -h / --help: Display this message",
+    "  -m <n> / --mincount <n>: Minimum tag count to report (default 2).",
+    "  -r / --reverse: Reverse tags are identical to forward tags.",
+};
 
 // Residue type of the tag file: nucleotide codes 0-4.
 constexpr uint32_t kResidueCodes = 2;
@@ -330,27 +342,7 @@ void writer_put_uint(block_writer_t *w, uint32_t v) {
 }  // namespace
 
 void tally_print_usage() {
-  char *version = version_get_string("ryx_sage_version");
-  printf("\n"
-         "usage: ryx_tally [options] <tag file>\n"
-         "\n"
-         "  Count sequence tags. Output each tag followed by its count along with the\n"
-         "  indices of the tags in the input file.\n"
-         "\n"
-         "Options:\n"
-         "\n"
-         "  -h / --help: Display this message\n"
-         "\n"
-         "  -m <n> / --mincount <n>: Minimum tag count to report (default 2).\n"
-         "\n"
-         "  -r / --reverse: Reverse tags are identical to forward tags.\n"
-         "\n"
-         "Version: %s\n"
-         "\n",
-         version);
-  version_free_string(version);
-  fflush(stdout);
-  ryx_exit(1);
+  tool_usage_print(kUsageParagraphs, std::size(kUsageParagraphs), "ryx_sage_version");
 }
 
 tally_options_t tally_parse_command_line(int argc, char **argv) {
@@ -358,36 +350,23 @@ tally_options_t tally_parse_command_line(int argc, char **argv) {
   bool min_count_set = false;
   arg_cursor_t *cursor = arg_cursor_new(argc, argv);
   while (const char *word = arg_cursor_next_option(cursor)) {
-    if (strcmp(word, "-h") == 0 || strcmp(word, "--help") == 0) {
+    if (tool_usage_option_is(word, "-h", "--help")) {
       tally_print_usage();
-    } else if (strcmp(word, "-m") == 0 || strcmp(word, "--mincount") == 0) {
-      if (min_count_set) {
-        printf("Min count option set twice\n");
-        tally_print_usage();
-      }
+    } else if (tool_usage_option_is(word, "-m", "--mincount")) {
+      if (min_count_set) tool_usage_problem(tally_print_usage, "Min count option set twice\n");
       min_count_set = true;
       options.min_count = arg_cursor_next_int(cursor);
       if (cursor->error != 0 || options.min_count < 1) tally_print_usage();
-    } else if (strcmp(word, "-r") == 0 || strcmp(word, "--reverse") == 0) {
-      if (options.reverse != 0) {
-        printf("Reverse mode used twice\n");
-        tally_print_usage();
-      }
+    } else if (tool_usage_option_is(word, "-r", "--reverse")) {
+      if (options.reverse != 0) tool_usage_problem(tally_print_usage, "Reverse mode used twice\n");
       options.reverse = 1;
     } else {
-      printf("Unrecognized option %s\n", word);
-      tally_print_usage();
+      tool_usage_problem(tally_print_usage, "Unrecognized option %s\n", word);
     }
   }
   options.tag_path = arg_cursor_next(cursor);
-  if (options.tag_path == nullptr) {
-    printf("No tag file given.\n");
-    tally_print_usage();
-  }
-  if (arg_cursor_next(cursor) != nullptr) {
-    printf("Too many options\n");
-    tally_print_usage();
-  }
+  if (options.tag_path == nullptr) tool_usage_problem(tally_print_usage, "No tag file given.\n");
+  if (arg_cursor_next(cursor) != nullptr) tool_usage_problem(tally_print_usage, "Too many options\n");
   arg_cursor_free(cursor);
   return options;
 }

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,18 +14,11 @@
 
 namespace {
 
+using ryx_test::dir_names;
 using ryx_test::file_exists;
 using ryx_test::read_file;
 using ryx_test::ScratchDir;
 using ryx_test::write_file;
-
-// The names in a directory, hidden ones included.
-std::vector<std::string> names_in(const std::string &directory) {
-  std::vector<std::string> names;
-  for (const auto &entry : std::filesystem::directory_iterator(directory))
-    names.push_back(entry.path().filename().string());
-  return names;
-}
 
 mode_t mode_of(const std::string &path) {
   struct stat st;
@@ -43,12 +35,12 @@ TEST(OutputFile, NothingUnderTheNameUntilCommitted) {
   fflush(out->file);
   EXPECT_FALSE(file_exists(path));
   // The output is written beside its name, hidden.
-  const std::vector<std::string> during = names_in(dir.path());
+  const std::vector<std::string> during = dir_names(dir.path());
   ASSERT_EQ(during.size(), 1u);
   EXPECT_EQ(during[0].rfind(".out.txt.", 0), 0u) << during[0];
   ASSERT_EQ(output_file_commit(out), 0);
   EXPECT_EQ(read_file(path), "complete");
-  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"out.txt"});
+  EXPECT_EQ(dir_names(dir.path()), std::vector<std::string>{"out.txt"});
 }
 
 TEST(OutputFile, AbandonedOutputLeavesTheEarlierFile) {
@@ -61,7 +53,7 @@ TEST(OutputFile, AbandonedOutputLeavesTheEarlierFile) {
   EXPECT_EQ(output_file_abandon(out), nullptr);
   EXPECT_EQ(output_file_abandon(nullptr), nullptr);
   EXPECT_EQ(read_file(path), "earlier");
-  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"out.txt"});
+  EXPECT_EQ(dir_names(dir.path()), std::vector<std::string>{"out.txt"});
 }
 
 TEST(OutputFile, FailedExitRemovesTheUnfinishedOutput) {
@@ -77,7 +69,7 @@ TEST(OutputFile, FailedExitRemovesTheUnfinishedOutput) {
       },
       testing::ExitedWithCode(74), "");
   EXPECT_EQ(read_file(path), "earlier");
-  EXPECT_EQ(names_in(dir.path()), std::vector<std::string>{"out.txt"});
+  EXPECT_EQ(dir_names(dir.path()), std::vector<std::string>{"out.txt"});
 }
 
 TEST(OutputFile, PermissionsOfTheReplacedFileOrOfANewOne) {

@@ -9,6 +9,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -91,6 +92,13 @@ void write_gzip_file(const std::string &path, const std::string &bytes) {
 }
 
 bool file_exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+std::vector<std::string> dir_names(const std::string &dir) {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 RunResult run_program(const std::vector<std::string> &argv, const std::string &stdin_bytes,
                       const std::vector<std::string> &extra_env) {

@@ -34,6 +34,8 @@ void write_file(const std::string &path, const std::string &bytes);
 // Writes bytes gzip-compressed.
 void write_gzip_file(const std::string &path, const std::string &bytes);
 bool file_exists(const std::string &path);
+// The names in a directory, hidden ones included, sorted.
+std::vector<std::string> dir_names(const std::string &dir);
 
 struct RunResult {
   int status = -1;       // exit status, or 128 + signal number

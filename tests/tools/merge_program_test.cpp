@@ -18,6 +18,7 @@
 
 namespace {
 
+using ryx_test::dir_names;
 using ryx_test::hex_fixture;
 using ryx_test::program_path;
 using ryx_test::read_file;
@@ -48,12 +49,8 @@ std::string usage_text() {
 }
 
 void expect_only(const ScratchDir &dir, std::vector<std::string> names) {
-  std::vector<std::string> found;
-  for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
-    found.push_back(entry.path().filename().string());
-  std::sort(found.begin(), found.end());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(found, names);
+  EXPECT_EQ(dir_names(dir.path()), names);
 }
 
 // Writes the hand-written fixture tests/data/<relative> as a binary file.

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,7 @@
 
 namespace {
 
+using ryx_test::dir_names;
 using ryx_test::file_exists;
 using ryx_test::program_path;
 using ryx_test::read_file;
@@ -56,12 +56,8 @@ std::string usage_text() {
 
 // Nothing but the names listed in the directory: no output, no leftovers.
 void expect_only(const ScratchDir &dir, std::vector<std::string> names) {
-  std::vector<std::string> found;
-  for (const auto &entry : std::filesystem::directory_iterator(dir.path()))
-    found.push_back(entry.path().filename().string());
-  std::sort(found.begin(), found.end());
   std::sort(names.begin(), names.end());
-  EXPECT_EQ(found, names);
+  EXPECT_EQ(dir_names(dir.path()), names);
 }
 
 // Hand-written inputs and outputs: six reads, seed 7, fraction 0.65. The
