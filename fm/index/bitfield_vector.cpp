@@ -1,9 +1,8 @@
 #include "fm/index/bitfield_vector.h"
 
 #include <atomic>
-#include <cstdio>
 
-#include "common/ryx_exit.h"
+#include "fm/index/index_file.h"
 #include "fm/runtime/reader_writer.h"
 
 namespace {
@@ -16,6 +15,21 @@ void cas_store(uint64_t &word, uint64_t mask, uint64_t value) {
   std::atomic_ref<uint64_t> ref(word);
   uint64_t old = ref.load(std::memory_order_relaxed);
   while (!ref.compare_exchange_weak(old, (old & ~mask) | value, std::memory_order_relaxed)) {
+  }
+}
+
+// Stores v (already masked) as field i of bits bits through
+// store(word, mask, value), which replaces the bits under mask in word; a
+// field that crosses a word boundary takes two stores.
+template <typename Store>
+void store_field(uint64_t *words, uint64_t bits, uint64_t mask, uint64_t i, uint64_t v, Store store) {
+  const uint64_t bit = i * bits;
+  const uint64_t w = bit >> 6;
+  const unsigned off = static_cast<unsigned>(bit & 63);
+  store(words[w], mask << off, v << off);
+  if (off + bits > 64) {
+    const unsigned high = static_cast<unsigned>(64 - off);
+    store(words[w + 1], mask >> high, v >> high);
   }
 }
 
@@ -35,65 +49,30 @@ void BitfieldVector::allocate_words() {
 
 void BitfieldVector::set(uint64_t i, uint64_t v) {
   if (bits_ == 0) return;
-  v &= mask_;
-  const uint64_t bit = i * bits_;
-  const uint64_t w = bit >> 6;
-  const unsigned off = static_cast<unsigned>(bit & 63);
-  words_[w] = (words_[w] & ~(mask_ << off)) | (v << off);
-  if (off + bits_ > 64) {
-    const unsigned high = static_cast<unsigned>(64 - off);
-    words_[w + 1] = (words_[w + 1] & ~(mask_ >> high)) | (v >> high);
-  }
+  store_field(words_.data(), bits_, mask_, i, v & mask_,
+              [](uint64_t &word, uint64_t mask, uint64_t value) { word = (word & ~mask) | value; });
 }
 
 void BitfieldVector::set_atomic(uint64_t i, uint64_t v) {
   if (bits_ == 0) return;
-  v &= mask_;
-  const uint64_t bit = i * bits_;
-  const uint64_t w = bit >> 6;
-  const unsigned off = static_cast<unsigned>(bit & 63);
-  cas_store(words_[w], mask_ << off, v << off);
-  if (off + bits_ > 64) {
-    const unsigned high = static_cast<unsigned>(64 - off);
-    cas_store(words_[w + 1], mask_ >> high, v >> high);
-  }
+  store_field(words_.data(), bits_, mask_, i, v & mask_, cas_store);
 }
-
-namespace {
-
-[[noreturn]] void corrupt(Reader *in) {
-  fprintf(stderr, "Index file '%s' is corrupt.\n", in->name());
-  fflush(stderr);
-  ryx_exit(1);
-}
-
-void write_exact(Writer *out, const void *data, uint64_t bytes) {
-  if (bytes != 0 && out->attempt_write(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
-    out->write_error();
-}
-
-void read_exact(Reader *in, void *data, uint64_t bytes) {
-  if (bytes != 0 && in->attempt_read(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
-    in->read_error();
-}
-
-}  // namespace
 
 void BitfieldVector::save(Writer *out) const {
   const uint8_t marker = 1;
   const uint64_t fields[4] = {bits_, count_, capacity_, mask_};
-  write_exact(out, &marker, 1);
-  write_exact(out, fields, sizeof(fields));
-  write_exact(out, words_.data(), packed_bytes());
+  out->write_exact(&marker, 1);
+  out->write_exact(fields, sizeof(fields));
+  out->write_exact(words_.data(), packed_bytes());
 }
 
 std::unique_ptr<BitfieldVector> BitfieldVector::load(Reader *in) {
   uint8_t marker = 0;
-  read_exact(in, &marker, 1);
+  in->read_exact(&marker, 1);
   if (marker == 0) return nullptr;
-  if (marker != 1) corrupt(in);
+  if (marker != 1) index_file_corrupt(in);
   uint64_t fields[4];
-  read_exact(in, fields, sizeof(fields));
+  in->read_exact(fields, sizeof(fields));
   std::unique_ptr<BitfieldVector> vector(new BitfieldVector());
   vector->bits_ = fields[0];
   vector->count_ = fields[1];
@@ -103,8 +82,8 @@ std::unique_ptr<BitfieldVector> BitfieldVector::load(Reader *in) {
   // bits counted in 64 bits.
   if (vector->bits_ > 64 || vector->mask_ != field_mask(vector->bits_) || vector->capacity_ != vector->count_ ||
       vector->count_ >= (1ull << 57))
-    corrupt(in);
+    index_file_corrupt(in);
   vector->allocate_words();
-  read_exact(in, vector->words_.data(), vector->packed_bytes());
+  in->read_exact(vector->words_.data(), vector->packed_bytes());
   return vector;
 }

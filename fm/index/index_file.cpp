@@ -11,16 +11,6 @@ namespace {
 
 constexpr uint16_t kSecondListFlag = 1;
 
-void write_exact(Writer *out, const void *data, uint64_t bytes) {
-  if (bytes != 0 && out->attempt_write(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
-    out->write_error();
-}
-
-void read_exact(Reader *in, void *data, uint64_t bytes) {
-  if (bytes != 0 && in->attempt_read(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
-    in->read_error();
-}
-
 [[noreturn]] void refuse(const char *format, Reader *in) {
   fprintf(stderr, format, in->name());
   fflush(stderr);
@@ -47,16 +37,16 @@ void write_index_file(unsigned int n, const MapperIndex *first, const MapperInde
   const uint16_t flags = second != nullptr ? kSecondListFlag : 0;
   const uint16_t version = kIndexFileVersion;
   const uint32_t count = n;
-  write_exact(out, kIndexFileMagic, 4);
-  write_exact(out, &flags, 2);
-  write_exact(out, &version, 2);
-  write_exact(out, &count, 4);
+  out->write_exact(kIndexFileMagic, 4);
+  out->write_exact(&flags, 2);
+  out->write_exact(&version, 2);
+  out->write_exact(&count, 4);
   file_write_flex_number(out, static_cast<unsigned int>(file_infos.size()));
   for (const MapperFileInfo &info : file_infos) {
     const uint8_t zero = 0;
-    write_exact(out, &zero, 1);
-    write_exact(out, &info.sequence_count, 8);
-    write_exact(out, &info.total_length, 8);
+    out->write_exact(&zero, 1);
+    out->write_exact(&info.sequence_count, 8);
+    out->write_exact(&info.total_length, 8);
     file_write_string(out, info.file_name);
   }
   for (unsigned int i = 0; i < n; i++) first[i].save(out);
@@ -68,11 +58,11 @@ void read_index_file(std::vector<MapperIndex> &main_set, std::vector<MapperIndex
                      unsigned int acceleration_depth, std::vector<MapperFileInfo> &file_infos, bool bisulphite,
                      Reader *in) {
   unsigned char magic[4];
-  read_exact(in, magic, 4);
+  in->read_exact(magic, 4);
   if (!is_index_file_magic(magic)) index_file_corrupt(in);
   uint16_t flags, version;
-  read_exact(in, &flags, 2);
-  read_exact(in, &version, 2);
+  in->read_exact(&flags, 2);
+  in->read_exact(&version, 2);
   if (version != kIndexFileVersion)
     refuse("Index file '%s' is incompatible, please use the --indexoutput parameter to regenerate it.\n", in);
   if ((flags & ~kSecondListFlag) != 0) index_file_corrupt(in);
@@ -81,7 +71,7 @@ void read_index_file(std::vector<MapperIndex> &main_set, std::vector<MapperIndex
   if (!bisulphite && has_second)
     refuse("Index file '%s' contains a bisulphite index, but bisulphite mode is not enabled.\n", in);
   uint32_t n;
-  read_exact(in, &n, 4);
+  in->read_exact(&n, 4);
 
   // The file infos arrive one at a time, so a damaged count meets the end
   // of the file before it can claim much memory.
@@ -90,11 +80,11 @@ void read_index_file(std::vector<MapperIndex> &main_set, std::vector<MapperIndex
   std::vector<MapperFileInfo> infos;
   for (unsigned int i = 0; i < info_count; i++) {
     uint8_t zero;
-    read_exact(in, &zero, 1);
+    in->read_exact(&zero, 1);
     if (zero != 0) index_file_corrupt(in);
     MapperFileInfo info;
-    read_exact(in, &info.sequence_count, 8);
-    read_exact(in, &info.total_length, 8);
+    in->read_exact(&info.sequence_count, 8);
+    in->read_exact(&info.total_length, 8);
     info.file_name = file_read_string(in);
     info_sequences += info.sequence_count;
     info_bases += info.total_length;

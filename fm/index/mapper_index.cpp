@@ -9,16 +9,6 @@
 
 namespace {
 
-void write_exact(Writer *out, const void *data, uint64_t bytes) {
-  if (bytes != 0 && out->attempt_write(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
-    out->write_error();
-}
-
-void read_exact(Reader *in, void *data, uint64_t bytes) {
-  if (bytes != 0 && in->attempt_read(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
-    in->read_error();
-}
-
 // The two arrays must describe the same rotations: equal lengths, records
 // and symbol totals. Only the text array can locate matches, so it has
 // position samples and the reversed array has none.
@@ -76,15 +66,15 @@ MapperIndex::MapperIndex(uint64_t first_id, Reader *in, unsigned int depth, bool
   matcher = BidirectionalMatcher::load(in);
   if (!matcher || !arrays_fit(*matcher->text_array(), *matcher->reversed_array())) index_file_corrupt(in);
   uint64_t m;
-  read_exact(in, &m, sizeof(m));
+  in->read_exact(&m, sizeof(m));
   // The array holds one record per sequence (and was read in full), so m
   // sizes nothing larger than what the file already delivered.
   if (m != matcher->text_array()->sequence_count() && !(m == 0 && matcher->text_array()->length() == 1))
     index_file_corrupt(in);
   std::vector<uint64_t> lengths(m);
-  read_exact(in, lengths.data(), m * sizeof(uint64_t));
+  in->read_exact(lengths.data(), m * sizeof(uint64_t));
   std::vector<uint32_t> flags(m);
-  read_exact(in, flags.data(), m * sizeof(uint32_t));
+  in->read_exact(flags.data(), m * sizeof(uint32_t));
   refs.resize(m);
   for (uint64_t i = 0; i < m; i++) {
     if (flags[i] > 1) index_file_corrupt(in);
@@ -99,13 +89,13 @@ MapperIndex::~MapperIndex() = default;
 void MapperIndex::save(Writer *out) const {
   matcher->save(out);
   const uint64_t m = refs.size();
-  write_exact(out, &m, sizeof(m));
+  out->write_exact(&m, sizeof(m));
   std::vector<uint64_t> lengths(m);
   std::vector<uint32_t> flags(m);
   for (uint64_t i = 0; i < m; i++) {
     lengths[i] = refs[i].length;
     flags[i] = refs[i].circular ? 1 : 0;
   }
-  write_exact(out, lengths.data(), m * sizeof(uint64_t));
-  write_exact(out, flags.data(), m * sizeof(uint32_t));
+  out->write_exact(lengths.data(), m * sizeof(uint64_t));
+  out->write_exact(flags.data(), m * sizeof(uint32_t));
 }

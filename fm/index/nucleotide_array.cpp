@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/ryx_exit.h"
+#include "fm/index/index_file.h"
 #include "fm/runtime/reader_writer.h"
 
 namespace {
@@ -65,22 +66,6 @@ uint64_t largest_sampled_row(uint64_t length, uint64_t mask) {
     if (base == 0) return 0;
     base -= mask + 1;
   }
-}
-
-[[noreturn]] void corrupt(Reader *in) {
-  fprintf(stderr, "Index file '%s' is corrupt.\n", in->name());
-  fflush(stderr);
-  ryx_exit(1);
-}
-
-void write_exact(Writer *out, const void *data, uint64_t bytes) {
-  if (bytes != 0 && out->attempt_write(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
-    out->write_error();
-}
-
-void read_exact(Reader *in, void *data, uint64_t bytes) {
-  if (bytes != 0 && in->attempt_read(data, static_cast<long long>(bytes)) != static_cast<long long>(bytes))
-    in->read_error();
 }
 
 }  // namespace
@@ -318,14 +303,14 @@ void NucleotideArraySequenceWriter::finish() {
 
 void NucleotideArray::save(Writer *out) const {
   if (!finished_) fail("Nucleotide array: only a finished array can be saved.\n");
-  write_exact(out, &header_, sizeof(header_));
-  write_exact(out, blocks_.data(), header_.block_count * sizeof(na_block));
-  write_exact(out, extra_blocks_.data(), uint64_t{header_.extra_block_count} * sizeof(na_extra_block));
-  write_exact(out, sequences_.data(), uint64_t{header_.sequence_count} * sizeof(na_sequence));
-  write_exact(out, lookup_.data(), header_.lookup_size * sizeof(uint32_t));
-  write_exact(out, macro_blocks_.data(), header_.macro_block_count * sizeof(na_macro_block));
+  out->write_exact(&header_, sizeof(header_));
+  out->write_exact(blocks_.data(), header_.block_count * sizeof(na_block));
+  out->write_exact(extra_blocks_.data(), uint64_t{header_.extra_block_count} * sizeof(na_extra_block));
+  out->write_exact(sequences_.data(), uint64_t{header_.sequence_count} * sizeof(na_sequence));
+  out->write_exact(lookup_.data(), header_.lookup_size * sizeof(uint32_t));
+  out->write_exact(macro_blocks_.data(), header_.macro_block_count * sizeof(na_macro_block));
   if (header_.sampling_shift != -1) samples_->save(out);
-  write_exact(out, mappings_.data(), mappings_.size() * sizeof(_position_mapping));
+  out->write_exact(mappings_.data(), mappings_.size() * sizeof(_position_mapping));
 }
 
 namespace {
@@ -474,24 +459,24 @@ bool NucleotideArray::contents_are_sound() const {
 std::unique_ptr<NucleotideArray> NucleotideArray::load(Reader *in) {
   std::unique_ptr<NucleotideArray> array(new NucleotideArray());
   na_header &h = array->header_;
-  read_exact(in, &h, sizeof(h));
-  if (!header_is_sound(h)) corrupt(in);
+  in->read_exact(&h, sizeof(h));
+  if (!header_is_sound(h)) index_file_corrupt(in);
   array->blocks_.allocate(h.block_count);
-  read_exact(in, array->blocks_.data(), array->blocks_.bytes());
+  in->read_exact(array->blocks_.data(), array->blocks_.bytes());
   array->extra_blocks_.allocate(h.extra_block_count);
-  read_exact(in, array->extra_blocks_.data(), array->extra_blocks_.bytes());
+  in->read_exact(array->extra_blocks_.data(), array->extra_blocks_.bytes());
   array->sequences_.allocate(h.sequence_count);
-  read_exact(in, array->sequences_.data(), array->sequences_.bytes());
+  in->read_exact(array->sequences_.data(), array->sequences_.bytes());
   array->lookup_.allocate(h.lookup_size);
-  read_exact(in, array->lookup_.data(), array->lookup_.bytes());
+  in->read_exact(array->lookup_.data(), array->lookup_.bytes());
   array->macro_blocks_.allocate(h.macro_block_count);
-  read_exact(in, array->macro_blocks_.data(), array->macro_blocks_.bytes());
+  in->read_exact(array->macro_blocks_.data(), array->macro_blocks_.bytes());
   if (h.sampling_shift != -1) {
     array->samples_ = BitfieldVector::load(in);
     if (!array->samples_) return nullptr;
     const uint64_t id_bits = h.sequence_count > 1 ? bits_needed(h.sequence_count - 1ull) : 0;
     if (array->samples_->bits() != h.position_bits + id_bits || array->samples_->count() != h.sample_count)
-      corrupt(in);
+      index_file_corrupt(in);
   }
   // Mappings arrive in pieces, so a damaged count meets the end of the
   // file before it can ask for much memory.
@@ -499,10 +484,10 @@ std::unique_ptr<NucleotideArray> NucleotideArray::load(Reader *in) {
   for (uint64_t done = 0; done < h.mapping_count;) {
     const uint64_t piece = std::min<uint64_t>(kPiece, h.mapping_count - done);
     array->mappings_.resize(done + piece);
-    read_exact(in, array->mappings_.data() + done, piece * sizeof(_position_mapping));
+    in->read_exact(array->mappings_.data() + done, piece * sizeof(_position_mapping));
     done += piece;
   }
-  if (!array->contents_are_sound()) corrupt(in);
+  if (!array->contents_are_sound()) index_file_corrupt(in);
   array->records_taken_.store(h.sequence_count, std::memory_order_relaxed);
   array->finished_ = true;
   return array;

@@ -16,28 +16,20 @@ namespace {
 // the 65536 values is headroom (see choose_step_up).
 constexpr int64_t kSpan16 = 65000;
 
-int16_t lane16(__m128i const *vectors, uint32_t segments, int64_t band_row) {
-  int16_t v;
+// Lane of band row f in a column of S vectors of T lanes: vector f mod S,
+// lane f div S.
+template <typename T>
+T lane(__m128i const *vectors, uint32_t segments, int64_t band_row) {
+  T v;
   memcpy(&v,
-         reinterpret_cast<char const *>(vectors + band_row % segments) + 2 * (band_row / segments),
+         reinterpret_cast<char const *>(vectors + band_row % segments) + sizeof(T) * (band_row / segments),
          sizeof v);
   return v;
 }
 
-int32_t lane32(__m128i const *vectors, uint32_t segments, int64_t band_row) {
-  int32_t v;
-  memcpy(&v,
-         reinterpret_cast<char const *>(vectors + band_row % segments) + 4 * (band_row / segments),
-         sizeof v);
-  return v;
-}
-
-void set_lane16(__m128i *vectors, uint32_t segments, int64_t band_row, int16_t v) {
-  memcpy(reinterpret_cast<char *>(vectors + band_row % segments) + 2 * (band_row / segments), &v, sizeof v);
-}
-
-void set_lane32(__m128i *vectors, uint32_t segments, int64_t band_row, int32_t v) {
-  memcpy(reinterpret_cast<char *>(vectors + band_row % segments) + 4 * (band_row / segments), &v, sizeof v);
+template <typename T>
+void set_lane(__m128i *vectors, uint32_t segments, int64_t band_row, T v) {
+  memcpy(reinterpret_cast<char *>(vectors + band_row % segments) + sizeof(T) * (band_row / segments), &v, sizeof v);
 }
 
 }  // namespace
@@ -341,7 +333,7 @@ void VectorizedMapperBand::write_start_column() {
       int64_t r = f - 1 - upper;
       int16_t v = -32768;
       if (r >= -1) v = static_cast<int16_t>(std::clamp<int64_t>(start_value(r) + bias_, -32768, 32767));
-      set_lane16(h, segments16_, f, v);
+      set_lane<int16_t>(h, segments16_, f, v);
     }
     if (!linear_) {
       band_fill16(e_.data() + offset16(-1), segments16_, -32768);
@@ -352,7 +344,7 @@ void VectorizedMapperBand::write_start_column() {
       int64_t r = f - 1 - upper;
       int32_t v = kMinusInfinity;
       if (r >= -1) v = static_cast<int32_t>(std::max<int64_t>(start_value(r), kMinusInfinity));
-      set_lane32(h, segments32_, f, v);
+      set_lane<int32_t>(h, segments32_, f, v);
     }
     if (!linear_) {
       band_fill32(e_.data() + offset32(-1), segments32_, kMinusInfinity);
@@ -367,7 +359,8 @@ void VectorizedMapperBand::fill_profile16() {
     for (int64_t p = 0; p < segments16_; p++) {
       for (int64_t l = 0; l < 8; l++) {
         int64_t band_row = l * segments16_ + p;
-        set_lane16(base, segments16_, band_row, static_cast<int16_t>(profile_score(p + l * segments16_ - upper, x)));
+        set_lane<int16_t>(base, segments16_, band_row,
+                          static_cast<int16_t>(profile_score(p + l * segments16_ - upper, x)));
       }
     }
   }
@@ -382,7 +375,8 @@ void VectorizedMapperBand::fill_profile32() {
     __m128i *base = profile32_.data() + x * stride32_;
     for (int64_t p = 0; p < segments32_; p++) {
       for (int64_t l = 0; l < 4; l++) {
-        set_lane32(base, segments32_, l * segments32_ + p, profile_score(first + p + l * segments32_ - upper, x));
+        set_lane<int32_t>(base, segments32_, l * segments32_ + p,
+                          profile_score(first + p + l * segments32_ - upper, x));
       }
     }
   }
@@ -457,10 +451,10 @@ int32_t VectorizedMapperBand::cell(__m128i const *buffer, int32_t r, int32_t c) 
   int64_t band_row = static_cast<int64_t>(r) - c + upper_width_;
   if (band_row < 0 || band_row >= band_height_) return kMinusInfinity;
   if (is16(c)) {
-    int16_t v = lane16(buffer + offset16(c), segments16_, band_row);
+    int16_t v = lane<int16_t>(buffer + offset16(c), segments16_, band_row);
     return v == -32768 ? kMinusInfinity : v - bias_;
   }
-  return lane32(buffer + offset32(c), segments32_, band_row);
+  return lane<int32_t>(buffer + offset32(c), segments32_, band_row);
 }
 
 int32_t VectorizedMapperBand::value(int32_t r, int32_t c) const { return cell(h_.data(), r, c); }

@@ -16,7 +16,5 @@ void nyr_write_u32(Writer *writer, uint32_t value) { write_le(writer, value, 4);
 void nyr_write_u64(Writer *writer, uint64_t value) { write_le(writer, value, 8); }
 
 void nyr_write_bytes(Writer *writer, void const *bytes, uint64_t count) {
-  if (count == 0) return;
-  const auto n = static_cast<long long>(count);
-  if (writer->attempt_write(bytes, n) != n) writer->write_error();
+  writer->write_exact(bytes, static_cast<long long>(count));
 }

@@ -4,24 +4,16 @@
 
 namespace {
 
-void write_all(Writer *writer, void const *bytes, long long count) {
-  if (writer->attempt_write(bytes, count) != count) writer->write_error();
-}
-
-void read_all(Reader *reader, void *bytes, long long count) {
-  if (reader->attempt_read(bytes, count) != count) reader->read_error();
-}
-
 // Little-endian bytes of value, the low count of them.
 void write_le(Writer *writer, uint64_t value, int count) {
   unsigned char bytes[8];
   for (int i = 0; i < count; i++) bytes[i] = static_cast<unsigned char>(value >> (8 * i));
-  write_all(writer, bytes, count);
+  writer->write_exact(bytes, count);
 }
 
 uint64_t read_le(Reader *reader, int count) {
   unsigned char bytes[8];
-  read_all(reader, bytes, count);
+  reader->read_exact(bytes, count);
   uint64_t value = 0;
   for (int i = 0; i < count; i++) value |= static_cast<uint64_t>(bytes[i]) << (8 * i);
   return value;
@@ -92,7 +84,7 @@ unsigned int file_read_number(Reader *reader, unsigned int max) {
 
 void file_write_string(Writer *writer, std::string const &text) {
   file_write_flex_number(writer, static_cast<unsigned int>(text.size()));
-  if (!text.empty()) write_all(writer, text.data(), static_cast<long long>(text.size()));
+  writer->write_exact(text.data(), static_cast<long long>(text.size()));
 }
 
 std::string file_read_string(Reader *reader) {
@@ -105,7 +97,7 @@ std::string file_read_string(Reader *reader) {
     size_t piece = length - text.size() < kPiece ? length - text.size() : kPiece;
     size_t at = text.size();
     text.resize(at + piece);
-    read_all(reader, text.data() + at, static_cast<long long>(piece));
+    reader->read_exact(text.data() + at, static_cast<long long>(piece));
   }
   return text;
 }

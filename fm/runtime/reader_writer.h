@@ -19,6 +19,10 @@ class Reader {
   // True only for BufferedReader.
   virtual bool is_buffered();
 
+  // Copies exactly count bytes into buffer (nothing for count 0); a short
+  // read ends the process through read_error().
+  void read_exact(void *buffer, long long count);
+
   // Prints "Unexpected end of file while reading file <name>" and ends the
   // process with status 1.
   [[noreturn]] void read_error();
@@ -34,6 +38,10 @@ class Writer {
   virtual ~Writer();
   // True only for BufferedWriter.
   virtual bool is_buffered();
+
+  // Writes exactly count bytes (nothing for count 0); a short write ends the
+  // process through write_error().
+  void write_exact(void const *buffer, long long count);
 
   // Prints "Error while writing file <name>" and ends the process with
   // status 1.
