@@ -1,5 +1,6 @@
 #include "fm/runtime/sequence_parser.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstddef>
 #include <cstdio>
@@ -367,26 +368,35 @@ void FastqSequenceParser::parseQuality(Sequence *, int count) {
 
 namespace {
 
-enum class SniffResult { kFasta, kFastq, kUnsupported };
+// kNeedMore: the bytes held ran out before the probe could decide, and the
+// input may hold more.
+enum class SniffResult { kFasta, kFastq, kUnsupported, kNeedMore };
 
-// The probe looks at the first block the reader holds; its end counts as
-// the end of the input.
+// The probe looks at the bytes the reader holds; at_end tells whether they
+// reach the end of the input. When they do not and the probe cannot decide
+// from them, it asks for more instead of guessing.
 class FormatProbe {
  public:
-  FormatProbe(unsigned char const *data, uint64_t size) : data_(data), size_(size) {}
+  FormatProbe(unsigned char const *data, uint64_t size, bool at_end) : data_(data), size_(size), at_end_(at_end) {}
 
   SniffResult run(unsigned int &offset, unsigned int &lowest) {
     offset = 33;
     lowest = '!';
-    if (size_ == 0) return SniffResult::kFasta;
+    if (size_ == 0) return undecided(SniffResult::kFasta);
     uint64_t first_end = line_end(0);
-    if (first_end == size_ && size_ < 2) return SniffResult::kFasta;
+    if (first_end == size_ && size_ < 2) return undecided(SniffResult::kFasta);
     if (data_[0] == '>') return probe_fasta(next_line(0));
     if (data_[0] == '@') return probe_fastq(offset, lowest);
     return SniffResult::kUnsupported;
   }
 
  private:
+  // What running out of bytes means: the answer at the end of the input,
+  // else a request for more.
+  SniffResult undecided(SniffResult at_end_answer) const {
+    return at_end_ ? at_end_answer : SniffResult::kNeedMore;
+  }
+
   static bool is_letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
   static bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
   static bool is_break(unsigned char c) { return c == '\r' || c == '\n'; }
@@ -427,13 +437,14 @@ class FormatProbe {
       if (test < 0) return SniffResult::kUnsupported;
       at = next_line(at);
     }
-    return SniffResult::kFasta;
+    return undecided(SniffResult::kFasta);
   }
 
   SniffResult probe_fastq(unsigned int &offset, unsigned int &lowest) const {
     bool letters = false;
     bool low = false;
     bool high = false;
+    bool decided = false;
     unsigned records = 0;
     uint64_t at = 0;
     while (at < size_) {
@@ -463,8 +474,12 @@ class FormatProbe {
       }
       while (at < size_ && is_break(data_[at])) at++;
       records++;
-      if (letters && (low || records >= 1000)) break;
+      if (letters && (low || records >= 1000)) {
+        decided = true;
+        break;
+      }
     }
+    if (!decided && !at_end_) return SniffResult::kNeedMore;
     if (!low && high) {
       offset = 64;
       lowest = ';';
@@ -474,7 +489,30 @@ class FormatProbe {
 
   unsigned char const *data_;
   uint64_t size_;
+  bool at_end_;
 };
+
+// The most the probe lets the reader's block grow to. Up to 1000 FASTQ
+// records are probed; beyond this many bytes (records of tens of thousands
+// of bases) the bytes held stand for the input, so that the grown block,
+// which the parser keeps for the whole run, stays modest.
+constexpr uint64_t kProbeLimit = 64ull << 20;
+
+// Probes the start of the input, growing the reader's block until the probe
+// decides, the input ends or the block reaches kProbeLimit.
+SniffResult probe_input(BufferedReader *reader, unsigned int &offset, unsigned int &lowest) {
+  uint64_t held = reader->end() - reader->position();
+  bool at_end = held == 0;
+  for (;;) {
+    FormatProbe probe(reader->buffer() + reader->position(), held, at_end || held >= kProbeLimit);
+    SniffResult result = probe.run(offset, lowest);
+    if (result != SniffResult::kNeedMore) return result;
+    const uint64_t wanted = std::min(std::max<uint64_t>(2 * held, 1 << 20), kProbeLimit);
+    const uint64_t got = reader->reserveNewBlock(wanted);
+    at_end = got < wanted;
+    held = got;
+  }
+}
 
 }  // namespace
 
@@ -483,13 +521,13 @@ SequenceParser *SequenceParser::create(Reader *source) {
       source->is_buffered() ? static_cast<BufferedReader *>(source) : new BufferedReader(source);
   unsigned int offset = 33;
   unsigned int lowest = '!';
-  FormatProbe probe(reader->buffer() + reader->position(), reader->end() - reader->position());
-  switch (probe.run(offset, lowest)) {
+  switch (probe_input(reader, offset, lowest)) {
     case SniffResult::kFasta:
       return new FastaSequenceParser(reader);
     case SniffResult::kFastq:
       return new FastqSequenceParser(reader, offset, lowest);
     case SniffResult::kUnsupported:
+    case SniffResult::kNeedMore:
       break;
   }
   fprintf(stderr, "Unsupported sequence file format in %s\n", reader->name());

@@ -152,6 +152,27 @@ TEST(SequenceParser, QualityOffsetChoice) {
   EXPECT_EQ(low_in_64[1000].qualities, std::string("\x28\x28\x00\x28", 4));
 }
 
+// Long reads: the first 1000 records span many reader blocks, and a low
+// character past the first block still decides the offset; the records are
+// parsed whole afterwards.
+TEST(SequenceParser, QualityOffsetProbeReadsPastTheFirstBlock) {
+  auto record = [](std::string const &q) { return "@r\n" + std::string(q.size(), 'C') + "\n+\n" + q + "\n"; };
+  const std::string high(20000, 'h');
+  std::string late_low;
+  for (int i = 0; i < 300; i++) late_low += record(i == 250 ? high.substr(1) + "5" : high);
+  ASSERT_GT(late_low.size(), 2u << 20);
+  EXPECT_EQ(offset_of(late_low), 33u);
+  auto seqs = parse_text(late_low);
+  ASSERT_EQ(seqs.size(), 300u);
+  EXPECT_EQ(seqs[250].qualities.back(), '5' - 33);
+  EXPECT_EQ(seqs[299].qualities[0], 'h' - 33);
+  // The same records without the low character: offset 64, decided at the
+  // end of the input rather than at the end of the first block.
+  std::string all_high;
+  for (int i = 0; i < 300; i++) all_high += record(high);
+  EXPECT_EQ(offset_of(all_high), 64u);
+}
+
 TEST(SequenceParser, FormatSniffing) {
   EXPECT_FALSE(is_fastq(">a\nACGT\n"));
   EXPECT_FALSE(is_fastq(">a\n>b\n\nA\nAC1\n"));  // one-letter lines decide nothing
