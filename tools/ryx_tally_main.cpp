@@ -4,9 +4,11 @@
 // output.
 #include <cstdio>
 
+#include "common/signal_cleanup.h"
 #include "tools/tally.h"
 
 int main(int argc, char **argv) {
+  signal_cleanup_install();
   const tally_options_t options = tally_parse_command_line(argc, argv);
   tally_run(&options, stdout);
   return 0;

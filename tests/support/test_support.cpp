@@ -100,6 +100,35 @@ std::vector<std::string> dir_names(const std::string &dir) {
   return names;
 }
 
+namespace {
+
+// The arguments and the environment (this process's plus extra_env) of a
+// program to start, kept alive with the pointer arrays posix_spawn takes.
+struct SpawnWords {
+  std::vector<std::string> env_store;
+  std::vector<char *> args;
+  std::vector<char *> env;
+
+  SpawnWords(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env) {
+    for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
+    for (char **e = environ; *e != nullptr; e++) env_store.emplace_back(*e);
+    for (const auto &e : extra_env) env_store.push_back(e);
+    for (auto &e : env_store) env.push_back(e.data());
+    env.push_back(nullptr);
+  }
+};
+
+int wait_status(pid_t pid) {
+  int wstatus;
+  while (waitpid(pid, &wstatus, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error("waitpid failed");
+  }
+  return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+}
+
+}  // namespace
+
 RunResult run_program(const std::vector<std::string> &argv, const std::string &stdin_bytes,
                       const std::vector<std::string> &extra_env) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
@@ -114,18 +143,9 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &s
   for (int fd : {in_pipe[0], in_pipe[1], out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]})
     posix_spawn_file_actions_addclose(&actions, fd);
 
-  std::vector<char *> args;
-  for (const auto &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  std::vector<std::string> env_store;
-  for (char **e = environ; *e != nullptr; e++) env_store.emplace_back(*e);
-  for (const auto &e : extra_env) env_store.push_back(e);
-  std::vector<char *> env;
-  for (auto &e : env_store) env.push_back(e.data());
-  env.push_back(nullptr);
-
+  SpawnWords words(argv, extra_env);
   pid_t pid;
-  int rc = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), env.data());
+  int rc = posix_spawn(&pid, words.args[0], &actions, nullptr, words.args.data(), words.env.data());
   posix_spawn_file_actions_destroy(&actions);
   close(in_pipe[0]);
   close(out_pipe[1]);
@@ -181,12 +201,51 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &s
   close(out_pipe[0]);
   close(err_pipe[0]);
 
-  int wstatus;
-  while (waitpid(pid, &wstatus, 0) < 0) {
-    if (errno != EINTR) throw std::runtime_error("waitpid failed");
-  }
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  result.status = wait_status(pid);
   return result;
+}
+
+HeldFifo::HeldFifo(const std::string &path, const std::string &bytes) {
+  if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
+  fd_ = open(path.c_str(), O_RDWR);
+  if (fd_ < 0) throw std::runtime_error("cannot open fifo " + path);
+  // The bytes must fit the pipe's buffer, or this write would wait.
+  if (bytes.size() > 60000 || write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+    throw std::runtime_error("cannot fill fifo " + path);
+}
+
+HeldFifo::~HeldFifo() { close(fd_); }
+
+bool has_name_starting(const std::string &dir, const std::string &prefix) {
+  for (const std::string &name : dir_names(dir))
+    if (name.compare(0, prefix.size(), prefix) == 0) return true;
+  return false;
+}
+
+int run_and_signal(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
+                   const std::function<bool()> &running, int signal_number) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  SpawnWords words(argv, extra_env);
+  pid_t pid;
+  int rc = posix_spawn(&pid, words.args[0], &actions, nullptr, words.args.data(), words.env.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error("cannot start " + argv[0] + ": " + strerror(rc));
+
+  // Polls for the sign that the program is at work; one that ended first
+  // is reported as it ended, unsignalled.
+  for (;;) {
+    int wstatus;
+    pid_t done = waitpid(pid, &wstatus, WNOHANG);
+    if (done == pid) return WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+    if (running()) break;
+    usleep(1000);
+  }
+  kill(pid, signal_number);
+  return wait_status(pid);
 }
 
 std::string program_path(const std::string &name) {

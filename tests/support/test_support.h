@@ -2,6 +2,7 @@
 // reads and writes, gzip fixtures, hex fixtures and running a program.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,6 +48,30 @@ struct RunResult {
 // input; extra_env entries ("NAME=value") are added to the environment.
 RunResult run_program(const std::vector<std::string> &argv, const std::string &stdin_bytes = "",
                       const std::vector<std::string> &extra_env = {});
+
+// A named pipe whose write end stays open while the object lives (opened
+// read-write, so opening does not wait for a reader): a program reading it
+// gets the bytes written and then waits for more, still at work.
+class HeldFifo {
+ public:
+  HeldFifo(const std::string &path, const std::string &bytes);
+  ~HeldFifo();
+  HeldFifo(const HeldFifo &) = delete;
+  HeldFifo &operator=(const HeldFifo &) = delete;
+
+ private:
+  int fd_;
+};
+
+// 1 when dir holds a name starting with prefix.
+bool has_name_starting(const std::string &dir, const std::string &prefix);
+
+// Starts argv[0] (a path) with the arguments, its standard streams on
+// /dev/null, polls running() until it returns true, then sends the signal.
+// Returns the status as run_program does (128 + the signal number when a
+// signal ended it), also when the program ended before running() held.
+int run_and_signal(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
+                   const std::function<bool()> &running, int signal_number);
 
 // Path of a program built in this build tree, e.g. program_path("ryx_pick").
 std::string program_path(const std::string &name);
