@@ -35,6 +35,10 @@ char *arg_cursor_take(arg_cursor_t *cursor, int options_only) {
 }
 
 int32_t arg_cursor_next_int(arg_cursor_t *cursor) {
+  return static_cast<int32_t>(arg_cursor_next_int_in(cursor, INT32_MIN, INT32_MAX));
+}
+
+int64_t arg_cursor_next_int_in(arg_cursor_t *cursor, int64_t low, int64_t high) {
   const char *word = arg_cursor_next(cursor);
   if (word == nullptr) {
     cursor->error = 1;
@@ -42,14 +46,13 @@ int32_t arg_cursor_next_int(arg_cursor_t *cursor) {
   }
   char *end;
   errno = 0;
-  const long value = strtol(word, &end, 10);
-  // A long holds more than 32 bits here, so the range is checked explicitly
-  // rather than letting the value wrap.
-  if (errno != 0 || *end != '\0' || value < INT32_MIN || value > INT32_MAX) {
+  const long long value = strtoll(word, &end, 10);
+  // The range is checked explicitly rather than letting the value wrap.
+  if (errno != 0 || *end != '\0' || value < low || value > high) {
     cursor->error = 1;
     return 0;
   }
-  return static_cast<int32_t>(value);
+  return value;
 }
 
 double arg_cursor_next_double(arg_cursor_t *cursor) {

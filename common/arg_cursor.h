@@ -32,6 +32,8 @@ char *arg_cursor_take(arg_cursor_t *cursor, int options_only);
 // number, or a value outside the 32-bit range set the error flag and give 0.
 // An empty word gives 0 without error.
 int32_t arg_cursor_next_int(arg_cursor_t *cursor);
+// arg_cursor_next_int for the range low to high instead of the 32-bit one.
+int64_t arg_cursor_next_int_in(arg_cursor_t *cursor, int64_t low, int64_t high);
 // Consumes the next word as a floating-point number; failures as for
 // arg_cursor_next_int (out of range meaning what strtod reports).
 double arg_cursor_next_double(arg_cursor_t *cursor);

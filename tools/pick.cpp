@@ -160,7 +160,9 @@ void pick_parse_command_line(int argc, char **argv, pick_options_t *options) {
       options->paired = 1;
     } else if (tool_usage_option_is(word, "-r", "--seed")) {
       if (options->seed_given != 0) tool_usage_problem(pick_print_usage, "Seed option used twice.\n");
-      const int32_t seed = arg_cursor_next_int(cursor);
+      // The seed is 32 bits wide: 0 to 4294967295, and the negative
+      // numbers that earlier runs took as their two's-complement values.
+      const int64_t seed = arg_cursor_next_int_in(cursor, INT32_MIN, UINT32_MAX);
       if (cursor->error != 0) tool_usage_problem(pick_print_usage, "Wrong seed given.\n");
       options->seed = static_cast<uint32_t>(seed);
       options->seed_given = 1;

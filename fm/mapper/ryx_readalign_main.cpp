@@ -7,6 +7,7 @@
 #include "common/activity.h"
 #include "common/cpus.h"
 #include "common/ryx_exit.h"
+#include "common/signal_cleanup.h"
 #include "fm/index/index_file.h"
 #include "fm/mapper/mapper_options.h"
 #include "fm/mapper/mapper_output.h"
@@ -48,6 +49,20 @@ void check_outputs(mapper_parser_t const &options) {
     fail("Output file %s is named twice.\n", options.output.c_str(), 1);
 }
 
+// References that hold no base leave nothing to map onto or index: the run
+// fails, naming the reference files, before any output is written.
+void check_references_hold_sequence(mapper_parser_t const &options, MapperParameters const &parameters) {
+  uint64_t bases = 0;
+  for (MapperIndex const &index : parameters.main_set)
+    for (MapperIndexRef const &ref : index.refs) bases += ref.length;
+  if (bases != 0) return;
+  std::string names;
+  for (auto const *list : {&options.index_references, &options.fasta_references})
+    for (reference_file_t const &r : *list) names += (names.empty() ? "" : ", ") + r.name;
+  if (names.empty()) return;
+  fail("No reference sequence in %s.\n", names.c_str(), 1);
+}
+
 // Announces to the writer the reference files of one index file: the
 // sequences of the indexes it added, in order, dealt out to its file infos
 // by their sequence counts.
@@ -73,6 +88,8 @@ void announce_index_files(NYRWriter *writer, std::vector<MapperIndex> const &set
 }  // namespace
 
 int main(int argc, char **argv) {
+  // Before any thread starts: an interrupt then removes the unfinished outputs.
+  signal_cleanup_install();
   RootActivity root(nullptr);
   auto *parameters = new MapperParameters();
   mapper_parser_t options;
@@ -125,6 +142,7 @@ int main(int argc, char **argv) {
   bool const reads = !options.read_files.empty();
   parameters->finalize(options.writer, fasta_files, root.child(reads ? 0.1 : 1.0, nullptr));
   all_files.insert(all_files.end(), fasta_files.begin(), fasta_files.end());
+  check_references_hold_sequence(options, *parameters);
 
   // The indexes are built by now, so a lower count applies to mapping only.
   if (parameters->mapper_memory_mb != 0) {

@@ -92,6 +92,25 @@ TEST(ArgCursor, IntegerWords) {
   }
 }
 
+// A caller's own range: both ends included, one past either end refused.
+TEST(ArgCursor, IntegerWordsInARange) {
+  struct Case {
+    const char *word;
+    int64_t value;
+    int error;
+  } cases[] = {
+      {"4294967295", 4294967295, 0}, {"4294967296", 0, 1}, {"-2147483648", INT32_MIN, 0},
+      {"-2147483649", 0, 1},         {"2147483648", 2147483648, 0}, {"12x", 0, 1},
+  };
+  for (const Case &k : cases) {
+    Words words{"prog", k.word};
+    arg_cursor_t *cursor = arg_cursor_new(words.argc(), words.argv());
+    EXPECT_EQ(arg_cursor_next_int_in(cursor, INT32_MIN, UINT32_MAX), k.value) << '"' << k.word << '"';
+    EXPECT_EQ(cursor->error, k.error) << '"' << k.word << '"';
+    arg_cursor_free(cursor);
+  }
+}
+
 TEST(ArgCursor, DoubleWords) {
   struct Case {
     const char *word;

@@ -1,6 +1,7 @@
 // The ryx_pick program end to end: outputs against hand-written files, the
 // usage checks in their order, and every failure leaving no output behind.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,6 +122,26 @@ TEST(PickProgram, SameSeedSameOutput) {
   EXPECT_LT(picked.size(), reads.size());
 }
 
+// Seeds take the whole 32-bit range; a negative seed is its two's-complement
+// value, so -1 and 4294967295 pick the same reads.
+TEST(PickProgram, SeedsTakeTheWhole32BitRange) {
+  ScratchDir dir;
+  std::string reads;
+  for (int i = 0; i < 2000; i++) reads += ">r" + std::to_string(i) + "\nACGTACGTTGCA\n";
+  write_file(dir.file("reads.fa"), reads);
+  auto picked = [&](const std::string &seed, const std::string &name) {
+    RunResult r = pick({"-f", "0.5", "-r", seed, "-o", dir.file(name), dir.file("reads.fa")});
+    EXPECT_EQ(r.status, 0) << seed << "\n" << r.out;
+    return read_file(dir.file(name));
+  };
+  const std::string high = picked("2147483648", "a.fa");
+  EXPECT_TRUE(picked("2147483648", "b.fa") == high);
+  const std::string top = picked("4294967295", "c.fa");
+  EXPECT_TRUE(picked("4294967295", "d.fa") == top);
+  EXPECT_TRUE(picked("-1", "e.fa") == top);
+  EXPECT_TRUE(high != top);
+}
+
 // Each row breaks one rule; the message is the first the checks meet.
 TEST(PickProgram, UsageProblemsInTheirOrder) {
   ScratchDir dir;
@@ -151,6 +172,8 @@ TEST(PickProgram, UsageProblemsInTheirOrder) {
       {{"-r", "seven"}, "Wrong seed given.\n"},
       {{"-r", "1.5"}, "Wrong seed given.\n"},
       {{"-r", "99999999999"}, "Wrong seed given.\n"},
+      {{"-r", "4294967296"}, "Wrong seed given.\n"},
+      {{"-r", "-2147483649"}, "Wrong seed given.\n"},
       {{"-r"}, "Wrong seed given.\n"},
       {{"-s"}, "No quality file given.\n"},
       {{"-s", "a.qual", "--quality", "b.qual"}, "Quality file option used twice.\n"},
@@ -314,6 +337,28 @@ TEST(PickProgram, ReplacesAnEarlierOutput) {
   ASSERT_EQ(stat(dir.file("out.fa").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   expect_only(dir, {"out.fa"});
+}
+
+// An interrupt or a termination request while the reads are still coming
+// ends the run by that signal and leaves nothing behind: no hidden output,
+// no temporary file, and the earlier output under the name untouched.
+TEST(PickProgram, InterruptedRunLeavesNoFiles) {
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    ScratchDir dir, temp;
+    write_file(dir.file("out.fq"), "earlier result");
+    std::string records;
+    for (int i = 0; i < 200; i++) records += "@r" + std::to_string(i) + "\nACGTACGTTGCA\n+\nIIIIIIIIIIII\n";
+    ryx_test::HeldFifo reads(dir.file("reads.fq"), records);
+    const int status = ryx_test::run_and_signal(
+        {program_path("ryx_pick"), "-f", "0.5", "-r", "3", "-q", dir.file("out.fq"), dir.file("reads.fq")},
+        {"TMPDIR=" + temp.path()}, [&] { return ryx_test::has_name_starting(dir.path(), ".out.fq."); },
+        signal_number);
+    EXPECT_EQ(status, 128 + signal_number);
+    expect_only(dir, {"out.fq", "reads.fq"});
+    EXPECT_EQ(read_file(dir.file("out.fq")), "earlier result");
+    EXPECT_TRUE(dir_names(temp.path()).empty());
+  }
 }
 
 }  // namespace

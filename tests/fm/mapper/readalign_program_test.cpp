@@ -3,6 +3,7 @@
 // and joined by ryx_merge, identical output for any thread count, pairs,
 // read offsets, and the failures, each leaving no output behind.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -379,6 +380,9 @@ TEST(ReadalignProgram, FailuresLeaveNoOutput) {
   write_file(in.path("old.idx"), std::string("RYX\x80\x00\x00\x01\x00\x00\x00\x00\x00\x00", 13));
   write_file(in.path("garbage.fq"), "this is no sequence file\n");
   write_file(in.path("cut.fq"), "@a\nACGTACGTACGTACGTACGT\n+\nIIII\n");
+  write_file(in.path("empty.fa"), "");
+  write_file(in.path("names_only.fa"), ">a\n>b\n");
+  write_file(in.path("foreign.bin"), std::string("\x7f" "ELF\x02\x01\x01\x00\x00\x00", 10) + std::string(200, '\0'));
   std::vector<Read> mate1, mate2;
   readalign_test::paired_reads(in.reference, 3, 4, &mate1, &mate2);
   mate2.pop_back();
@@ -403,6 +407,13 @@ TEST(ReadalignProgram, FailuresLeaveNoOutput) {
            " at line 5: Number of quality scores does not match number of symbols\n"},
       {{"-d", ref, "-q", "-p", "fb", "ss", "250", "350", "-i", in.path("m1.fq"), in.path("m2.fq"), "-o", out},
        "Mate files " + in.path("m1.fq") + " and " + in.path("m2.fq") + " hold different numbers of reads.\n"},
+      {{"-d", in.path("empty.fa"), "-q", reads, "-o", out}, "No reference sequence in " + in.path("empty.fa") + ".\n"},
+      {{"-d", in.path("empty.fa"), "-n", in.path("new.idx")},
+       "No reference sequence in " + in.path("empty.fa") + ".\n"},
+      {{"-d", in.path("names_only.fa"), "-d", in.path("empty.fa"), "-q", reads, "-o", out},
+       "No reference sequence in " + in.path("names_only.fa") + ", " + in.path("empty.fa") + ".\n"},
+      {{"-d", in.path("foreign.bin"), "-q", reads, "-o", out},
+       "Unsupported sequence file format in " + in.path("foreign.bin") + "\n"},
       {{"-d", ref, "-q", reads, "-o", reads}, "Output file " + reads + " is also an input file.\n"},
       {{"-d", ref, "-n", ref}, "Output file " + ref + " is also an input file.\n"},
   };
@@ -419,6 +430,29 @@ TEST(ReadalignProgram, FailuresLeaveNoOutput) {
   }
   EXPECT_EQ(read_file(reads), reads_before);
   EXPECT_EQ(read_file(ref), ref_before);
+}
+
+// An interrupt or a termination request while reads are still coming ends
+// the run by that signal and leaves nothing behind: no hidden result or
+// index output, no temporary file, and the earlier result untouched.
+TEST(ReadalignProgram, InterruptedRunLeavesNoFiles) {
+  for (int signal_number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signal_number);
+    Inputs in;
+    ScratchDir temp;
+    write_file(in.path("out.nyr"), "earlier result");
+    const std::vector<Read> some(in.reads.begin(), in.reads.begin() + 40);
+    ryx_test::HeldFifo reads(in.path("more.fq"), readalign_test::fastq(some));
+    const int status = ryx_test::run_and_signal(
+        {program_path("ryx_readalign"), "-d", in.path("ref.fa"), "-n", in.path("ref.idx"), "-q", in.path("more.fq"),
+         "-o", in.path("out.nyr"), "--noprogress"},
+        {"TMPDIR=" + temp.path()}, [&] { return ryx_test::has_name_starting(in.dir.path(), ".out.nyr."); },
+        signal_number);
+    EXPECT_EQ(status, 128 + signal_number);
+    EXPECT_EQ(names_in(in.dir), (std::vector<std::string>{"more.fq", "out.nyr", "reads.fq", "ref.fa"}));
+    EXPECT_EQ(read_file(in.path("out.nyr")), "earlier result");
+    EXPECT_TRUE(names_in(temp).empty());
+  }
 }
 
 }  // namespace
