@@ -17,10 +17,10 @@ extern "C" {
 typedef int (*binary_heap_compare_t)(const void *a, const void *b);
 
 struct binary_heap_t {
-  uint32_t capacity;              // items the array holds
-  uint32_t count;                 // items in the heap, at positions 1 .. count
+  uint32_t capacity;  // items the array holds
+  uint32_t count;     // items in the heap, at positions 1 .. count
   binary_heap_compare_t compare;
-  void **items;                   // capacity + 1 entries; entry 0 unused
+  void **items;  // capacity + 1 entries; entry 0 unused
 };
 
 // An empty heap with room for capacity items (at least 1).
@@ -33,7 +33,9 @@ int binary_heap_is_empty(const binary_heap_t *heap);
 int binary_heap_is_full(const binary_heap_t *heap);
 uint32_t binary_heap_get_count(const binary_heap_t *heap);
 
-// Adds an item, doubling the capacity first when the heap is full.
+// Adds an item, doubling the capacity first when the heap is full. A heap
+// that cannot double within 32-bit positions prints "Out of memory in
+// binary_heap_push" on standard error and exits with status 1.
 void binary_heap_push(binary_heap_t *heap, void *item);
 // Adds an item without the growth test (the caller guarantees room);
 // returns the item's final position.

@@ -61,8 +61,7 @@ uint64_t plausible_capacity(uint64_t count) {
 // other writer got in between.
 inline void update_word(uint64_t *word, uint64_t m, uint64_t bits) {
   uint64_t old = __atomic_load_n(word, __ATOMIC_RELAXED);
-  while (!__atomic_compare_exchange_n(word, &old, (old & ~m) | (bits & m), true, __ATOMIC_RELAXED,
-                                      __ATOMIC_RELAXED)) {
+  while (!__atomic_compare_exchange_n(word, &old, (old & ~m) | (bits & m), true, __ATOMIC_RELAXED, __ATOMIC_RELAXED)) {
   }
 }
 
@@ -151,8 +150,8 @@ void bit_field_array_write(FILE *file, const bit_field_array_t *array) {
     bin_file_write_u8(file, 0);
     return;
   }
-  const uint64_t capacity = array->capacity < plausible_capacity(array->count) ? array->capacity
-                                                                                : plausible_capacity(array->count);
+  const uint64_t capacity =
+      array->capacity < plausible_capacity(array->count) ? array->capacity : plausible_capacity(array->count);
   bin_file_write_u8(file, 1);
   bin_file_write_u64(file, array->width);
   bin_file_write_u64(file, array->count);
@@ -207,8 +206,8 @@ void bit_field_array_shuffle(bit_field_array_t *array, RandomState *random, uint
   }
 }
 
-void bit_field_array_sort_range(bit_field_array_t *array, uint64_t first, uint64_t end,
-                                generic_sort_compare_t compare, void *context) {
+void bit_field_array_sort_range(bit_field_array_t *array, uint64_t first, uint64_t end, generic_sort_compare_t compare,
+                                void *context) {
   const uint64_t n = end - first;
   if (n == 0) return;
   auto *values = static_cast<uint64_t *>(ryx_malloc(n * sizeof(uint64_t)));

@@ -79,11 +79,14 @@ void bit_field_array_set_capacity(bit_field_array_t *array, uint64_t capacity);
 void bit_field_array_trim(bit_field_array_t *array);
 
 // Writes the stage-file piece of the array, or the single byte 0 for null.
+// The stored capacity is at most max(8, 2 * count), what the array's own
+// growth leaves and the reader accepts; a capacity raised further by
+// bit_field_array_set_capacity is not kept.
 void bit_field_array_write(FILE *file, const bit_field_array_t *array);
 // Reads a piece written by bit_field_array_write: null when absent, else a
 // new array whose words past the stored fields are zero. A piece that is
 // inconsistent (presence byte not 0 or 1, width above 64, mask not that of
-// the width, capacity below the count or absurdly above it) or whose field
+// the width, capacity below the count or above max(8, 2 * count)) or whose field
 // bytes are not all in the file ends the process with a message naming
 // bit_field_array_read on standard error and status 1; a file that ends
 // inside the numbers ends it through the binary codecs.
@@ -93,7 +96,7 @@ bit_field_array_t *bit_field_array_read(FILE *file);
 void bit_field_array_shuffle(bit_field_array_t *array, RandomState *random, uint64_t first, uint64_t end);
 // Sorts fields first .. end-1 (end at or above first) by compare on
 // pointers to their values as uint64_t, with generic_sort.
-void bit_field_array_sort_range(bit_field_array_t *array, uint64_t first, uint64_t end,
-                                generic_sort_compare_t compare, void *context);
+void bit_field_array_sort_range(bit_field_array_t *array, uint64_t first, uint64_t end, generic_sort_compare_t compare,
+                                void *context);
 
 }  // extern "C"

@@ -311,7 +311,8 @@ generic_hash_map_t *generic_hash_map_read(FILE *file, uint64_t key_size, uint64_
   const uint64_t slot_size = key_size + value_size;
   uint64_t bytes;
   const int64_t left = large_file_bytes_left(file);
-  if (__builtin_mul_overflow(count, slot_size, &bytes)) bad_piece("%llu entries of %llu bytes cannot exist", count, slot_size);
+  if (__builtin_mul_overflow(count, slot_size, &bytes))
+    bad_piece("%llu entries of %llu bytes cannot exist", count, slot_size);
   if (left >= 0 && bytes > static_cast<uint64_t>(left)) {
     bad_piece("%llu entries do not fit in the %llu bytes left in the file", count, static_cast<uint64_t>(left));
   }

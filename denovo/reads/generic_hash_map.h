@@ -34,11 +34,11 @@ struct generic_hash_map_t {
   uint64_t slot_size;   // key_size + value_size
   generic_hash_map_equal_t equal;
   generic_hash_map_hash_t hash;
-  uint8_t *slots;       // 2^log2_slots slots: the key, then the value
+  uint8_t *slots;  // 2^log2_slots slots: the key, then the value
   int32_t log2_slots;
-  float load;           // count / slots after the last insert
-  float max_load;       // 0.7
-  uint32_t *used;       // bit (i mod 32) of word i / 32 set when slot i holds a key
+  float load;      // count / slots after the last insert
+  float max_load;  // 0.7
+  uint32_t *used;  // bit (i mod 32) of word i / 32 set when slot i holds a key
 };
 
 struct generic_hash_map_iterator_t {

@@ -16,7 +16,8 @@ inline uint8_t *element(void *base, uint64_t i, size_t size) { return static_cas
 // beyond what one draw can reach.
 uint64_t random_index(uint64_t n) {
   uint64_t r = static_cast<uint64_t>(rand());
-  if (n > static_cast<uint64_t>(RAND_MAX)) r = r * (static_cast<uint64_t>(RAND_MAX) + 1) + static_cast<uint64_t>(rand());
+  if (n > static_cast<uint64_t>(RAND_MAX))
+    r = r * (static_cast<uint64_t>(RAND_MAX) + 1) + static_cast<uint64_t>(rand());
   return r % n;
 }
 
@@ -72,8 +73,8 @@ uint64_t generic_sort_partition(void *base, uint64_t n, size_t element_size, gen
   return static_cast<uint64_t>(i);
 }
 
-void generic_sort_partition3(void *base, uint64_t n, size_t element_size, generic_sort_compare_t compare,
-                             void *context, uint64_t pivot, uint64_t *equal_begin, uint64_t *equal_end) {
+void generic_sort_partition3(void *base, uint64_t n, size_t element_size, generic_sort_compare_t compare, void *context,
+                             uint64_t pivot, uint64_t *equal_begin, uint64_t *equal_end) {
   // The pivot waits at index 0 while the rest is split into
   // [1, lt) below, [lt, i) equal, [i, gt) unseen and [gt, n) above.
   uint8_t *p = element(base, 0, element_size);

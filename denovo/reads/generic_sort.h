@@ -32,13 +32,12 @@ uint64_t generic_sort_partition(void *base, uint64_t n, size_t element_size, gen
 // elements before *equal_begin compare below the pivot, those from
 // *equal_begin to *equal_end - 1 compare equal to it (the pivot among them,
 // so the run is never empty) and those from *equal_end on compare above it.
-void generic_sort_partition3(void *base, uint64_t n, size_t element_size, generic_sort_compare_t compare,
-                             void *context, uint64_t pivot, uint64_t *equal_begin, uint64_t *equal_end);
+void generic_sort_partition3(void *base, uint64_t n, size_t element_size, generic_sort_compare_t compare, void *context,
+                             uint64_t pivot, uint64_t *equal_begin, uint64_t *equal_end);
 
 // Insertion sort: each element moves left past every neighbour that does
 // not compare below it. Quadratic; meant for short runs.
-void generic_insertion_sort(void *base, uint64_t n, size_t element_size, generic_sort_compare_t compare,
-                            void *context);
+void generic_insertion_sort(void *base, uint64_t n, size_t element_size, generic_sort_compare_t compare, void *context);
 
 // Swaps two elements of element_size bytes byte for byte (32 bytes at a time
 // for long elements).

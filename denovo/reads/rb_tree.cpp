@@ -175,7 +175,7 @@ void walk_nodes(const rb_tree_node_t *n, rb_tree_walk_fn fn, void *context) {
 
 struct CheckState {
   rb_tree_compare_t compare;
-  int expected_blacks;           // black nodes on every root-to-null path, the null leaf included
+  int expected_blacks;             // black nodes on every root-to-null path, the null leaf included
   const rb_tree_node_t *previous;  // the node before the current one in order
 };
 
@@ -187,7 +187,8 @@ int fault(const char *message) {
 // blacks: black nodes from the root down to node's parent.
 int rb_tree_check_node(CheckState *state, const rb_tree_node_t *node, int blacks) {
   if (node == nullptr) {
-    if (blacks + 1 != state->expected_blacks) return fault("Not all simple paths contain the same number of black nodes");
+    if (blacks + 1 != state->expected_blacks)
+      return fault("Not all simple paths contain the same number of black nodes");
     return 0;
   }
   if (node->colour > 1) return fault("Node is not black or red");
@@ -211,8 +212,8 @@ int rb_tree_check_node(CheckState *state, const rb_tree_node_t *node, int blacks
 // Prints node and everything below it. The cursor stands where the node's
 // text begins; prefix is what a new line needs to reach that column, with a
 // "|" under every ancestor whose left subtree is still to come.
-void rb_tree_print_node(const rb_tree_node_t *node, rb_tree_to_string_fn to_string, void *context,
-                        int show_colours, const std::string &prefix) {
+void rb_tree_print_node(const rb_tree_node_t *node, rb_tree_to_string_fn to_string, void *context, int show_colours,
+                        const std::string &prefix) {
   const char *text = to_string(node->item, context, static_cast<int>(prefix.size()));
   int width;
   if (show_colours) {

@@ -31,11 +31,11 @@ struct rb_tree_node_t {
   rb_tree_node_t *parent;  // null at the root
   rb_tree_node_t *left;
   rb_tree_node_t *right;
-  uint8_t colour;          // kRbTreeRed or kRbTreeBlack
+  uint8_t colour;  // kRbTreeRed or kRbTreeBlack
 };
 
 struct rb_tree_t {
-  rb_tree_node_t *root;    // null when empty
+  rb_tree_node_t *root;  // null when empty
   rb_tree_compare_t compare;
   rb_tree_item_free_t item_free;  // used only by rb_tree_free_with_items; may be null
 };

@@ -36,8 +36,8 @@ void simple_stack_push(simple_stack_t *stack, const void *element) {
     // The new buffer size is computed without wrapping, so a product beyond
     // 64 bits is caught instead of shrinking the buffer.
     uint64_t bytes = 0;
-    const bool overflow = stack->count > UINT64_MAX / 2 ||
-                          __builtin_mul_overflow(stack->element_size, capacity, &bytes);
+    const bool overflow =
+        stack->count > UINT64_MAX / 2 || __builtin_mul_overflow(stack->element_size, capacity, &bytes);
     if (overflow || bytes > kMaxBytes) {
       fprintf(stderr, "Out of memory in simple_stack_push\n");
       ryx_exit(1);

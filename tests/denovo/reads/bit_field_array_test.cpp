@@ -233,7 +233,8 @@ TEST(BitFieldArrayThread, ConcurrentSetsOfNeighbouringFieldsKeepEveryBit) {
     for (int t = 0; t < threads; t++) {
       workers.emplace_back([=] {
         for (int round = 0; round < 20; round++) {
-          for (uint64_t i = static_cast<uint64_t>(t); i < count; i += threads) bit_field_array_set(array, i, value_of(i, round));
+          for (uint64_t i = static_cast<uint64_t>(t); i < count; i += threads)
+            bit_field_array_set(array, i, value_of(i, round));
         }
       });
     }
@@ -286,7 +287,8 @@ TEST(BitFieldArray, PieceBytesMatchTheHandWrittenLayout) {
       "01  05 00 00 00 00 00 00 00  03 00 00 00 00 00 00 00  06 00 00 00 00 00 00 00  1F 00 00 00 00 00 00 00  41 7C"));
   ASSERT_NE(roomy, nullptr);
   EXPECT_EQ(roomy->capacity, 6u);
-  for (uint64_t i = 0; i < 6; i++) EXPECT_EQ(bit_field_array_get(roomy, i), (std::vector<uint64_t>{1, 2, 31, 0, 0, 0})[i]);
+  for (uint64_t i = 0; i < 6; i++)
+    EXPECT_EQ(bit_field_array_get(roomy, i), (std::vector<uint64_t>{1, 2, 31, 0, 0, 0})[i]);
   bit_field_array_free(roomy);
 }
 

@@ -293,7 +293,8 @@ TEST(GenericHashMap, PieceRoundTripKeepsEveryEntry) {
     const std::string bytes = piece_of(map);
     EXPECT_EQ(bytes.size(), 25 + 16 * model.size());
     FILE *f = file_of(bytes);
-    generic_hash_map_t *back = generic_hash_map_read(f, 8, 8, generic_hash_map_equal_int64, generic_hash_map_hash_int64);
+    generic_hash_map_t *back =
+        generic_hash_map_read(f, 8, 8, generic_hash_map_equal_int64, generic_hash_map_hash_int64);
     fclose(f);
     ASSERT_NE(back, nullptr);
     EXPECT_EQ(back->count, model.size());
