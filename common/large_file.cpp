@@ -1,5 +1,6 @@
 #include "common/large_file.h"
 
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -31,6 +32,15 @@ size_t large_file_write(const void *buffer, size_t n, FILE *file) {
     done += put;
   }
   return done;
+}
+
+int64_t large_file_bytes_left(FILE *file) {
+  struct stat info;
+  if (fstat(fileno(file), &info) != 0 || !S_ISREG(info.st_mode)) return -1;
+  const int64_t here = large_file_tell(file);
+  if (here < 0) return -1;
+  const int64_t size = static_cast<int64_t>(info.st_size);
+  return size > here ? size - here : 0;
 }
 
 int large_file_truncate(const char *path, int64_t length) { return truncate(path, static_cast<off_t>(length)); }

@@ -20,6 +20,11 @@ size_t large_file_read(void *buffer, size_t n, FILE *file);
 // Writes n bytes in pieces until all are written or a piece writes nothing;
 // returns the bytes written.
 size_t large_file_write(const void *buffer, size_t n, FILE *file);
+// Bytes between the read position and the end of a regular file, for
+// checking a stored size before allocating for it; -1 when the file is no
+// regular file (a pipe) or cannot tell. Bytes still in a write buffer are
+// not counted.
+int64_t large_file_bytes_left(FILE *file);
 // Truncates (or extends) the named file to length bytes; 0 on success, else
 // -1 with errno set.
 int large_file_truncate(const char *path, int64_t length);

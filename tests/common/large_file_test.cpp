@@ -51,6 +51,35 @@ TEST(LargeFile, SeekReportsSuccessAndTellFollows) {
   fclose(f);
 }
 
+TEST(LargeFile, BytesLeftFollowsThePositionAndKnowsNoPipe) {
+  ScratchDir dir;
+  const std::string path = dir.file("ten");
+  ryx_test::write_file(path, "0123456789");
+  FILE *f = fopen(path.c_str(), "rb");
+  EXPECT_EQ(large_file_bytes_left(f), 10);
+  EXPECT_EQ(getc(f), '0');
+  EXPECT_EQ(getc(f), '1');
+  EXPECT_EQ(large_file_bytes_left(f), 8);
+  EXPECT_TRUE(large_file_seek(f, 0, SEEK_END));
+  EXPECT_EQ(large_file_bytes_left(f), 0);
+  // Past the end nothing is left either.
+  EXPECT_TRUE(large_file_seek(f, 25, SEEK_SET));
+  EXPECT_EQ(large_file_bytes_left(f), 0);
+  fclose(f);
+
+  // A file open for update counts what was written once a seek flushed it.
+  FILE *w = fopen(dir.file("grow").c_str(), "w+b");
+  fputs("abcdef", w);
+  EXPECT_TRUE(large_file_seek(w, 2, SEEK_SET));
+  EXPECT_EQ(large_file_bytes_left(w), 4);
+  fclose(w);
+
+  FILE *pipe = popen("printf abc", "r");
+  ASSERT_NE(pipe, nullptr);
+  EXPECT_EQ(large_file_bytes_left(pipe), -1);
+  pclose(pipe);
+}
+
 TEST(LargeFile, TruncateShortensAndReportsFailure) {
   ScratchDir dir;
   const std::string path = dir.file("ten");
