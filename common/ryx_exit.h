@@ -9,6 +9,13 @@ extern "C" {
 // named temporary files) run in both cases.
 [[noreturn]] void ryx_exit(int status);
 
+// Sets a line that a failed exit prints on standard error after the
+// failure's own message: what the program was working on when a shared
+// reader (which knows no file name) gave up, e.g. "Assembly file x is
+// damaged.\n". The text is borrowed and must outlive its use; null clears
+// it. Set and cleared by the main thread.
+void ryx_exit_set_context(const char *text);
+
 // Leak-checker hook: 1 after a failed exit, else 0. Nothing in the suite
 // calls it; a leak checker linked into the process looks it up by name.
 __attribute__((visibility("default"))) int __lsan_is_turned_off(void);

@@ -4,12 +4,15 @@
 #include <iterator>
 
 #include "common/arg_cursor.h"
+#include "common/chunk_arena.h"
 #include "common/input_stream.h"
 #include "common/memory.h"
 #include "common/output_file.h"
 #include "common/ryx_exit.h"
 #include "common/string_util.h"
 #include "seqio/nyr_file.h"
+#include "seqio/nyr_format.h"
+#include "seqio/nyr_hit.h"
 #include "tools/tool_usage.h"
 
 namespace {
@@ -67,14 +70,71 @@ void check_layouts(nyr_file_t *const *headers, int32_t count, char *const *paths
   }
 }
 
-// Copies the record section of the input at path to out.
-void copy_records(const char *path, FILE *out) {
+// Bytes of checked records gathered before they are copied.
+constexpr int64_t kCheckedStretch = 1 << 20;
+
+[[noreturn]] void damaged(const char *path, const char *what) {
+  ryx_exit_set_context(nullptr);
+  fprintf(stderr, "Assembly file %s is damaged: %s.\n", path, what);
+  ryx_exit(65);
+}
+
+input_stream_t *open_at_records(const char *path, int64_t *size) {
   input_stream_t *in = input_stream_open(path, "rb");
   if (in == nullptr) fail("Problem opening assembly file\n");
   // Checks the header again and leaves the stream at byte 16.
-  const int64_t size = nyr_file_get_records_size_stream(in);
-  merge_copy_bytes(in, size, out, path);
-  if (input_stream_close(in) != 0) fail("Problem closing assembly file\n");
+  *size = nyr_file_get_records_size_stream(in);
+  return in;
+}
+
+// Copies the record section of the input at path, whose header is given, to
+// out. Every record is parsed on the way by the file's own record reader
+// (from a second stream over the same file, so that the bytes copied are
+// exactly those stored), and the records must fill the section exactly,
+// one per read of the header: a damaged input never yields a joined file
+// that reads back wrong. A failure names the input and ends with status 65
+// (the reader's own message and status first where it gives up).
+void copy_records(const char *path, const nyr_file_t *header, FILE *out) {
+  int64_t size = 0;
+  input_stream_t *check = open_at_records(path, &size);
+  input_stream_t *copy = open_at_records(path, &size);
+  const int64_t section_end = kNyrHeaderSize + size;
+  const uint32_t position_limit = nyr_file_get_longest_contig(header);
+
+  const int context_size = snprintf(nullptr, 0, "Assembly file %s is damaged.\n", path) + 1;
+  char *context = static_cast<char *>(ryx_malloc(context_size));
+  snprintf(context, context_size, "Assembly file %s is damaged.\n", path);
+  ryx_exit_set_context(context);
+
+  // The context names the input for the reader's failures only, not for
+  // those of the copy and its writes.
+  auto copy_to = [&](int64_t end, int64_t *copied) {
+    ryx_exit_set_context(nullptr);
+    merge_copy_bytes(copy, end - *copied, out, path);
+    *copied = end;
+    ryx_exit_set_context(context);
+  };
+  chunk_arena_t *arena = chunk_arena_new();
+  int64_t copied = kNyrHeaderSize;
+  for (uint64_t read = 0; read < header->read_count; read++) {
+    if (input_stream_tell(check) >= section_end) damaged(path, "it holds fewer records than its header states");
+    nyr_match_read_all(header->version, check, arena, header->contig_count, position_limit, nullptr, section_end);
+    const int64_t at = input_stream_tell(check);
+    if (at > section_end) damaged(path, "a record runs past the end of the record section");
+    if (at - copied >= kCheckedStretch) {
+      copy_to(at, &copied);
+      // The parsed records are not kept: a fresh arena per stretch keeps
+      // the memory at one stretch's worth.
+      chunk_arena_free(arena);
+      arena = chunk_arena_new();
+    }
+  }
+  if (input_stream_tell(check) != section_end) damaged(path, "it holds more records than its header states");
+  chunk_arena_free(arena);
+  copy_to(section_end, &copied);
+  ryx_exit_set_context(nullptr);
+  ryx_free(context);
+  if (input_stream_close(check) != 0 || input_stream_close(copy) != 0) fail("Problem closing assembly file\n");
 }
 
 }  // namespace
@@ -154,7 +214,7 @@ void merge_join_files(nyr_file_t *const *headers, int32_t count, char *const *pa
   output_file_t *output = output_file_open(output_path);
   if (output == nullptr) fail("Problem opening assembly file\n");
   nyr_file_write_start(output->file, joined);
-  for (int32_t i = 0; i < count; i++) copy_records(paths[i], output->file);
+  for (int32_t i = 0; i < count; i++) copy_records(paths[i], headers[i], output->file);
   nyr_file_write_finish(output->file, joined);
   if (output_file_commit(output) != 0) fail("Problem closing assembly file\n");
   nyr_file_free(joined);

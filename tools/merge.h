@@ -1,11 +1,11 @@
 // ryx_merge: joins nyr mapping files made against the same reference files
-// into one. Only the header and fields block of each input are read; the
-// record sections are copied byte for byte, in command-line order, behind a
-// new version-3 header, so the joined file's reads are those of the first
-// input followed by those of the second, and so on. Records are never
-// decoded, which is why the inputs must agree on everything that fixes how
-// a record is laid out: the file version and the contig table (count and
-// lengths, which size the contig and position fields).
+// into one. The record sections are copied byte for byte, in command-line
+// order, behind a new version-3 header, so the joined file's reads are those
+// of the first input followed by those of the second, and so on. Records
+// are parsed while they are copied, to refuse a damaged input, but never
+// rewritten, which is why the inputs must agree on everything that fixes
+// how a record is laid out: the file version and the contig table (count
+// and lengths, which size the contig and position fields).
 #pragma once
 
 #include <cstdint>
@@ -46,7 +46,11 @@ nyr_file_t *merge_join_headers(nyr_file_t *const *headers, int32_t count, char *
 // end the process: "Problem opening assembly file\n" (an input or the
 // output cannot be opened), "Problem closing assembly file\n", "Problem
 // writing output file\n" (status 1 each), the checks of merge_join_headers,
-// and the nyr reader's and writer's own messages and statuses.
+// and the nyr reader's and writer's own messages and statuses. An input
+// whose records do not parse, or do not fill its record section exactly
+// with one record per read of its header, ends the run with "Assembly file
+// %s is damaged: ...\n" or the reader's message followed by "Assembly file
+// %s is damaged.\n" (status 65, or the reader's status).
 void merge_join_files(nyr_file_t *const *headers, int32_t count, char *const *paths, const char *output_path);
 
 // Copies count bytes from source to destination. A failed write prints

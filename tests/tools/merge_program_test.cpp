@@ -263,6 +263,52 @@ TEST(MergeProgram, FileErrorsLeaveNoOutput) {
   }
 }
 
+// A damaged record section is found while the records are copied: the
+// run fails naming the input, and no output appears. Each case changes the
+// hand-written file a.nyr, whose records are 01 | 01 00 0A 00 00 09 | 00
+// (bytes 16 to 23) for a header of two reads.
+TEST(MergeProgram, DamagedRecordsAreRefused) {
+  ScratchDir dir;
+  const std::string a = fixture_file(dir, "tools/merge_a.nyr.hex", "a.nyr");
+  const std::string good = read_file(a);
+  auto damaged = [&](const std::string &name, size_t at, const std::string &bytes) {
+    std::string copy = good;
+    copy.replace(at, bytes.size(), bytes);
+    write_file(dir.file(name), copy);
+    return dir.file(name);
+  };
+  // The read count of the fields block lies 4 bytes into it, at byte 28.
+  const std::string three_reads(std::string("\x03", 1));
+  struct Case {
+    std::string path;
+    std::string err;
+  } cases[] = {
+      {damaged("contig.nyr", 18, "\x05"), "Error reading assembly file\nAssembly file " + dir.file("contig.nyr") +
+                                              " is damaged.\n"},
+      {damaged("code.nyr", 17, "\x07"),
+       "Error reading assembly file\nAssembly file " + dir.file("code.nyr") + " is damaged.\n"},
+      {damaged("second.nyr", 23, "\x01"),
+       "Error reading assembly file\nAssembly file " + dir.file("second.nyr") + " is damaged.\n"},
+      {damaged("more.nyr", 16, std::string(8, '\0')),
+       "Assembly file " + dir.file("more.nyr") + " is damaged: it holds more records than its header states.\n"},
+      {damaged("fewer.nyr", 28, three_reads),
+       "Assembly file " + dir.file("fewer.nyr") + " is damaged: it holds fewer records than its header states.\n"},
+  };
+  std::vector<std::string> names{"a.nyr"};
+  for (const Case &c : cases) names.push_back(c.path.substr(dir.path().size() + 1));
+  for (const Case &c : cases) {
+    write_file(dir.file("out.nyr"), "earlier result");
+    RunResult r = merge({"-o", dir.file("out.nyr"), a, c.path});
+    EXPECT_EQ(r.status, 65) << c.path;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, c.err);
+    EXPECT_EQ(read_file(dir.file("out.nyr")), "earlier result");
+    std::vector<std::string> expected = names;
+    expected.push_back("out.nyr");
+    expect_only(dir, expected);
+  }
+}
+
 // The output may not be one of the inputs under any name; the input stays
 // as it was.
 TEST(MergeProgram, RefusesToWriteOverAnInput) {
