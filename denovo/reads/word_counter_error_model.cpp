@@ -2,30 +2,54 @@
 
 #include <cmath>
 
-double word_counter_error_model(int32_t n, double a, double lambda, double *last_rate) {
+namespace {
+
+struct cascade_t {
+  double h;       // chance that a word seen once passes both current filters
+  double m_prev;  // share of the previous filter's entries that reached 2
+  double m_cur;   // the same for the newest filter
+};
+
+// The filters after the first pass and n refinements, for a word seen
+// once among loads a and lambda per entry.
+cascade_t run_cascade(int32_t n, double a, double lambda) {
   const double c = 1 - std::exp(-(a + lambda));
   const double u = 1 - c;
-  // State of a word seen once over the two current filters: which of them
-  // it passes, and whether it passed the filter that a refinement replaced.
+  // Which of the two current filters the word passes, and whether it
+  // passed the filter that the last refinement replaced.
   double p[8] = {c * c, c * u, c * u, u * u, 0, 0, 0, 0};
-  double h = c * c;  // chance that the word passes both current filters
-  double m_prev = 1 - (lambda + 1) * std::exp(-lambda) * std::exp(-a);
-  double m_cur = m_prev;
+  cascade_t s{c * c, 0, 0};
+  s.m_prev = s.m_cur = 1 - (lambda + 1) * std::exp(-lambda) * std::exp(-a);
   for (int32_t i = 0; i < n; i++) {
-    const double mu = h * lambda;
+    const double mu = s.h * lambda;
     const double m = 1 - (mu + 1) * std::exp(-mu) * std::exp(-a);
     const double o = std::exp(-mu - a);
-    const double q[8] = {h * (1 - o),         o * (p[0] + p[4]),       (p[1] + p[5]) * m, (p[1] + p[5]) * (1 - m),
+    const double q[8] = {s.h * (1 - o),       o * (p[0] + p[4]),       (p[1] + p[5]) * m, (p[1] + p[5]) * (1 - m),
                          (p[2] + p[6]) * m,   (p[2] + p[6]) * (1 - m), (p[3] + p[7]) * m, (p[3] + p[7]) * (1 - m)};
-    h = h * (1 - o) + q[4];
+    s.h = s.h * (1 - o) + q[4];
     for (int j = 0; j < 8; j++) p[j] = q[j];
-    m_prev = m_cur;
-    m_cur = m;
+    s.m_prev = s.m_cur;
+    s.m_cur = m;
   }
+  return s;
+}
+
+}  // namespace
+
+double word_counter_error_model(int32_t n, double a, double lambda, double *last_rate) {
+  const cascade_t s = run_cascade(n, a, lambda);
   // The final table has half as many entries, so both loads double there.
-  const double z = 1 - (2 * h * lambda + 1) * std::exp(-2 * h * lambda) * std::exp(-2 * a);
-  if (last_rate != nullptr) *last_rate = m_cur;
-  return 1 - m_cur * m_prev * z;
+  const double z = 1 - (2 * s.h * lambda + 1) * std::exp(-2 * s.h * lambda) * std::exp(-2 * a);
+  if (last_rate != nullptr) *last_rate = s.m_cur;
+  return 1 - s.m_cur * s.m_prev * z;
+}
+
+double word_counter_single_word_rejection(int32_t n, double a, double lambda) {
+  const double h = run_cascade(n, a, lambda).h;
+  // A word that passes the filters lands in a final entry of its own
+  // unless another passing word shares it: the single words that pass
+  // (load 2 h lambda in the half-size table) or any repeated word (2 a).
+  return 1 - h * (1 - std::exp(-2 * h * lambda - 2 * a));
 }
 
 double word_counter_error_model_plain(int32_t n, double a, double lambda) {

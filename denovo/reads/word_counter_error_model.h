@@ -15,11 +15,21 @@
 constexpr double kWordCounterTargetError = 0.05;
 constexpr int32_t kWordCounterMaxRefinements = 4;
 
-// Probability that a word seen once is rejected after the first pass, n
-// refinement passes and the final pass. Writes the last filter's rate of
-// reaching 2 to last_rate when it is not null.
+// Entry-level form of the rejection chance after the first pass, n
+// refinement passes and the final pass: one minus the product of the two
+// newest filters' and the final table's shares of entries that reach 2.
+// Writes the newest filter's share to last_rate when it is not null; the
+// refinement estimate matches that share against the counts.
 double word_counter_error_model(int32_t n, double a, double lambda, double *last_rate);
-// The same without the out argument for n >= 1; 1 for n <= 0.
+// The chance that a word seen once ends with a count of 0 after the first
+// pass, n refinements and the final pass: it must pass both filters and
+// then share its final entry with another word that passed. This, not the
+// entry-level product above (which counts an entry as reached only when
+// two words besides the one looked at fall into it, and so puts the false
+// counts several times too low), decides the table size.
+double word_counter_single_word_rejection(int32_t n, double a, double lambda);
+// word_counter_error_model without the out argument for n >= 1; 1 for
+// n <= 0.
 double word_counter_error_model_plain(int32_t n, double a, double lambda);
 // Loads from a pass's totals. Kind 0 (first pass, tables A and B of 2^d
 // counters each): from s2 and s3; returns 0 when every counter reached 2.

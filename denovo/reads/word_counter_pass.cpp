@@ -183,7 +183,7 @@ bool first_pass_too_small(const word_pass_ctx_t *ctx, int64_t s2, int64_t s3) {
   if (!word_counter_estimate_loads(kWordPassFirst, ctx->counter->log_size, static_cast<uint64_t>(s2),
                                    static_cast<uint64_t>(s3), 0, 0, &lambda, &a))
     return true;
-  return word_counter_error_model(ctx->max_refinements, a, lambda, nullptr) < 1 - 0.95 * ctx->target;
+  return word_counter_single_word_rejection(ctx->max_refinements, a, lambda) < 1 - 0.95 * ctx->target;
 }
 
 }  // namespace
@@ -355,9 +355,9 @@ int32_t word_counter_run_pass(word_counter_t *counter, seq_db_t *source, read_st
     double lambda = 0, a = 0;
     word_counter_estimate_loads(kWordPassRefine, counter->log_size, static_cast<uint64_t>(ctx->s2_total), 0,
                                 ctx->first_pass_total, refinement, &lambda, &a);
-    if (word_counter_error_model(max_refinements, a, lambda, nullptr) < 1 - target)
+    if (word_counter_single_word_rejection(max_refinements, a, lambda) < 1 - target)
       result = kWordPassTooSmall;
-    else if (word_counter_error_model(refinement + 1, a, lambda, nullptr) > 1 - target)
+    else if (word_counter_single_word_rejection(refinement + 1, a, lambda) > 1 - target)
       result = kWordPassEnough;
   }
 

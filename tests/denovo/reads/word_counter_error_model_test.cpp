@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
+#include <vector>
 
 namespace {
 
@@ -100,6 +102,70 @@ TEST(WordCounterErrorModel, RefinementEstimateRecoversLoads) {
         EXPECT_NEAR(got_a, a, 2e-3) << "r " << r << " a " << a << " lambda " << lambda;
       }
     }
+  }
+}
+
+// The cascade run on ideal random hashes: singles words seen once and
+// repeated words (load a) seen often enough to saturate every counter they
+// touch. The per-word rejection chance matches the share of single words
+// left at 0; the entry-level product puts the false counts far too low.
+double simulated_false_count_rate(int refinements, double a, double lambda, int d, uint32_t seed) {
+  std::mt19937_64 rng(seed);
+  const uint64_t entries = 1ull << d;
+  const size_t singles = static_cast<size_t>(lambda * entries);
+  const size_t repeated = static_cast<size_t>(a * entries);
+  auto draw = [&](uint64_t n) {
+    std::vector<uint64_t> slots(singles + repeated);
+    for (auto &x : slots) x = rng() % n;
+    return slots;
+  };
+  // A table's entries that reached 2 from the words that reach it.
+  auto reached = [&](const std::vector<uint64_t> &slots, const std::vector<char> &reaches, uint64_t n) {
+    std::vector<int> counts(n, 0);
+    for (size_t w = 0; w < slots.size(); w++)
+      if (reaches[w]) counts[slots[w]] += w < singles ? 1 : 2;
+    std::vector<char> filter(n);
+    for (uint64_t i = 0; i < n; i++) filter[i] = counts[i] >= 2;
+    return filter;
+  };
+  std::vector<char> all(singles + repeated, 1);
+  std::vector<uint64_t> slots_a = draw(entries), slots_b = draw(entries);
+  std::vector<char> filter_a = reached(slots_a, all, entries), filter_b = reached(slots_b, all, entries);
+  auto passing = [&] {
+    std::vector<char> p(singles + repeated);
+    for (size_t w = 0; w < p.size(); w++) p[w] = filter_a[slots_a[w]] && filter_b[slots_b[w]];
+    return p;
+  };
+  for (int r = 0; r < refinements; r++) {
+    std::vector<uint64_t> slots_c = draw(entries);
+    std::vector<char> filter_c = reached(slots_c, passing(), entries);
+    if (r % 2 == 0) {
+      slots_a = slots_c;
+      filter_a = filter_c;
+    } else {
+      slots_b = slots_c;
+      filter_b = filter_c;
+    }
+  }
+  const std::vector<char> pass = passing();
+  const std::vector<uint64_t> slots_final = draw(entries / 2);
+  const std::vector<char> final_reached = reached(slots_final, pass, entries / 2);
+  size_t counted = 0;
+  for (size_t w = 0; w < singles; w++) counted += pass[w] && final_reached[slots_final[w]];
+  return static_cast<double>(counted) / singles;
+}
+
+TEST(WordCounterErrorModel, SingleWordRejectionMatchesASimulatedCascade) {
+  const struct {
+    int n;
+    double a, lambda;
+  } cases[] = {{0, 0.0, 0.5}, {1, 0.1, 1.0}, {2, 0.0, 2.0}, {4, 0.2, 1.5}, {4, 0.05, 3.0}};
+  uint32_t seed = 1;
+  for (const auto &c : cases) {
+    const double simulated = simulated_false_count_rate(c.n, c.a, c.lambda, 15, seed++);
+    const double predicted = 1 - word_counter_single_word_rejection(c.n, c.a, c.lambda);
+    EXPECT_NEAR(predicted, simulated, 0.1 * simulated + 0.003) << "n " << c.n << " a " << c.a << " lambda " << c.lambda;
+    EXPECT_LT(1 - word_counter_error_model(c.n, c.a, c.lambda, nullptr), predicted);
   }
 }
 
