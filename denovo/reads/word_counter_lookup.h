@@ -1,0 +1,30 @@
+// Lookups in a finished word counter: a word's approximate count, its used
+// mark, and setting that mark.
+//
+// The counter's tables must be final (word_counter_build): A and B 1-bit
+// filters, C 4-bit counts with no entry at 1, U the used marks. A word is
+// given as k residues; only their low two bits count, so callers pass codes
+// 0 to 3 (4 reads as 0). A count is 0 (not repeated, or not seen) or 2 to
+// 15 on a roughly logarithmic scale: about 2, 4, 6, 10, 14, 22, 30, 46, 78,
+// ... occurrences bring an entry to 2, 3, 4, 5, 6, 7, 8, 9, 10, ...
+//
+// A, B and C never change after the build, so any number of threads may
+// look up counts at once. Used marks are set with an atomic bit operation,
+// so a thread testing a mark sees it either before or after it is set.
+// Every thread works through its own clone (word_counter_clone).
+#pragma once
+
+#include <cstdint>
+
+#include "denovo/reads/word_counter.h"
+
+// The word's count, 0 to 15 (nucleotide and colour-space handles).
+int32_t word_counter_get_count(word_counter_t *counter, const uint8_t *residues);
+// The word's bit in U, 0 or 1.
+int32_t word_counter_is_used(word_counter_t *counter, const uint8_t *residues);
+// Sets the word's bit in U.
+void word_counter_mark_used(word_counter_t *counter, const uint8_t *residues);
+// 1 when the word's bits in A and B are both set.
+int32_t word_counter_is_repeated(word_counter_t *counter, const uint8_t *residues);
+// The last three end the process with "Not implemented\n" and status 1 on a
+// colour-space handle.
