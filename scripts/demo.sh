@@ -1,34 +1,49 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the release programs and runs a small
-# demonstration on data made here.
+# Installs what is missing, builds the programs it runs (release build) and
+# shows each of them at work on data made here: reads simulated from a
+# random genome are mapped in two lanes, the lanes joined and the result
+# scored against the reads' known origins; a sample of the reads is drawn,
+# tags are counted, and one mapping run is timed with its resource log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-bash scripts/build.sh Release
-bin=build/release/bin
+programs=(ryx_readalign ryx_merge ryx_pick ryx_tally ryx_runstat read_simulator read_evaluator)
+echo "== building ${programs[*]}"
+bash scripts/build.sh Release --target "${programs[@]}" >/dev/null
+bin=$PWD/build/release/bin
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-echo "== ryx_runstat: time a small command and show its log"
-awk 'BEGIN { for (i = 0; i < 200000; i++) print "ACGTTGCAACGTTGCA" }' > "$work/reads.txt"
-"$bin/ryx_runstat" -l "$work/runstat.log" -c /bin/gzip -k "$work/reads.txt"
-echo "exit status: $?"
-cat "$work/runstat.log"
+echo
+echo "== simulating a 2 Mbp genome and 100000 reads of 100 bases that know where they came from"
+"$bin/read_simulator" --genome-size 2000000 --reads 100000 --length 100 "$work/genome.fa" "$work/reads.fq"
+# Two lanes: the first and the second half of the reads.
+head -n 200000 "$work/reads.fq" > "$work/lane1.fq"
+tail -n +200001 "$work/reads.fq" > "$work/lane2.fq"
 
 echo
-echo "== ryx_pick: keep about 10% of 10000 generated reads, as FASTQ"
-awk 'BEGIN { srand(7); for (i = 0; i < 10000; i++) {
-  s = ""; for (j = 0; j < 50; j++) s = s substr("ACGT", int(rand() * 4) + 1, 1)
-  printf "@read%d\n%s\n+\n%s\n", i, s, "IIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIIII" } }' > "$work/reads.fq"
+echo "== ryx_readalign: index the genome, then map lane 1 (with its progress meter)"
+"$bin/ryx_readalign" -d "$work/genome.fa" -n "$work/genome.idx" --noprogress
+"$bin/ryx_readalign" -d "$work/genome.idx" -q "$work/lane1.fq" -o "$work/lane1.nyr"
+echo
+
+echo
+echo "== ryx_runstat: map lane 2 under the command runner and show its resource log"
+"$bin/ryx_runstat" -l "$work/lane2.log" -c "$bin/ryx_readalign" -d "$work/genome.idx" -q "$work/lane2.fq" \
+  -o "$work/lane2.nyr" --noprogress
+cat "$work/lane2.log"
+
+echo
+echo "== ryx_merge: join the two lanes, then score the joined mapping against the reads' origins"
+"$bin/ryx_merge" -o "$work/all.nyr" "$work/lane1.nyr" "$work/lane2.nyr"
+ls -l "$work/lane1.nyr" "$work/lane2.nyr" "$work/all.nyr" | awk '{ n = $NF; sub(".*/", "", n); print n ": " $5 " bytes" }'
+"$bin/read_evaluator" "$work/all.nyr" "$work/reads.fq"
+
+echo
+echo "== ryx_pick: keep about 10% of the reads, as FASTQ"
 "$bin/ryx_pick" -f 0.1 -r 42 -q "$work/sample.fq" "$work/reads.fq"
-echo "reads kept: $(( $(wc -l < "$work/sample.fq") / 4 )) of 10000"
+echo "reads kept: $(( $(wc -l < "$work/sample.fq") / 4 )) of 100000; the first:"
 head -4 "$work/sample.fq"
-
-echo
-echo "== ryx_merge: join two small nyr mapping files"
-"$bin/nyr_demo_files" 1000 "$work/lane1.nyr" "$work/lane2.nyr"
-"$bin/ryx_merge" -o "$work/both.nyr" "$work/lane1.nyr" "$work/lane2.nyr"
-ls -l "$work/lane1.nyr" "$work/lane2.nyr" "$work/both.nyr" | awk '{ n = $NF; sub(".*/", "", n); print n ": " $5 " bytes" }'
 
 echo
 echo "== ryx_tally: count the tags of a small tag file"
@@ -42,26 +57,5 @@ awk 'BEGIN {
     printf ">tag%d\n%s\n", i, t
   } }' > "$work/tags.fa"
 "$bin/ryx_tally" -m 20 -r "$work/tags.fa" > "$work/tags.tally"
-echo "exit status: $?; $(grep -c '^[ACGT]' "$work/tags.tally") tags seen at least 20 times; the listing begins:"
+echo "$(grep -c '^[ACGT]' "$work/tags.tally") tags seen at least 20 times; the listing begins:"
 head -n 12 "$work/tags.tally"
-
-echo
-echo "== ryx_readalign: map 2000 reads onto a random 50 kb reference"
-# A random reference of two sequences, and reads of 100 bases taken from it
-# on both strands with about one substitution in 50 bases.
-awk -v ref="$work/genome.fa" -v reads="$work/map_reads.fq" 'BEGIN {
-  srand(11); split("A C G T", b, " "); q = ""; for (j = 0; j < 100; j++) q = q "I"
-  for (s = 1; s <= 2; s++) {
-    g[s] = ""; for (i = 0; i < 25000; i++) g[s] = g[s] b[int(rand() * 4) + 1]
-    printf ">chr%d\n", s > ref; for (i = 1; i <= 25000; i += 70) print substr(g[s], i, 70) > ref
-  }
-  for (r = 0; r < 2000; r++) {
-    s = int(rand() * 2) + 1; t = substr(g[s], int(rand() * 24900) + 1, 100); u = ""
-    for (j = 1; j <= 100; j++) { c = substr(t, j, 1); if (rand() < 0.02) c = b[int(rand() * 4) + 1]; u = u c }
-    if (rand() < 0.5) { v = ""; for (j = 100; j > 0; j--) { c = substr(u, j, 1); v = v (c == "A" ? "T" : c == "C" ? "G" : c == "G" ? "C" : "A") } u = v }
-    printf "@read%d\n%s\n+\n%s\n", r, u, q > reads
-  } }'
-"$bin/ryx_readalign" -d "$work/genome.fa" -n "$work/genome.idx" --noprogress
-"$bin/ryx_readalign" -d "$work/genome.idx" -q "$work/map_reads.fq" -o "$work/map_reads.nyr" --noprogress
-echo "exit status: $?"
-ls -l "$work/genome.idx" "$work/map_reads.nyr" | awk '{ n = $NF; sub(".*/", "", n); print n ": " $5 " bytes" }'
