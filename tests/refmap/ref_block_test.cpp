@@ -12,6 +12,7 @@
 #include "seqio/seq_db.h"
 #include "seqio/seq_db_memory.h"
 #include "seqio/seq_record.h"
+#include "test_support.h"
 
 namespace {
 
@@ -195,6 +196,27 @@ TEST(RefBlock, PacksBasesWithTheKnownMask) {
   ref_block_free(block);
   ref_block_list_free(list);
   seq_db_free_records(db);
+}
+
+TEST(RefBlock, PacksFromAReferenceFile) {
+  // Records of a file database are new on every fetch and released by the
+  // packer; the record-array database above keeps its own.
+  ryx_test::ScratchDir dir;
+  const std::string path = dir.file("ref.fa");
+  ryx_test::write_file(path, ">a\nACGTTGCA\nNNAC\n>b\nGATTACA\n");
+  seq_db_t *db = seq_db_open(path.c_str(), 2, 5, 1, 0);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(db->sequence_count, 2);
+  const int32_t lengths[] = {12, 7};
+  ref_block_list_t *list = ref_block_list_build(2, lengths, 4, 3, 26);
+  ASSERT_EQ(list->block_count, 2);
+  for (int32_t b = 0; b < list->block_count; b++) {
+    ref_block_t *block = ref_block_pack(list->blocks[b], db);
+    expect_packed(block, {"ACGTTGCANNAC", "GATTACA"});
+    ref_block_free(block);
+  }
+  ref_block_list_free(list);
+  seq_db_free(db);
 }
 
 TEST(RefBlockThread, PrefetchedBlocksEqualDirectPacking) {
