@@ -74,6 +74,8 @@ void seq_db_fetch_all(seq_db_t *db) {
   for (int64_t i = 0; i < db->sequence_count; i++) release_fetched(db, db->get(db, i));
 }
 
+void seq_db_release_fetched(seq_db_t *db, seq_record_t *record) { release_fetched(db, record); }
+
 seq_db_t *seq_db_new_summed_shell(seq_db_t **parts, int32_t n) {
   seq_db_t *db = seq_db_new();
   for (int32_t i = 0; i < n; i++) {

@@ -28,5 +28,8 @@ seq_db_t *seq_db_free_records(seq_db_t *db);
 void seq_db_sum_lengths(seq_db_t *db);
 // Fetches and releases every record in order (reads a database through once).
 void seq_db_fetch_all(seq_db_t *db);
+// Releases a record fetched with db->get, except from the record-array
+// database, which keeps its records; lets code read any database alike.
+void seq_db_release_fetched(seq_db_t *db, seq_record_t *record);
 // A shell whose counts are the sums over the n parts; it has no operations.
 seq_db_t *seq_db_new_summed_shell(seq_db_t **parts, int32_t n);

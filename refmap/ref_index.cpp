@@ -1,0 +1,232 @@
+#include "refmap/ref_index.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "common/memory.h"
+#include "common/progress_meter.h"
+#include "common/ryx_exit.h"
+#include "common/thread_group.h"
+#include "refmap/ref_block.h"
+
+namespace {
+
+// The jobs of one pass; every thread of the pass claims the next one.
+struct job_table_t {
+  ref_index_job_t **jobs;
+  int32_t count;
+  int32_t next;  // claimed with an atomic add
+};
+
+ref_index_job_t *claim_job(void *args) {
+  auto *table = static_cast<job_table_t *>(static_cast<thread_args_t *>(args)->context);
+  int32_t k = __atomic_fetch_add(&table->next, 1, __ATOMIC_RELAXED);
+  return k < table->count ? table->jobs[k] : nullptr;
+}
+
+typedef void (*kernel_fn)(const ref_index_job_t *job, uint32_t first, uint32_t end);
+
+// Works through a job in slices, reporting progress after each one.
+void run_job(const ref_index_job_t *job, kernel_fn kernel) {
+  for (uint32_t first = job->first; first < job->end;) {
+    uint32_t end = job->end - first > kRefIndexSlice ? first + kRefIndexSlice : job->end;
+    kernel(job, first, end);
+    if (job->progress != nullptr) {
+      ref_index_progress_t *progress = job->progress;
+      pthread_mutex_lock(&progress->mutex);
+      progress->done += end - first;
+      if (progress->total > 0) progress_meter_update(progress->meter, progress->done / progress->total);
+      pthread_mutex_unlock(&progress->mutex);
+    }
+    first = end;
+  }
+}
+
+template <bool kColour>
+inline void count_positions(const ref_index_job_t *job, uint32_t first, uint32_t end) {
+  const uint8_t *bases = job->bases;
+  const uint32_t *words = job->mask_words;
+  uint32_t *offsets = job->offsets;
+  for (uint32_t p = first; p < end; p++) {
+    uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
+    __atomic_fetch_add(&offsets[seed_hash_bucket(h)], 1u, __ATOMIC_RELAXED);
+  }
+}
+
+template <bool kColour>
+inline void fill_positions(const ref_index_job_t *job, uint32_t first, uint32_t end) {
+  const uint8_t *bases = job->bases;
+  const uint32_t *words = job->mask_words;
+  uint32_t *offsets = job->offsets;
+  uint8_t *entries = job->entries;
+  for (uint32_t p = first; p < end; p++) {
+    uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
+    uint32_t slot = __atomic_fetch_add(&offsets[seed_hash_bucket(h)], 1u, __ATOMIC_RELAXED);
+    uint8_t *entry = entries + static_cast<uint64_t>(slot) * kRefIndexEntryBytes;
+    entry[0] = seed_hash_check(h);
+    memcpy(entry + 1, &p, 4);
+  }
+}
+
+void run_pass(job_table_t *table, int32_t thread_count, thread_start_fn start) {
+  table->next = 0;
+  thread_group_t *group = thread_group_new(thread_count, start, nullptr, nullptr, table);
+  thread_group_register(group);
+  thread_group_start(group);
+  thread_group_join(group);
+  thread_group_free(group);
+}
+
+}  // namespace
+
+void ref_index_count_kernel_nt(const ref_index_job_t *job, uint32_t first, uint32_t end) {
+  count_positions<false>(job, first, end);
+}
+void ref_index_count_kernel_cs(const ref_index_job_t *job, uint32_t first, uint32_t end) {
+  count_positions<true>(job, first, end);
+}
+void ref_index_fill_kernel_nt(const ref_index_job_t *job, uint32_t first, uint32_t end) {
+  fill_positions<false>(job, first, end);
+}
+void ref_index_fill_kernel_cs(const ref_index_job_t *job, uint32_t first, uint32_t end) {
+  fill_positions<true>(job, first, end);
+}
+
+void ref_index_count_kernel(const ref_index_job_t *job, uint32_t first, uint32_t end) {
+  if (job->colour) {
+    count_positions<true>(job, first, end);
+  } else {
+    count_positions<false>(job, first, end);
+  }
+}
+
+void ref_index_fill_kernel(const ref_index_job_t *job, uint32_t first, uint32_t end) {
+  if (job->colour) {
+    fill_positions<true>(job, first, end);
+  } else {
+    fill_positions<false>(job, first, end);
+  }
+}
+
+void *ref_index_count_thread(void *args) {
+  if (ref_index_job_t *job = claim_job(args)) run_job(job, ref_index_count_kernel);
+  return nullptr;
+}
+
+void *ref_index_fill_thread(void *args) {
+  if (ref_index_job_t *job = claim_job(args)) run_job(job, ref_index_fill_kernel);
+  return nullptr;
+}
+
+void ref_index_prefix_sum(uint32_t *offsets) {
+  uint32_t sum = 0;
+  for (uint32_t b = 0; b < kRefIndexBuckets; b++) {
+    uint32_t count = offsets[b];
+    offsets[b] = sum;
+    sum += count;
+  }
+  offsets[kRefIndexBuckets] = sum;
+}
+
+void ref_index_shift_back(uint32_t *offsets) {
+  memmove(offsets + 1, offsets, sizeof(uint32_t) * kRefIndexBuckets);
+  offsets[0] = 0;
+}
+
+ref_index_job_t *ref_index_job_new(const uint8_t *bases, uint32_t first, uint32_t end, uint32_t *offsets,
+                                   const uint32_t *mask_words) {
+  auto *job = static_cast<ref_index_job_t *>(ryx_calloc(sizeof(ref_index_job_t)));
+  job->bases = bases;
+  job->first = first;
+  job->end = end;
+  job->offsets = offsets;
+  job->mask_words = mask_words;
+  return job;
+}
+
+ref_index_job_t *ref_index_job_free(ref_index_job_t *job) {
+  ryx_free(job);
+  return nullptr;
+}
+
+int64_t ref_index_block_end(const ref_block_t *block) {
+  const ref_block_desc_t *desc = block->desc;
+  if (desc->piece_count == 0) return 0;
+  int32_t last = desc->piece_count - 1;
+  return static_cast<int64_t>(desc->starts[last]) + desc->lengths[last];
+}
+
+ref_index_t *ref_index_build(const ref_block_t *block, const seed_mask_t *mask, int32_t thread_count,
+                             progress_meter_t *meter) {
+  const int32_t threads = std::max(1, thread_count);
+  progress_meter_t *child = progress_meter_new_child(meter, 0, 0.33);
+
+  const int64_t first = block->desc->piece_count > 0 ? block->desc->starts[0] : 0;
+  const int64_t end = ref_index_block_end(block);
+  const int64_t count = first + mask->length - 1 < end ? end - first - mask->length + 1 : 0;
+  if (count > static_cast<int64_t>(kRefIndexMaxEntries)) {
+    fprintf(stderr, "Reference block too large for the index\n");
+    ryx_exit(1);
+  }
+
+  ref_index_progress_t progress;
+  pthread_mutex_init(&progress.mutex, nullptr);
+  progress.done = 0;
+  progress.total = static_cast<double>(count);
+  progress.meter = child;
+
+  auto *index = static_cast<ref_index_t *>(ryx_calloc(sizeof(ref_index_t)));
+  index->mask = mask;
+  index->offsets = static_cast<uint32_t *>(ryx_calloc(sizeof(uint32_t) * (static_cast<size_t>(kRefIndexBuckets) + 1)));
+
+  // Consecutive ranges: thread i takes floor(remaining / (T - i)).
+  job_table_t table{};
+  table.count = threads;
+  table.jobs = static_cast<ref_index_job_t **>(ryx_malloc(sizeof(ref_index_job_t *) * static_cast<size_t>(threads)));
+  int64_t remaining = count, position = first;
+  for (int32_t i = 0; i < threads; i++) {
+    int64_t take = remaining / (threads - i);
+    ref_index_job_t *job = ref_index_job_new(block->bases, static_cast<uint32_t>(position),
+                                             static_cast<uint32_t>(position + take), index->offsets, mask->words);
+    job->colour = mask->colour;
+    job->progress = &progress;
+    table.jobs[i] = job;
+    position += take;
+    remaining -= take;
+  }
+
+  run_pass(&table, threads, ref_index_count_thread);
+  ref_index_prefix_sum(index->offsets);
+
+  const uint64_t entry_count = index->offsets[kRefIndexBuckets];
+  index->entries = static_cast<uint8_t *>(ryx_malloc(entry_count * kRefIndexEntryBytes + 1));
+  for (int32_t i = 0; i < threads; i++) table.jobs[i]->entries = index->entries;
+
+  progress_meter_set_range(meter, child, 0.33, 1.0);
+  progress.done = 0;
+  run_pass(&table, threads, ref_index_fill_thread);
+  ref_index_shift_back(index->offsets);
+
+  for (int32_t i = 0; i < threads; i++) ref_index_job_free(table.jobs[i]);
+  ryx_free(table.jobs);
+  pthread_mutex_destroy(&progress.mutex);
+  progress_meter_free(child);
+  return index;
+}
+
+ref_index_t *ref_index_free(ref_index_t *index) {
+  if (index == nullptr) return nullptr;
+  ryx_free(index->offsets);
+  ryx_free(index->entries);
+  ryx_free(index);
+  return nullptr;
+}
+
+void ref_index_dump_bucket(const uint32_t *counts, const uint8_t *entries, uint32_t bucket) {
+  printf("# --------------------\n");
+  for (uint32_t k = 0; k < counts[bucket]; k++) {
+    const uint8_t *entry = entries + static_cast<uint64_t>(k) * kRefIndexEntryBytes;
+    printf("# %2.2x %8.8x\n", entry[0], ref_index_entry_position(entry));
+  }
+  printf("# \n");
+}
