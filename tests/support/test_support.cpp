@@ -207,14 +207,19 @@ RunResult run_program(const std::vector<std::string> &argv, const std::string &s
 
 HeldFifo::HeldFifo(const std::string &path, const std::string &bytes) {
   if (mkfifo(path.c_str(), 0600) != 0) throw std::runtime_error("mkfifo failed");
-  fd_ = open(path.c_str(), O_RDWR);
+  fd_ = open(path.c_str(), O_RDWR | O_CLOEXEC);
   if (fd_ < 0) throw std::runtime_error("cannot open fifo " + path);
   // The bytes must fit the pipe's buffer, or this write would wait.
   if (bytes.size() > 60000 || write(fd_, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
     throw std::runtime_error("cannot fill fifo " + path);
 }
 
-HeldFifo::~HeldFifo() { close(fd_); }
+HeldFifo::~HeldFifo() { close_end(); }
+
+void HeldFifo::close_end() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
 
 bool has_name_starting(const std::string &dir, const std::string &prefix) {
   for (const std::string &name : dir_names(dir))
@@ -224,6 +229,11 @@ bool has_name_starting(const std::string &dir, const std::string &prefix) {
 
 int run_and_signal(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
                    const std::function<bool()> &running, int signal_number) {
+  return run_and_act(argv, extra_env, running, [signal_number](int pid) { kill(pid, signal_number); });
+}
+
+int run_and_act(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
+                const std::function<bool()> &running, const std::function<void(int)> &act) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -244,7 +254,7 @@ int run_and_signal(const std::vector<std::string> &argv, const std::vector<std::
     if (running()) break;
     usleep(1000);
   }
-  kill(pid, signal_number);
+  act(pid);
   return wait_status(pid);
 }
 

@@ -56,6 +56,8 @@ class HeldFifo {
  public:
   HeldFifo(const std::string &path, const std::string &bytes);
   ~HeldFifo();
+  // Closes the write end early: the reader sees the end of its input.
+  void close_end();
   HeldFifo(const HeldFifo &) = delete;
   HeldFifo &operator=(const HeldFifo &) = delete;
 
@@ -67,9 +69,14 @@ class HeldFifo {
 bool has_name_starting(const std::string &dir, const std::string &prefix);
 
 // Starts argv[0] (a path) with the arguments, its standard streams on
-// /dev/null, polls running() until it returns true, then sends the signal.
-// Returns the status as run_program does (128 + the signal number when a
-// signal ended it), also when the program ended before running() held.
+// /dev/null, polls running() until it returns true, then calls act with the
+// process id, and waits for the program. Returns the status as run_program
+// does (128 + the signal number when a signal ended it), also when the
+// program ended before running() held (act is then not called).
+int run_and_act(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
+                const std::function<bool()> &running, const std::function<void(int)> &act);
+
+// run_and_act whose act sends the signal.
 int run_and_signal(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
                    const std::function<bool()> &running, int signal_number);
 
