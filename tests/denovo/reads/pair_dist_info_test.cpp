@@ -65,7 +65,9 @@ TEST(PairDistInfo, BinsByOrientationAndStrandFlag) {
     int64_t total = 0;
     for (int64_t i = 0; i <= 2 * r; i++) total += info->bins[i];
     EXPECT_EQ(total, c.bin >= 0 ? 1 : 0);
-    if (c.bin >= 0) EXPECT_EQ(info->bins[c.bin], 1);
+    if (c.bin >= 0) {
+      EXPECT_EQ(info->bins[c.bin], 1);
+    }
     pair_dist_info_free(info);
     paired_setting_free(s);
   }

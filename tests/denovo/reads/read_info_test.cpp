@@ -244,7 +244,9 @@ TEST(ReadInfoHash, MatchCases) {
     const uint64_t p = add_path(a, c.x);
     const uint64_t q = add_path(b, c.y);
     EXPECT_EQ(read_info_match_path(a, p, b, q), c.expected);
-    if (c.expected != 0) EXPECT_EQ(read_info_hash_path(a, p, nullptr), read_info_hash_path(b, q, nullptr));
+    if (c.expected != 0) {
+      EXPECT_EQ(read_info_hash_path(a, p, nullptr), read_info_hash_path(b, q, nullptr));
+    }
   }
   read_info_free(a);
   read_info_free(b);
