@@ -79,7 +79,8 @@ fragment_batch_t *fragment_batch_new(int64_t block, int32_t part) {
 fragment_batch_t *fragment_batch_free(fragment_batch_t *batch) {
   if (batch == nullptr) return nullptr;
   const uint64_t n = array_list_get_count(batch->records);
-  for (uint64_t i = 0; i < n; i++) seq_record_release(*static_cast<seq_record_t **>(array_list_get_item(batch->records, i)));
+  for (uint64_t i = 0; i < n; i++)
+    seq_record_release(*static_cast<seq_record_t **>(array_list_get_item(batch->records, i)));
   array_list_free(batch->records);
   ryx_free(batch);
   return nullptr;
