@@ -1,0 +1,136 @@
+// Fragment builder: maximal unambiguous stretches of sequence from the
+// counted words, written as FASTA and reopened as the fragment database.
+//
+// Pipeline (common/thread_group.h), queues of 4 x threads items, in-flight
+// budget 0:
+//   reader   (1)        rewinds the read store and queues every block of a
+//                       file whose use flag is set, numbered in store order;
+//   workers  (threads)  seed a fragment at every clean window whose word is
+//                       counted and not yet used (fragment_search.h) and
+//                       queue the records in batches of at most 50, each
+//                       batch tagged with its block and its place in it;
+//   writer   (1)        takes the batches in block order, whatever order
+//                       the workers finish in, marks the words of every
+//                       record used, and numbers and writes each named
+//                       record that brought at least one new word.
+// The writer is the only thread that sets used marks; a worker may build a
+// fragment that an earlier record already holds, and the writer drops it.
+// Since the writer follows store order, the fragments, their direction and
+// their numbers do not depend on the number of threads.
+//
+// Fragment FASTA: ">" + name, then the residues 60 per line, each residue
+// byte 63 + code (A, C, G, T as '?', '@', 'A', 'B'). Names are
+// "%c%c_%8.8x": the state letters of the left and right ends
+// (fragment_search.h) and the fragment number, which is the record's index
+// in the file. The database opens the file as FASTA with residues as
+// stored; readers turn a byte b into the code (b - 63) AND 3.
+//
+// Ownership: the caller keeps the read store and the word counter (whose
+// used marks the run sets) and owns the returned database, which owns the
+// file. Failures end the process through ryx_exit with status 1.
+#pragma once
+
+#include <pthread.h>
+
+#include <cstdint>
+#include <cstdio>
+
+#include "common/array_list.h"
+#include "common/thread_queue.h"
+#include "denovo/reads/fragment_search.h"
+#include "denovo/reads/read_store.h"
+#include "denovo/reads/word_counter.h"
+#include "seqio/seq_db.h"
+
+struct progress_meter_t;
+
+// Records per batch handed from a worker to the writer.
+constexpr int32_t kFragmentBatchSize = 50;
+// Residue byte of code 0 in the fragment FASTA.
+constexpr uint8_t kFragmentResidueBase = 63;
+
+// Count, used-mark test and used-mark setting of a word of k codes.
+typedef int32_t (*fragment_count_fn)(word_counter_t *counter, const uint8_t *word);
+typedef int32_t (*fragment_is_used_fn)(word_counter_t *counter, const uint8_t *word);
+typedef void (*fragment_mark_used_fn)(word_counter_t *counter, const uint8_t *word);
+
+// Shared by every thread of one run; the arbiter comes first.
+struct fragment_builder_ctx_t {
+  thread_arbiter_t *arbiter;
+  read_store_t *store;
+  word_counter_t *counter;       // threads work through clones of it
+  const int32_t *use_flags;      // per read file; 0 leaves the file out; null uses all
+  int32_t word_size;             // k
+  int32_t has_result;            // set by the writer once a fragment is written
+  uint32_t fragment_count;       // fragments written, the next number (writer only)
+  pthread_mutex_t mutex;         // guards the block count and the meter
+  int64_t blocks_processed;
+  progress_meter_t *meter;       // may be null
+  FILE *output;                  // the fragment FASTA
+  fragment_count_fn get_count;
+  fragment_is_used_fn is_used;
+  fragment_mark_used_fn mark_used;
+};
+
+// A read-store block on its way to a worker.
+struct fragment_block_t {
+  int64_t sequence;     // place among the queued blocks, from 0
+  seq_record_t *reads;  // owned; released through its callback
+};
+
+// Records of one block on their way to the writer.
+struct fragment_batch_t {
+  int64_t block;          // the block's sequence number
+  int32_t part;           // place among the block's batches, from 0
+  int32_t last;           // 1 for the block's last batch (which may hold no record)
+  array_list_t *records;  // seq_record_t pointers, owned
+};
+
+// Called with each record a scan produces; the callee takes the record.
+typedef void (*fragment_sink_fn)(seq_record_t *record, void *user);
+
+// Builds the fragments of the store's used files with get_number_of_cpus()
+// workers and opens them as the fragment database. With a path the FASTA
+// is written to that file, else to an anonymous temporary file. A run that
+// writes no fragment ends with "\nNo result found\n", a file that cannot be
+// read back as FASTA with "\nTemprorary file error\n", a failed write (a
+// full disk) with "\nError writing fragment file: <reason>\n"; all status 1.
+seq_db_t *fragment_builder_run(read_store_t *store, const int32_t *use_flags, const char *path,
+                               word_counter_t *counter, progress_meter_t *meter);
+// The same with a given number of workers (at least 1).
+seq_db_t *fragment_builder_run_threads(read_store_t *store, const int32_t *use_flags, const char *path,
+                                       word_counter_t *counter, progress_meter_t *meter, int32_t thread_count);
+
+// A context over the counter's lookups (word_counter_lookup.h) writing to
+// output; no arbiter yet. Tests may replace the callbacks.
+fragment_builder_ctx_t *fragment_builder_ctx_new(read_store_t *store, const int32_t *use_flags,
+                                                 word_counter_t *counter, FILE *output, progress_meter_t *meter);
+// Frees the context (not what it points to); null allowed; returns null.
+fragment_builder_ctx_t *fragment_builder_ctx_free(fragment_builder_ctx_t *ctx);
+
+// Thread bodies (argument thread_args_t with the context).
+void *fragment_builder_reader_thread(void *args);
+void *fragment_builder_worker_thread(void *args);
+void *fragment_builder_writer_thread(void *args);
+
+// Seeds fragments along reads (codes 0-4 and separators 7): every window of
+// k symbols holding no code above 3 whose word is counted and not used is
+// built from; after a fragment that continues past its seed the windows
+// that keep matching it are passed over. Each record goes to the sink.
+void fragment_builder_scan(fragment_builder_ctx_t *ctx, fragment_search_t *search, const uint8_t *reads,
+                           int64_t length, fragment_sink_fn sink, void *user);
+// The writer's handling of one record (taken and freed): marks its counted
+// words used from its first counted unused word on; a named record that
+// had such a word is numbered and written. Returns 1 when it was written.
+int32_t fragment_builder_take_record(fragment_builder_ctx_t *ctx, word_counter_t *counter, seq_record_t *record);
+// Writes a fragment of codes 0-3 with its name numbered number (the name's
+// digits after "XY_" are replaced); the residues become 63 + code. A write
+// that fails ends the process with "\nError writing fragment file: %s\n"
+// and status 1.
+void fragment_builder_write_fragment(FILE *output, seq_record_t *record, uint32_t number);
+
+// Batches: new with an empty record list; free releases the records left.
+fragment_batch_t *fragment_batch_new(int64_t block, int32_t part);
+fragment_batch_t *fragment_batch_free(fragment_batch_t *batch);
+// Orders batches by block, then part (binary heap callback).
+int fragment_batch_compare(const void *a, const void *b);
