@@ -38,7 +38,7 @@
 // belongs to one thread.
 //
 // Block layout: 2-bit bases and 2-bit known mask as in ref_block_t. For a
-// candidate at P the kernels read block positions P - 7 up to P + n + 14
+// candidate at P the kernels read block positions P - 7 up to P + n + 15
 // (n the query length); positions below 0 count as unknown, and the block's
 // trailing spacer and padding cover the rest.
 #pragma once
