@@ -137,7 +137,7 @@ int gapped_aligner_traceback(gapped_aligner_t *aligner, alignment_code_t *code) 
   w.first = static_cast<int64_t>(aligner->candidate.position) - 7;
   w.query = scorer->padded[q];
   w.bases[0] = 0;
-  for (int32_t block = 1; block < kMaxRebaseBlocks && (block - 1) * kGappedRebaseRows < rows; block++)
+  for (int32_t block = 1; block < kMaxRebaseBlocks && block * kGappedRebaseRows < rows; block++)
     w.bases[block] = w.bases[block - 1] - aligner->rebases[block - 1];
   const gapped_start_t &rules = *w.rules;
   const int32_t best = aligner->score + rules.zero;
