@@ -5,15 +5,10 @@
 # rank-query time and the process's peak resident memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timed.sh
 bash scripts/build.sh Release --target fm_index_bench >/dev/null
 bin=build/release/bin/fm_index_bench
 mb=${1:-20}
 for mode in random repeat repeat-circular; do
-  if [ -x /usr/bin/time ]; then
-    /usr/bin/time -v "$bin" "$mode" "$mb" 2>time.log.$$ || { cat time.log.$$ >&2; rm -f time.log.$$; exit 1; }
-    grep -E "Elapsed \(wall clock\)|Maximum resident set size" time.log.$$ | sed 's/^\t*/  /'
-    rm -f time.log.$$
-  else
-    "$bin" "$mode" "$mb"
-  fi
+  timed "$bin" "$mode" "$mb"
 done

@@ -15,24 +15,16 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/clock.h"
 #include "fm/index/rotation_sort.h"
 
 namespace {
 
-struct Generator {
-  uint64_t state;
-  explicit Generator(uint64_t seed) : state(seed) {}
-  uint64_t next() {
-    // xorshift64*: cheap and good enough for random bases.
-    state ^= state >> 12;
-    state ^= state << 25;
-    state ^= state >> 27;
-    return state * 0x2545F4914F6CDD1Dull;
-  }
-};
+using bench::Generator;
+using bench::seconds_since;
 
-double seconds_since(int64_t start) { return (time_get_usec() - start) / 1e6; }
+
 
 }  // namespace
 

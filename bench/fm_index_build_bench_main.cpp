@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/clock.h"
 #include "fm/index/fasta_index_builder.h"
 #include "fm/index/index_file.h"
@@ -26,20 +27,10 @@
 
 namespace {
 
-struct Generator {
-  uint64_t state;
-  explicit Generator(uint64_t seed) : state(seed) {}
-  uint64_t next() {
-    // xorshift64*: cheap and good enough for random bases.
-    state ^= state >> 12;
-    state ^= state << 25;
-    state ^= state >> 27;
-    return state * 0x2545F4914F6CDD1Dull;
-  }
-  uint64_t below(uint64_t n) { return next() % n; }
-};
+using bench::Generator;
+using bench::seconds_since;
 
-double seconds_since(int64_t start) { return (time_get_usec() - start) / 1e6; }
+
 
 void append_sequence(Generator &gen, std::string &out, uint64_t length, const std::vector<std::string> &families) {
   static const char kBases[4] = {'A', 'C', 'G', 'T'};

@@ -5,12 +5,7 @@
 # word throughput and count quality, and the process's peak resident memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timed.sh
 bash scripts/build.sh Release --target word_counter_bench >/dev/null
 bin=build/release/bin/word_counter_bench
-if [ -x /usr/bin/time ]; then
-  /usr/bin/time -v "$bin" "$@" 2>time.log.$$ || { cat time.log.$$ >&2; rm -f time.log.$$; exit 1; }
-  grep -E "Elapsed \(wall clock\)|Maximum resident set size" time.log.$$ | sed 's/^\t*/  /'
-  rm -f time.log.$$
-else
-  "$bin" "$@"
-fi
+timed "$bin" "$@"

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "common/clock.h"
 #include "common/cpus.h"
 #include "denovo/reads/read_store.h"
@@ -22,21 +23,12 @@
 
 namespace {
 
+using bench::Generator;
+using bench::seconds_since;
+
 constexpr uint32_t kReadLength = 100;
 
-struct Generator {
-  uint64_t state;
-  explicit Generator(uint64_t seed) : state(seed) {}
-  uint64_t next() {
-    state ^= state >> 12;
-    state ^= state << 25;
-    state ^= state >> 27;
-    return state * 0x2545F4914F6CDD1Dull;
-  }
-  double unit() { return static_cast<double>(next() >> 11) / 9007199254740992.0; }
-};
 
-double seconds_since(int64_t start) { return (time_get_usec() - start) / 1e6; }
 
 }  // namespace
 

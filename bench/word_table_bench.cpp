@@ -11,10 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/bench_support.h"
 #include "common/clock.h"
 #include "denovo/reads/word_table.h"
 
 namespace {
+
+using bench::seconds_since;
 
 struct WordSource {
   uint64_t state;
@@ -36,7 +39,6 @@ struct WordSource {
   }
 };
 
-double seconds_since(int64_t start) { return (time_get_usec() - start) / 1e6; }
 
 }  // namespace
 
