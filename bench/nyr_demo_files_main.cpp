@@ -2,8 +2,9 @@
 // Writes nyr mapping files of any size, for trying and timing ryx_merge:
 // every file maps its own read file against the same two reference contigs
 // (5000 and 3000 bases, in "demo_ref.fa"), with one hit per matched read and
-// every tenth read unmatched. Output i holds the reads of "demo_reads_<i>.fq". Positions
-// come from a generator seeded with the file's number, so runs repeat.
+// every tenth read unmatched. Output i holds the reads of "demo_reads_<i>.fq".
+// Positions come from a generator seeded with the file's number, so runs
+// repeat.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
