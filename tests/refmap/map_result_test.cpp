@@ -145,8 +145,8 @@ TEST(MapResult, RecordsOfSingleHitsMatchTheLayout) {
     const auto back = read_back(bytes, 1, 300, 60000);
     if (bytes != std::string(1, '\0')) {
       ASSERT_FALSE(back[0].empty());
-      EXPECT_EQ(back[0][0].contig, 299u);
-      EXPECT_EQ(back[0][0].position, 40000u);
+      EXPECT_EQ(uint32_t(back[0][0].contig), 299u);
+      EXPECT_EQ(uint32_t(back[0][0].position), 40000u);
       EXPECT_EQ(nyr_match_get_count(&back[0][0]), static_cast<uint64_t>(c.hits));
       EXPECT_TRUE(nyr_match_is_reverse(&back[0][0]));
     }
@@ -190,11 +190,11 @@ TEST(MapResult, PairHalvesAreReportedAtTheSamePlacesInBothRecords) {
     std::vector<uint32_t> order;
     for (int i = 0; i < 3; i++) {
       EXPECT_TRUE(nyr_match_is_paired(&back[0][i]));
-      EXPECT_EQ(back[0][i].contig, back[1][i].contig) << "halves of one pair at place " << i;
-      EXPECT_EQ(back[0][i].position + 200, back[1][i].position);
+      EXPECT_EQ(uint32_t(back[0][i].contig), uint32_t(back[1][i].contig)) << "halves of one pair at place " << i;
+      EXPECT_EQ(uint32_t(back[0][i].position) + 200, uint32_t(back[1][i].position));
       EXPECT_FALSE(nyr_match_is_reverse(&back[0][i]));
       EXPECT_TRUE(nyr_match_is_reverse(&back[1][i]));
-      order.push_back(back[0][i].contig);
+      order.push_back(uint32_t(back[0][i].contig));
     }
     orders.insert(order);
   }
@@ -217,7 +217,7 @@ TEST(MapResult, ReadsWithoutAValidPairReportTheirSingleHits) {
   ASSERT_EQ(back[1].size(), 2u);
   std::set<uint32_t> positions;
   for (const nyr_match_t &h : back[1]) {
-    positions.insert(h.position);
+    positions.insert(uint32_t(h.position));
     EXPECT_FALSE(nyr_match_is_paired(&h));
   }
   EXPECT_EQ(positions.size(), 2u);
