@@ -1,0 +1,239 @@
+#include "refmap/map_pipeline.h"
+
+#include "common/memory.h"
+#include "common/thread_group.h"
+#include "common/thread_queue.h"
+#include "refmap/map_context.h"
+#include "refmap/read_batch.h"
+
+namespace {
+
+map_pipeline_shared_t *shared_of(void *args) {
+  return static_cast<map_pipeline_shared_t *>(static_cast<thread_args_t *>(args)->context);
+}
+
+// Batches waiting for their turn in the reorder stage, at sequence number
+// modulo the table size; the table doubles until a newcomer's place is free.
+struct pending_table_t {
+  read_batch_t **batches;
+  int32_t size;
+};
+
+void pending_put(pending_table_t *table, read_batch_t *batch) {
+  while (table->batches[batch->sequence % table->size] != nullptr) {
+    const int32_t grown = table->size * 2;
+    auto **batches = static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *) * static_cast<size_t>(grown)));
+    for (int32_t i = 0; i < table->size; i++) {
+      read_batch_t *b = table->batches[i];
+      if (b != nullptr) batches[b->sequence % grown] = b;
+    }
+    ryx_free(table->batches);
+    table->batches = batches;
+    table->size = grown;
+  }
+  table->batches[batch->sequence % table->size] = batch;
+}
+
+// The batch of sequence number n, taken out of the table, or null.
+read_batch_t *pending_take(pending_table_t *table, int32_t n) {
+  read_batch_t *&place = table->batches[n % table->size];
+  read_batch_t *batch = place;
+  if (batch == nullptr || batch->sequence != n) return nullptr;
+  place = nullptr;
+  return batch;
+}
+
+// Passes batches from input to output unchanged after work(context, batch).
+void *pass_through(void *args, void (*work)(map_context_t *, read_batch_t *)) {
+  auto *a = static_cast<thread_args_t *>(args);
+  map_pipeline_shared_t *shared = shared_of(args);
+  while (auto *batch = static_cast<read_batch_t *>(thread_queue_get(shared->arbiter, a->input, 0))) {
+    work(shared->context, batch);
+    thread_queue_put(shared->arbiter, a->output, batch, 0);
+  }
+  thread_queue_producer_done(shared->arbiter, a->output, 0);
+  return nullptr;
+}
+
+// Split and encode of one batch; keeps the next-pass partial batch.
+read_batch_t *encode_one(map_context_t *context, map_context_t *next, read_batch_t *batch, read_batch_t *partial) {
+  if (next != nullptr) partial = read_batch_split_unmapped(next, batch, partial);
+  read_batch_encode(context, batch);
+  return partial;
+}
+
+// What every run does after its last batch: the next-pass context gets its
+// files, the context turns its outputs into inputs.
+void finish_pass(map_context_t *context, map_context_t *next, read_batch_t *partial, int32_t next_pass) {
+  if (next != nullptr) map_context_flush_next_pass(next, partial);
+  map_context_swap_temp_files(context, next_pass);
+  map_context_reset_cursor(context);
+  context->first_pass = 0;
+}
+
+}  // namespace
+
+void *map_pipeline_produce(void *args) {
+  auto *a = static_cast<thread_args_t *>(args);
+  map_pipeline_shared_t *shared = shared_of(args);
+  while (read_batch_t *batch = map_context_next_batch(shared->context)) {
+    thread_queue_put(shared->arbiter, a->output, batch, 1);
+  }
+  thread_queue_producer_done(shared->arbiter, a->output, 0);
+  return nullptr;
+}
+
+void *map_pipeline_fetch(void *args) { return pass_through(args, read_batch_fetch); }
+
+void *map_pipeline_decode(void *args) { return pass_through(args, read_batch_decode); }
+
+void *map_pipeline_map(void *args) {
+  auto *a = static_cast<thread_args_t *>(args);
+  map_pipeline_shared_t *shared = shared_of(args);
+  pthread_mutex_lock(&shared->mutex);
+  void *worker = shared->workers != nullptr ? shared->workers[shared->worker_counter] : nullptr;
+  shared->worker_counter++;
+  pthread_mutex_unlock(&shared->mutex);
+  while (auto *batch = static_cast<read_batch_t *>(thread_queue_get(shared->arbiter, a->input, 0))) {
+    shared->map(shared->context, batch, worker);
+    thread_queue_put(shared->arbiter, a->output, batch, 0);
+  }
+  thread_queue_producer_done(shared->arbiter, a->output, 0);
+  return nullptr;
+}
+
+void *map_pipeline_reorder(void *args) {
+  auto *a = static_cast<thread_args_t *>(args);
+  map_pipeline_shared_t *shared = shared_of(args);
+  pending_table_t table = {static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *))), 1};
+  int32_t expected = 0;
+  while (auto *batch = static_cast<read_batch_t *>(thread_queue_get(shared->arbiter, a->input, 0))) {
+    pending_put(&table, batch);
+    while (read_batch_t *ready = pending_take(&table, expected)) {
+      thread_queue_put(shared->arbiter, a->output, ready, 0);
+      expected++;
+    }
+  }
+  ryx_free(table.batches);
+  thread_queue_producer_done(shared->arbiter, a->output, 0);
+  return nullptr;
+}
+
+void *map_pipeline_encode(void *args) {
+  auto *a = static_cast<thread_args_t *>(args);
+  map_pipeline_shared_t *shared = shared_of(args);
+  read_batch_t *partial = nullptr;
+  while (auto *batch = static_cast<read_batch_t *>(thread_queue_get(shared->arbiter, a->input, 0))) {
+    partial = encode_one(shared->context, shared->next, batch, partial);
+    thread_queue_put(shared->arbiter, a->output, batch, 0);
+  }
+  if (shared->next != nullptr) map_context_flush_next_pass(shared->next, partial);
+  thread_queue_producer_done(shared->arbiter, a->output, 0);
+  return nullptr;
+}
+
+void *map_pipeline_store(void *args) {
+  auto *a = static_cast<thread_args_t *>(args);
+  map_pipeline_shared_t *shared = shared_of(args);
+  int32_t release = 0;  // the weight of the batch stored last
+  while (auto *batch = static_cast<read_batch_t *>(thread_queue_get(shared->arbiter, a->input, -release))) {
+    read_batch_write(shared->context, batch, !shared->last_block);
+    release = 1;
+  }
+  return nullptr;
+}
+
+map_context_t *map_pipeline_run(map_context_t *context, int32_t next_pass, int32_t last_block, int32_t n,
+                                map_batch_fn map, void **workers) {
+  if (n < 1) n = 1;
+  map_pipeline_shared_t shared = {};
+  shared.context = context;
+  shared.workers = workers;
+  shared.map = map;
+  shared.next = next_pass ? map_context_new_next_pass(context) : nullptr;
+  shared.last_block = last_block;
+  pthread_mutex_init(&shared.mutex, nullptr);
+  for (thread_queue_t *&queue : shared.queues) queue = thread_queue_new(2 * n);
+  shared.arbiter = thread_arbiter_new(shared.queues, kMapPipelineQueues, n, 4 * static_cast<int64_t>(n));
+
+  thread_queue_t **q = shared.queues;
+  thread_group_t *groups[7] = {
+      thread_group_new(1, map_pipeline_produce, nullptr, q[0], &shared),
+      thread_group_new(1, map_pipeline_fetch, q[0], q[1], &shared),
+      thread_group_new(1, map_pipeline_decode, q[1], q[2], &shared),
+      thread_group_new(n, map_pipeline_map, q[2], q[3], &shared),
+      thread_group_new(1, map_pipeline_reorder, q[3], q[4], &shared),
+      thread_group_new(1, map_pipeline_encode, q[4], q[5], &shared),
+      thread_group_new(1, map_pipeline_store, q[5], nullptr, &shared),
+  };
+  for (thread_queue_t *queue : shared.queues) thread_queue_reset(queue);
+  for (thread_group_t *group : groups) thread_group_register(group);
+  thread_arbiter_count_threads(shared.arbiter);
+  for (thread_group_t *group : groups) thread_group_start(group);
+  for (thread_group_t *group : groups) thread_group_join(group);
+
+  for (thread_group_t *group : groups) thread_group_free(group);
+  for (thread_queue_t *&queue : shared.queues) queue = thread_queue_free(queue);
+  shared.arbiter = thread_arbiter_free(shared.arbiter);
+  pthread_mutex_destroy(&shared.mutex);
+  // The encode stage has already flushed the next-pass context.
+  finish_pass(context, nullptr, nullptr, next_pass);
+  return shared.next;
+}
+
+map_context_t *map_pipeline_run_serial(map_context_t *context, int32_t next_pass, int32_t last_block,
+                                       map_batch_fn map, void *argument) {
+  map_context_t *next = next_pass ? map_context_new_next_pass(context) : nullptr;
+  read_batch_t *partial = nullptr;
+  while (read_batch_t *batch = map_context_next_batch(context)) {
+    read_batch_fetch(context, batch);
+    read_batch_decode(context, batch);
+    map(context, batch, argument);
+    partial = encode_one(context, next, batch, partial);
+    read_batch_write(context, batch, !last_block);
+  }
+  finish_pass(context, next, partial, next_pass);
+  return next;
+}
+
+void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument) {
+  if (count <= 0) return;
+  auto **batches = static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *) * static_cast<size_t>(count)));
+  auto *positions = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(count)));
+  auto next_batch = [&](int32_t c) {
+    batches[c] = map_context_next_batch(contexts[c]);
+    positions[c] = 0;
+    if (batches[c] != nullptr) {
+      read_batch_fetch(contexts[c], batches[c]);
+      read_batch_decode(contexts[c], batches[c]);
+    }
+  };
+  for (int32_t c = 0; c < count; c++) next_batch(c);
+  const int32_t first = contexts[0]->first_read, end = contexts[0]->end_read;
+  for (int32_t r = first; r < end; r++) {
+    bool written = false;
+    for (int32_t c = count - 1; c >= 0; c--) {
+      read_batch_t *batch = batches[c];
+      if (batch == nullptr || batch->slots[positions[c]].read_index != r) continue;
+      const int32_t step = read_batch_slots_per_read(batch);
+      alignment_info_t *slot = &batch->slots[positions[c]];
+      if (!written) {
+        const int32_t kind = step == 1 ? 0 : ((positions[c] / step) % 2 == 0 ? 1 : 2);
+        record(contexts[c], slot, kind, argument);
+        written = true;
+      }
+      positions[c] += step;
+      if (positions[c] >= batch->slot_count) {
+        read_batch_free(batch);
+        next_batch(c);
+      }
+    }
+    if (!written) record(nullptr, nullptr, 0, argument);
+  }
+  for (int32_t c = 0; c < count; c++) {
+    read_batch_free(batches[c]);
+    map_context_free(contexts[c]);
+  }
+  ryx_free(batches);
+  ryx_free(positions);
+}

@@ -1,0 +1,309 @@
+#include "refmap/read_batch.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "common/array_list.h"
+#include "common/bin_codec.h"
+#include "common/chunk_arena.h"
+#include "common/memory.h"
+#include "common/random_state.h"
+#include "common/ryx_exit.h"
+#include "common/temp_file.h"
+#include "refmap/map_context.h"
+#include "seqio/seq_db.h"
+#include "seqio/seq_db_memory.h"
+#include "seqio/seq_record.h"
+
+namespace {
+
+bool mappable(const map_context_t *context, const seq_record_t *read) {
+  return read != nullptr && static_cast<int32_t>(read->length) >= context->shortest_length &&
+         static_cast<int32_t>(read->length) < context->length_bound;
+}
+
+// The read of index i, or null (released again) when it is not mappable.
+seq_record_t *fetch_mappable(map_context_t *context, int32_t index) {
+  seq_record_t *read = context->reads->get(context->reads, index);
+  if (read != nullptr && !mappable(context, read)) {
+    seq_db_release_fetched(context->reads, read);
+    read = nullptr;
+  }
+  return read;
+}
+
+// Releases the reads of every slot; a pair slot shares its single slot's.
+void release_reads(read_batch_t *batch) {
+  if (batch->slots == nullptr) return;
+  const int32_t step = read_batch_slots_per_read(batch);
+  for (int32_t s = 0; s < batch->slot_count; s += step) {
+    if (batch->slots[s].read != nullptr) seq_db_release_fetched(batch->source, batch->slots[s].read);
+    for (int32_t k = 0; k < step; k++) batch->slots[s + k].read = nullptr;
+  }
+}
+
+// Puts read (or null) with its index into the slots of batch read r.
+void place_read(read_batch_t *batch, int32_t r, int32_t read_index, seq_record_t *read) {
+  const int32_t step = read_batch_slots_per_read(batch);
+  for (int32_t k = 0; k < step; k++) {
+    alignment_info_t *slot = &batch->slots[r * step + k];
+    slot->read = read;
+    slot->read_index = read_index;
+  }
+}
+
+[[noreturn]] void write_failed() {
+  fputs("Error writing temporary file\n", stderr);
+  ryx_exit(1);
+}
+
+void write_u32(FILE *file, uint32_t v) {
+  uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v >> 16),
+                  static_cast<uint8_t>(v >> 24)};
+  if (fwrite(b, 1, 4, file) != 4) write_failed();
+}
+
+}  // namespace
+
+read_batch_t *read_batch_new(map_context_t *context, int32_t file_index, int32_t capacity) {
+  auto *batch = static_cast<read_batch_t *>(ryx_calloc(sizeof(read_batch_t)));
+  batch->file_index = file_index;
+  batch->setting = file_index < context->file_count ? context->file_settings[file_index] : nullptr;
+  batch->source = context->reads;
+  batch->arena = chunk_arena_new();
+  batch->random = random_state_new();
+  const int32_t slots = capacity * read_batch_slots_per_read(batch);
+  batch->slots = static_cast<alignment_info_t *>(ryx_calloc(sizeof(alignment_info_t) * static_cast<size_t>(slots > 0 ? slots : 1)));
+  return batch;
+}
+
+read_batch_t *read_batch_free(read_batch_t *batch) {
+  if (batch == nullptr) return nullptr;
+  release_reads(batch);
+  ryx_free(batch->slots);
+  ryx_free(batch->encoded);
+  chunk_arena_free(batch->arena);
+  random_state_free(batch->random);
+  bit_set_free(batch->has_hits);
+  ryx_free(batch);
+  return nullptr;
+}
+
+int32_t read_batch_slots_per_read(const read_batch_t *batch) { return batch->setting != nullptr ? 2 : 1; }
+
+int read_batch_has_hits(const read_batch_t *batch, int32_t read) { return bit_set_get(batch->has_hits, read); }
+
+alignment_info_t *read_batch_single_slot(read_batch_t *batch, int32_t read) {
+  return &batch->slots[read * read_batch_slots_per_read(batch)];
+}
+
+read_batch_t *read_batch_take_unpaired(map_context_t *context) {
+  read_batch_t *batch = nullptr;
+  while (context->cursor < context->file_end && context->cursor < context->end_read &&
+         (batch == nullptr || batch->read_count < context->batch_size)) {
+    const int32_t index = context->cursor++;
+    seq_record_t *read = context->reads->get(context->reads, index);
+    if (read == nullptr) continue;
+    const auto length = static_cast<int32_t>(read->length);
+    if (length < context->class_lower || length >= context->class_upper || !mappable(context, read)) {
+      seq_db_release_fetched(context->reads, read);
+      continue;
+    }
+    if (batch == nullptr) batch = read_batch_new(context, context->current_file, context->batch_size);
+    place_read(batch, batch->read_count++, index, read);
+    map_context_mark_read(context, index);
+    context->reads_taken++;
+  }
+  if (batch != nullptr) batch->slot_count = batch->read_count;
+  return batch;
+}
+
+read_batch_t *read_batch_take_paired(map_context_t *context) {
+  read_batch_t *batch = nullptr;
+  const int32_t pair_limit = context->batch_size / 2;
+  while (context->cursor + 1 < context->file_end && context->cursor + 1 < context->end_read &&
+         (batch == nullptr || batch->read_count / 2 < pair_limit)) {
+    const int32_t index = context->cursor;
+    context->cursor += 2;
+    seq_record_t *reads[2] = {fetch_mappable(context, index), fetch_mappable(context, index + 1)};
+    bool below_upper = false, below_lower = false;
+    for (seq_record_t *read : reads) {
+      if (read == nullptr) continue;
+      const auto length = static_cast<int32_t>(read->length);
+      if (length < context->class_lower) below_lower = true;
+      if (length < context->class_upper) below_upper = true;
+    }
+    if (below_lower || !below_upper) {  // also a pair of two absent reads
+      for (seq_record_t *read : reads)
+        if (read != nullptr) seq_db_release_fetched(context->reads, read);
+      continue;
+    }
+    if (batch == nullptr) batch = read_batch_new(context, context->current_file, context->batch_size);
+    for (int32_t k = 0; k < 2; k++) {
+      place_read(batch, batch->read_count++, index + k, reads[k]);
+      map_context_mark_read(context, index + k);
+    }
+    context->reads_taken += 2;
+  }
+  // An odd read at the end of a paired file belongs to no pair.
+  if (context->cursor + 1 == context->file_end) context->cursor++;
+  if (batch != nullptr) batch->slot_count = batch->read_count * 2;
+  return batch;
+}
+
+read_batch_t *read_batch_load(map_context_t *context) {
+  const int32_t n = context->batches_read;
+  const int32_t f = map_context_file_of_batch(context, n);
+  FILE *file = context->inputs != nullptr ? context->inputs[f] : nullptr;
+  if (file == nullptr) {
+    fputs("Error reading temporary file\n", stderr);
+    ryx_exit(1);
+  }
+  const uint32_t length = bin_file_read_u32(file);
+  const uint32_t reads = bin_file_read_u32(file);
+  const uint32_t file_index = bin_file_read_u32(file);
+  const uint8_t bitset_flag = bin_file_read_u8(file);
+  // Nothing read from the file is trusted: a batch never holds more reads
+  // than the batch size, nor comes from a file the context does not know,
+  // and its slot bytes must be present before they are allocated for.
+  if (reads == 0 || reads > static_cast<uint32_t>(context->batch_size) ||
+      file_index >= static_cast<uint32_t>(context->file_count) || bitset_flag > 1 || length > (1u << 30)) {
+    fputs("Error reading temporary file\n", stderr);
+    ryx_exit(1);
+  }
+  read_batch_t *batch = read_batch_new(context, static_cast<int32_t>(file_index), static_cast<int32_t>(reads));
+  batch->read_count = static_cast<int32_t>(reads);
+  batch->slot_count = batch->read_count * read_batch_slots_per_read(batch);
+  if (bitset_flag) {
+    batch->has_hits = bit_set_new(batch->read_count);
+    const size_t bytes = (reads + 7) / 8;
+    if (fread(batch->has_hits, 1, bytes, file) != bytes) {
+      fputs("Error reading file: early termination\n", stderr);
+      ryx_exit(1);
+    }
+  }
+  batch->encoded_length = static_cast<int32_t>(length);
+  batch->encoded = static_cast<uint8_t *>(ryx_malloc(length > 0 ? length : 1));
+  if (fread(batch->encoded, 1, length, file) != length) {
+    fputs("Error reading file: early termination\n", stderr);
+    ryx_exit(1);
+  }
+  const bool last_in_file = n + 1 >= context->total_batches || map_context_file_of_batch(context, n + 1) != f;
+  if (last_in_file) {
+    FILE *done = context->inputs[f];
+    context->inputs[f] = nullptr;
+    if (fclose(done) != 0) {
+      fputs("Error closing temporary file\n", stderr);
+      ryx_exit(1);
+    }
+  }
+  return batch;
+}
+
+void read_batch_fetch(map_context_t *context, read_batch_t *batch) {
+  if (context->first_pass) return;
+  for (int32_t r = 0; r < batch->read_count; r++) {
+    while (context->cursor < context->end_read && !map_context_has_read(context, context->cursor)) context->cursor++;
+    if (context->cursor >= context->end_read) {
+      fputs("Error reading temporary file\n", stderr);
+      ryx_exit(1);
+    }
+    const int32_t index = context->cursor++;
+    place_read(batch, r, index, fetch_mappable(context, index));
+  }
+}
+
+void read_batch_decode(map_context_t *context, read_batch_t *batch) {
+  const int32_t step = read_batch_slots_per_read(batch);
+  int32_t cursor = 0;
+  for (int32_t s = 0; s < batch->slot_count; s++) {
+    alignment_info_t *slot = &batch->slots[s];
+    if (s % step == 0 && slot->read != nullptr) {
+      slot->reverse = seq_record_copy_to_arena(batch->arena, slot->read);
+      seq_record_reverse_complement(slot->reverse);
+    }
+    if (batch->encoded != nullptr) {
+      alignment_info_decode(context, batch, slot, batch->encoded, &cursor, batch->encoded_length);
+    }
+  }
+  if (batch->encoded != nullptr && cursor != batch->encoded_length) {
+    fputs("Error reading temporary file\n", stderr);
+    ryx_exit(1);
+  }
+  if (!context->first_pass && batch->setting != nullptr) {
+    if (batch->has_hits == nullptr) batch->has_hits = bit_set_new(batch->read_count);
+    for (int32_t r = 0; r < batch->read_count; r++) {
+      if (batch->slots[r * step].hit_count > 0) bit_set_set(batch->has_hits, r);
+    }
+  }
+  batch->encoded = static_cast<uint8_t *>(ryx_free(batch->encoded));
+  batch->encoded_length = 0;
+}
+
+void read_batch_encode(map_context_t *context, read_batch_t *batch) {
+  array_list_t *bytes = array_list_new(1);
+  for (int32_t s = 0; s < batch->slot_count; s++) alignment_info_encode(context, &batch->slots[s], bytes);
+  release_reads(batch);
+  batch->slots = static_cast<alignment_info_t *>(ryx_free(batch->slots));
+  batch->arena = chunk_arena_free(batch->arena);
+  ryx_free(batch->encoded);
+  batch->encoded_length = static_cast<int32_t>(bytes->count);
+  batch->encoded = static_cast<uint8_t *>(array_list_take_items(bytes));
+}
+
+void read_batch_write(map_context_t *context, read_batch_t *batch, int32_t with_bitset) {
+  const int32_t f = map_context_file_of_batch(context, context->batches_written);
+  if (context->outputs[f] == nullptr) {
+    context->outputs[f] = temp_file_create_anonymous();
+    context->output_count++;
+  }
+  FILE *file = context->outputs[f];
+  const bool bitset = with_bitset && batch->has_hits != nullptr;
+  write_u32(file, static_cast<uint32_t>(batch->encoded_length));
+  write_u32(file, static_cast<uint32_t>(batch->read_count));
+  write_u32(file, static_cast<uint32_t>(batch->file_index));
+  const uint8_t flag = bitset ? 1 : 0;
+  if (fwrite(&flag, 1, 1, file) != 1) write_failed();
+  if (bitset) {
+    const size_t n = (static_cast<size_t>(batch->read_count) + 7) / 8;
+    if (fwrite(batch->has_hits, 1, n, file) != n) write_failed();
+  }
+  const auto length = static_cast<size_t>(batch->encoded_length);
+  if (length > 0 && fwrite(batch->encoded, 1, length, file) != length) write_failed();
+  context->batches_written++;
+  read_batch_free(batch);
+}
+
+read_batch_t *read_batch_split_unmapped(map_context_t *next, read_batch_t *batch, read_batch_t *partial) {
+  if (partial != nullptr && partial->file_index != batch->file_index) {
+    read_batch_encode(next, partial);
+    read_batch_write(next, partial, 0);
+    partial = nullptr;
+  }
+  const int32_t step = read_batch_slots_per_read(batch);
+  // Reads moved together: one unpaired read, or a pair with its four slots.
+  const int32_t group_reads = step == 2 ? 2 : 1;
+  const int32_t group_slots = group_reads * step;
+  for (int32_t s = 0; s < batch->slot_count; s += group_slots) {
+    bool unmapped = false;
+    for (int32_t k = 0; k < group_slots; k += step) unmapped = unmapped || batch->slots[s + k].hit_count == 0;
+    if (!unmapped) continue;
+    if (partial == nullptr) {
+      partial = read_batch_new(next, batch->file_index, next->batch_size);
+      partial->source = batch->source;
+    }
+    for (int32_t k = 0; k < group_slots; k++) {
+      alignment_info_move(partial, &partial->slots[partial->slot_count + k], &batch->slots[s + k]);
+    }
+    partial->slot_count += group_slots;
+    for (int32_t k = 0; k < group_slots; k += step) map_context_mark_read(next, partial->slots[partial->slot_count - group_slots + k].read_index);
+    partial->read_count += group_reads;
+    next->reads_taken += group_reads;
+    if (partial->read_count >= next->batch_size) {
+      read_batch_encode(next, partial);
+      read_batch_write(next, partial, 0);
+      partial = nullptr;
+    }
+  }
+  return partial;
+}
