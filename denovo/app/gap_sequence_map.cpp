@@ -1,5 +1,7 @@
 #include "denovo/app/gap_sequence_map.h"
 
+#include <cstring>
+
 #include "common/bin_codec.h"
 #include "common/large_file.h"
 #include "common/ryx_exit.h"
@@ -37,9 +39,9 @@ gap_sequence_map_t *gap_sequence_map_free(gap_sequence_map_t *map) {
   if (map == nullptr) return nullptr;
   generic_hash_map_iterator_t *it = generic_hash_map_iterator_new(map);
   while (generic_hash_map_iterator_next(it)) {
-    auto *entry = static_cast<gap_sequence_t *>(it->value);
-    seq_record_release(entry->sequence);
-    entry->sequence = nullptr;
+    gap_sequence_t entry;
+    memcpy(&entry, it->value, sizeof(entry));
+    seq_record_release(entry.sequence);
   }
   generic_hash_map_iterator_free(it);
   return generic_hash_map_free(map);
@@ -50,15 +52,21 @@ int gap_sequence_map_insert(gap_sequence_map_t *map, oriented_id_t edge, const g
   return generic_hash_map_insert(map, &edge, entry);
 }
 
-gap_sequence_t *gap_sequence_map_find(const gap_sequence_map_t *map, oriented_id_t edge) {
-  return static_cast<gap_sequence_t *>(generic_hash_map_find(map, &edge));
+int gap_sequence_map_find(const gap_sequence_map_t *map, oriented_id_t edge, gap_sequence_t *entry) {
+  const void *stored = generic_hash_map_find(map, &edge);
+  if (stored == nullptr) return 0;
+  memcpy(entry, stored, sizeof(*entry));
+  return 1;
 }
 
 seq_record_t *gap_sequence_map_take_sequence(gap_sequence_map_t *map, oriented_id_t edge) {
-  gap_sequence_t *entry = gap_sequence_map_find(map, edge);
-  if (entry == nullptr) return nullptr;
-  seq_record_t *sequence = entry->sequence;
-  entry->sequence = nullptr;
+  void *stored = generic_hash_map_find(map, &edge);
+  if (stored == nullptr) return nullptr;
+  gap_sequence_t entry;
+  memcpy(&entry, stored, sizeof(entry));
+  seq_record_t *sequence = entry.sequence;
+  entry.sequence = nullptr;
+  memcpy(stored, &entry, sizeof(entry));
   return sequence;
 }
 
@@ -71,13 +79,16 @@ void gap_sequence_map_write(FILE *file, const gap_sequence_map_t *map) {
   bin_file_write_u64(file, map->count);
   generic_hash_map_iterator_t *it = generic_hash_map_iterator_new(const_cast<gap_sequence_map_t *>(map));
   while (generic_hash_map_iterator_next(it)) {
-    const auto *entry = static_cast<const gap_sequence_t *>(it->value);
-    const uint32_t length = entry->sequence == nullptr ? 0 : entry->sequence->length;
-    bin_file_write_u32(file, *static_cast<const uint32_t *>(it->key));
-    bin_file_write_u32(file, static_cast<uint32_t>(entry->offset));
-    bin_file_write_u32(file, static_cast<uint32_t>(entry->end));
+    gap_sequence_t entry;
+    memcpy(&entry, it->value, sizeof(entry));
+    uint32_t key;
+    memcpy(&key, it->key, sizeof(key));
+    const uint32_t length = entry.sequence == nullptr ? 0 : entry.sequence->length;
+    bin_file_write_u32(file, key);
+    bin_file_write_u32(file, static_cast<uint32_t>(entry.offset));
+    bin_file_write_u32(file, static_cast<uint32_t>(entry.end));
     bin_file_write_u32(file, length);
-    if (length > 0) large_file_write(entry->sequence->residues, length, file);
+    if (length > 0) large_file_write(entry.sequence->residues, length, file);
   }
   generic_hash_map_iterator_free(it);
 }

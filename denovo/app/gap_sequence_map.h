@@ -42,8 +42,10 @@ gap_sequence_map_t *gap_sequence_map_free(gap_sequence_map_t *map);
 // Stores the entry for edge; 1 when the edge was new, 0 when it was
 // already present (the map is then unchanged).
 int gap_sequence_map_insert(gap_sequence_map_t *map, oriented_id_t edge, const gap_sequence_t *entry);
-// The entry of edge, or null; valid until the next insert.
-gap_sequence_t *gap_sequence_map_find(const gap_sequence_map_t *map, oriented_id_t edge);
+// Copies the entry of edge to *entry and returns 1, or returns 0 when the
+// edge has none. (Entries are copied because the map packs each value right
+// after its 4-byte key, where a pointer member is not aligned.)
+int gap_sequence_map_find(const gap_sequence_map_t *map, oriented_id_t edge, gap_sequence_t *entry);
 // Hands the entry's merged sequence to the caller, who releases it, and
 // leaves the entry without one; null when the edge has no entry or its
 // sequence was taken before.

@@ -44,13 +44,13 @@ TEST(GapSequenceMap, GoldenPiece) {
   fclose(f);
   ASSERT_NE(map, nullptr);
   EXPECT_EQ(map->count, 1u);
-  const gap_sequence_t *e = gap_sequence_map_find(map, 0x80000007u);
-  ASSERT_NE(e, nullptr);
-  EXPECT_EQ(e->offset, 3);
-  EXPECT_EQ(e->end, 2);
-  ASSERT_EQ(e->sequence->length, 5u);
-  EXPECT_EQ(std::string(reinterpret_cast<char *>(e->sequence->residues), 5), std::string("\0\1\2\3\4", 5));
-  EXPECT_EQ(gap_sequence_map_find(map, 7u), nullptr);
+  gap_sequence_t e;
+  ASSERT_EQ(gap_sequence_map_find(map, 0x80000007u, &e), 1);
+  EXPECT_EQ(e.offset, 3);
+  EXPECT_EQ(e.end, 2);
+  ASSERT_EQ(e.sequence->length, 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(e.sequence->residues), 5), std::string("\0\1\2\3\4", 5));
+  EXPECT_EQ(gap_sequence_map_find(map, 7u, &e), 0);
   EXPECT_EQ(written(map), golden);
   gap_sequence_map_free(map);
 }
@@ -86,14 +86,16 @@ TEST(GapSequenceMap, RoundTripAndTakenSequences) {
   EXPECT_EQ(back->count, map->count);
   for (uint32_t i = 0; i < 300; i++) {
     const uint32_t key = i * 3 | (i % 2 ? 0x80000000u : 0);
-    const gap_sequence_t *a = gap_sequence_map_find(map, key);
-    const gap_sequence_t *b = gap_sequence_map_find(back, key);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(a->offset, b->offset);
-    EXPECT_EQ(a->end, b->end);
-    const uint32_t length = a->sequence == nullptr ? 0 : a->sequence->length;
-    ASSERT_EQ(b->sequence->length, length);
-    if (length > 0) EXPECT_EQ(memcmp(a->sequence->residues, b->sequence->residues, length), 0);
+    gap_sequence_t a, b;
+    ASSERT_EQ(gap_sequence_map_find(map, key, &a), 1);
+    ASSERT_EQ(gap_sequence_map_find(back, key, &b), 1);
+    EXPECT_EQ(a.offset, b.offset);
+    EXPECT_EQ(a.end, b.end);
+    const uint32_t length = a.sequence == nullptr ? 0 : a.sequence->length;
+    ASSERT_EQ(b.sequence->length, length);
+    if (length > 0) {
+      EXPECT_EQ(memcmp(a.sequence->residues, b.sequence->residues, length), 0);
+    }
   }
   EXPECT_EQ(written(back), bytes);
   gap_sequence_map_free(back);

@@ -151,7 +151,9 @@ void expect_compacted(const fragment_graph_t *g, int32_t fragments, int32_t coun
       for (oriented_id_t o = g->nodes[i].other_node; o != kOrientedIdNone; o = g->nodes[o].other_node) {
         ASSERT_GE(o, static_cast<oriented_id_t>(fragments));
         EXPECT_EQ(g->nodes[o].fragment & ~R, static_cast<oriented_id_t>(i));
-        if (prev != kOrientedIdNone) EXPECT_LT(o, prev);
+        if (prev != kOrientedIdNone) {
+          EXPECT_LT(o, prev);
+        }
         prev = o;
         chained[o]++;
       }
