@@ -1,0 +1,135 @@
+// Gap-sequence map: entries and their merged sequences, the stage-file
+// piece against a hand-written fixture, round trips, and refused pieces.
+#include "denovo/app/gap_sequence_map.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "seqio/seq_record.h"
+#include "test_support.h"
+
+namespace {
+
+std::string written(const gap_sequence_map_t *map) {
+  FILE *f = tmpfile();
+  gap_sequence_map_write(f, map);
+  fflush(f);
+  std::string bytes(static_cast<size_t>(ftell(f)), '\0');
+  rewind(f);
+  if (!bytes.empty() && fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
+  fclose(f);
+  return bytes;
+}
+
+FILE *file_of(const std::string &bytes) {
+  FILE *f = tmpfile();
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  rewind(f);
+  return f;
+}
+
+gap_sequence_t entry(int32_t offset, int32_t end, const std::vector<uint8_t> &codes) {
+  seq_record_t *r = seq_record_new(static_cast<uint32_t>(codes.size()));
+  if (!codes.empty()) memcpy(r->residues, codes.data(), codes.size());
+  return {offset, end, r};
+}
+
+TEST(GapSequenceMap, GoldenPiece) {
+  const std::string golden = ryx_test::hex_fixture("denovo/app/one_gap.gapmap.hex");
+  FILE *f = file_of(golden);
+  gap_sequence_map_t *map = gap_sequence_map_read(f);
+  EXPECT_EQ(fgetc(f), EOF);
+  fclose(f);
+  ASSERT_NE(map, nullptr);
+  EXPECT_EQ(map->count, 1u);
+  gap_sequence_t e;
+  ASSERT_EQ(gap_sequence_map_find(map, 0x80000007u, &e), 1);
+  EXPECT_EQ(e.offset, 3);
+  EXPECT_EQ(e.end, 2);
+  ASSERT_EQ(e.sequence->length, 5u);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(e.sequence->residues), 5), std::string("\0\1\2\3\4", 5));
+  EXPECT_EQ(gap_sequence_map_find(map, 7u, &e), 0);
+  EXPECT_EQ(written(map), golden);
+  gap_sequence_map_free(map);
+}
+
+TEST(GapSequenceMap, NullMapIsOneZeroByte) {
+  EXPECT_EQ(written(nullptr), std::string(1, '\0'));
+  FILE *f = file_of(std::string(1, '\0'));
+  EXPECT_EQ(gap_sequence_map_read(f), nullptr);
+  fclose(f);
+}
+
+TEST(GapSequenceMap, RoundTripAndTakenSequences) {
+  gap_sequence_map_t *map = gap_sequence_map_new();
+  for (uint32_t i = 0; i < 300; i++) {
+    const gap_sequence_t e = entry(static_cast<int32_t>(i % 17), static_cast<int32_t>(i % 5),
+                                   std::vector<uint8_t>(i % 40, static_cast<uint8_t>(i % 5)));
+    EXPECT_EQ(gap_sequence_map_insert(map, i * 3 | (i % 2 ? 0x80000000u : 0), &e), 1);
+  }
+  gap_sequence_t again = entry(0, 0, {1});
+  EXPECT_EQ(gap_sequence_map_insert(map, 3 | 0x80000000u, &again), 0);
+  seq_record_free(again.sequence);
+  // A taken sequence is the caller's; the entry stays with length 0.
+  seq_record_t *taken = gap_sequence_map_take_sequence(map, 6);
+  ASSERT_NE(taken, nullptr);
+  EXPECT_EQ(taken->length, 2u);
+  EXPECT_EQ(gap_sequence_map_take_sequence(map, 6), nullptr);
+  seq_record_free(taken);
+  const std::string bytes = written(map);
+  FILE *f = file_of(bytes);
+  gap_sequence_map_t *back = gap_sequence_map_read(f);
+  fclose(f);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(back->count, map->count);
+  for (uint32_t i = 0; i < 300; i++) {
+    const uint32_t key = i * 3 | (i % 2 ? 0x80000000u : 0);
+    gap_sequence_t a, b;
+    ASSERT_EQ(gap_sequence_map_find(map, key, &a), 1);
+    ASSERT_EQ(gap_sequence_map_find(back, key, &b), 1);
+    EXPECT_EQ(a.offset, b.offset);
+    EXPECT_EQ(a.end, b.end);
+    const uint32_t length = a.sequence == nullptr ? 0 : a.sequence->length;
+    ASSERT_EQ(b.sequence->length, length);
+    if (length > 0) {
+      EXPECT_EQ(memcmp(a.sequence->residues, b.sequence->residues, length), 0);
+    }
+  }
+  EXPECT_EQ(written(back), bytes);
+  gap_sequence_map_free(back);
+  gap_sequence_map_free(map);
+}
+
+TEST(GapSequenceMapDeath, RefusedPieces) {
+  const std::string golden = ryx_test::hex_fixture("denovo/app/one_gap.gapmap.hex");
+  const std::string entry_bytes = golden.substr(9);
+  struct Case {
+    const char *name;
+    std::string bytes;
+    const char *message;
+  } cases[] = {
+      {"edge twice", golden.substr(0, 1) + std::string("\2\0\0\0\0\0\0\0", 8) + entry_bytes + entry_bytes,
+       "ERROR: edge: 80000007 is already present in map\n"},
+      {"presence byte 2", std::string(1, '\2'), "gap_sequence_map_read: presence byte is 2"},
+      {"count beyond the file", golden.substr(0, 1) + std::string("\x10\0\0\0\0\0\0\0", 8) + entry_bytes,
+       "gap_sequence_map_read: 16 entries do not fit"},
+      {"residue above 4", golden.substr(0, golden.size() - 1) + "\x05", "is not a base code"},
+      {"negative offset", golden.substr(0, 13) + std::string("\xff\xff\xff\xff", 4) + golden.substr(17),
+       "negative number of bases"},
+      {"residues cut short", golden.substr(0, golden.size() - 2), "do not fit in the file"},
+      {"entry cut short", golden.substr(0, 15), "1 entries do not fit"},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EXIT(
+        {
+          FILE *f = file_of(c.bytes);
+          gap_sequence_map_read(f);
+        },
+        testing::ExitedWithCode(1), c.message)
+        << c.name;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,88 @@
+// Helpers for the graph tests: fragment databases of given lengths, the
+// edges of a graph as a multiset of (from, to, distance) in one canonical
+// orientation, and next lists read back as (target, distance) pairs.
+#pragma once
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "common/memory.h"
+#include "denovo/graph/fragment_graph.h"
+#include "seqio/seq_db_memory.h"
+#include "seqio/seq_record.h"
+
+namespace graph_test {
+
+constexpr oriented_id_t R = 0x80000000u;
+using Edge = std::tuple<oriented_id_t, oriented_id_t, int32_t>;
+using Step = std::pair<oriented_id_t, int32_t>;
+
+inline oriented_id_t rev(oriented_id_t x) { return fragment_graph_reverse_node(x); }
+
+// An edge and its reverse reading as one value: the smaller of the two.
+inline Edge canonical(oriented_id_t from, oriented_id_t to, int32_t d) {
+  const Edge a{from, to, d};
+  const Edge b{rev(to), rev(from), d};
+  return std::min(a, b);
+}
+
+// Fragments named "EE_%8.8x" with random residues 63 to 66.
+inline seq_db_t *fragments_of_lengths(const std::vector<uint32_t> &lengths, uint32_t seed = 1) {
+  std::mt19937 rng(seed);
+  auto **records = static_cast<seq_record_t **>(ryx_malloc(std::max<size_t>(1, lengths.size()) * sizeof(seq_record_t *)));
+  for (size_t i = 0; i < lengths.size(); i++) {
+    records[i] = seq_record_new(lengths[i]);
+    for (uint32_t j = 0; j < lengths[i]; j++) records[i]->residues[j] = static_cast<uint8_t>(63 + rng() % 4);
+    char name[32];
+    snprintf(name, sizeof(name), "EE_%8.8x", static_cast<unsigned>(i));
+    records[i]->name = static_cast<char *>(ryx_malloc(strlen(name) + 1));
+    memcpy(records[i]->name, name, strlen(name) + 1);
+  }
+  return seq_db_new_from_records(records, static_cast<int64_t>(lengths.size()));
+}
+
+inline std::vector<Edge> sorted(std::vector<Edge> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// Every live edge of the graph, canonical, sorted.
+inline std::vector<Edge> edge_set(const fragment_graph_t *g) {
+  std::vector<Edge> out;
+  for (int32_t s = 0; s < g->edge_count; s++) {
+    const auto e = static_cast<oriented_id_t>(s);
+    if (fragment_graph_edge_is_removed(g, e)) continue;
+    out.push_back(canonical(fragment_graph_get_edge_from_node(g, e), fragment_graph_get_edge_to_node(g, e),
+                            fragment_graph_get_edge_distance(g, e)));
+  }
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The next list of a node as (target, distance), in list order.
+inline std::vector<Step> next_list(const fragment_graph_t *g, oriented_id_t n) {
+  std::vector<Step> out;
+  for (oriented_id_t e = fragment_graph_get_first_next_edge(g, n); e != kOrientedIdNone;
+       e = fragment_graph_get_sibling_next_edge(g, e)) {
+    out.emplace_back(fragment_graph_get_edge_to_node(g, e), fragment_graph_get_edge_distance(g, e));
+    if (out.size() > 100000) break;
+  }
+  return out;
+}
+
+inline std::vector<Step> prev_list(const fragment_graph_t *g, oriented_id_t n) {
+  std::vector<Step> out;
+  for (oriented_id_t e = fragment_graph_get_first_prev_edge(g, n); e != kOrientedIdNone;
+       e = fragment_graph_get_sibling_prev_edge(g, e)) {
+    out.emplace_back(fragment_graph_get_edge_from_node(g, e), fragment_graph_get_edge_distance(g, e));
+    if (out.size() > 100000) break;
+  }
+  return out;
+}
+
+}  // namespace graph_test
