@@ -186,8 +186,7 @@ TEST(ReadMappingIndex, SampledWordsCarryFragmentOffsetAndDeadEnds) {
 TEST(ReadMappingIndex, ProgressCoversTheIndexing) {
   const Codes g = unique_genome(3, 3000, 16);
   std::vector<Placement> places;
-  for (size_t s = 0; s < 3000; s += 10) places.push_back({s, 10 + 15});
-  places.back().length = 10;
+  for (size_t s = 0; s < 3000; s += 10) places.push_back({s, std::min<size_t>(10 + 15, 3000 - s)});
   const std::vector<Fragment> fragments = cut(g, places, std::vector<std::string>(places.size(), "CC"));
   seq_db_t *db = fragment_db_of(fragments);
   progress_meter_t *meter = progress_meter_new();
