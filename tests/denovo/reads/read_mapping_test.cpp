@@ -338,6 +338,16 @@ TEST(ReadMappingBlock, TailsAtDeadEndsRestateTheRead) {
     expect_tails_restate(batch->end_info, places, g);
     read_table_free(batch);
   }
+  // A read that leaves A at its dead end and, past a gap, meets B far from
+  // B's dead start: A's tail is taken once, not again as a gap tail.
+  {
+    BlockMapper m(cut(g, places, {"EE", "EE"}), k);
+    read_table_t *batch = m.map({fragment_test::concat({slice(g, 250, 90), slice(g, 380, 100)})});
+    EXPECT_EQ(paths_of(batch->read_info), (std::vector<Path>{{1, {0, 10, 1}}}));
+    ASSERT_EQ(batch->end_info->count, 1);
+    EXPECT_EQ(batch->end_info->records[0].id, 0u);
+    read_table_free(batch);
+  }
   // The read-end tail of A: the last sampled word of A sits at offset 180,
   // 4 positions before the end, so the tail opens with k - 4 empty columns
   // and then holds the read's symbols from there to its end.
