@@ -22,6 +22,7 @@
 #include "denovo/reads/word_counter_pass.h"
 #include "tests/denovo/reads/read_sim.h"
 #include "tests/support/test_support.h"
+#include "tests/denovo/reads/piece_files.h"
 
 namespace {
 
@@ -769,14 +770,7 @@ TEST(ReadMappingThread, RepeatRichGenomesMapWithoutTableError) {
 }
 
 std::string table_bytes(read_table_t *table) {
-  FILE *f = tmpfile();
-  read_table_write(f, table);
-  fflush(f);
-  std::string bytes(static_cast<size_t>(ftell(f)), '\0');
-  rewind(f);
-  if (!bytes.empty() && fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
-  fclose(f);
-  return bytes;
+  return denovo_reads_test::written_bytes([&](FILE *f) { read_table_write(f, table); });
 }
 
 TEST(ReadMappingThread, SameReadTableForOneAndEightThreads) {

@@ -23,6 +23,7 @@ namespace read_sim {
 
 using fragment_test::Codes;
 using fragment_test::reverse_complement;
+using fragment_test::sampled_reads;
 using fragment_test::slice;
 
 // A fragment: its two end letters and its codes.
@@ -159,21 +160,6 @@ inline bool draw_pair(std::mt19937_64 &rng, const Codes &genome, const paired_se
   if (back1) out->mate1 = reverse_complement(out->mate1);
   if (back2) out->mate2 = reverse_complement(out->mate2);
   return true;
-}
-
-// Reads of random places and strands with substitutions at the given rate.
-inline std::vector<Codes> sampled_reads(std::mt19937_64 &rng, const Codes &genome, size_t count, size_t length,
-                                        double error_rate) {
-  std::vector<Codes> reads;
-  std::uniform_real_distribution<double> unit(0, 1);
-  for (size_t i = 0; i < count; i++) {
-    Codes r = slice(genome, rng() % (genome.size() - length + 1), length);
-    if (rng() & 1) r = reverse_complement(r);
-    for (auto &c : r)
-      if (unit(rng) < error_rate) c = static_cast<uint8_t>((c + 1 + rng() % 3) & 3);
-    reads.push_back(std::move(r));
-  }
-  return reads;
 }
 
 // The sampled words of the fragments, looked up by a read's windows the
