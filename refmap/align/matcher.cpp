@@ -49,12 +49,15 @@ int32_t matcher_near_merge(const candidate_t *list, int32_t count, candidate_t *
   while (i < count) {
     const candidate_t first = list[i];
     int32_t last = i;
-    while (last + 1 < count && list[last + 1].query == first.query &&
-           list[last + 1].position <= first.position + kMatcherMergeDistance) {
-      last++;
-    }
+    // 64-bit sums: diagonals just before the block are stored as values
+    // near 2^32, and their runs must neither end early nor average to a
+    // wrapped position.
+    const uint64_t limit = static_cast<uint64_t>(first.position) + kMatcherMergeDistance;
+    while (last + 1 < count && list[last + 1].query == first.query && list[last + 1].position <= limit) last++;
     candidate_t c = first;
-    if (last > i) c.position = static_cast<uint32_t>((first.position + list[last].position) / 2u);
+    if (last > i) {
+      c.position = static_cast<uint32_t>((static_cast<uint64_t>(first.position) + list[last].position) / 2u);
+    }
     // Written after reading the run, so out may be list itself.
     if (prescores != nullptr) out_prescores[merged] = prescores[i];
     out[merged++] = c;
