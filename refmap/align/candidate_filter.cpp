@@ -285,7 +285,10 @@ int32_t candidate_filter_apply(candidate_filter_t *filter, candidate_t *list, in
     const int32_t n = s->lengths[candidate.query];
     if (n < 0) continue;
     const int32_t windows = candidate_filter_count(filter, candidate);
-    if (static_cast<uint32_t>(windows) >= thresholds[n / 32]) list[kept++] = candidate;
+    // Without a table (a seed search that keeps no thresholds) every
+    // threshold is 0.
+    const uint32_t threshold = thresholds != nullptr ? thresholds[n / 32] : 0;
+    if (static_cast<uint32_t>(windows) >= threshold) list[kept++] = candidate;
   }
   return kept;
 }

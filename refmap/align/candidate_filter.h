@@ -58,7 +58,8 @@ candidate_filter_t *candidate_filter_new(seq_record_t *const *queries, int32_t c
                                          const uint8_t *known, int64_t block_length, int32_t mode, int32_t colour);
 // Keeps the candidates whose window count reaches thresholds[n / 32] (n the
 // query length), moved to the front in their order; returns their number.
-// Candidates of null queries are dropped.
+// Candidates of null queries are dropped; a null table means thresholds
+// of 0.
 int32_t candidate_filter_apply(candidate_filter_t *filter, candidate_t *list, int32_t count,
                                const uint32_t *thresholds);
 // The window count of one candidate (0 for a null query).
