@@ -213,8 +213,6 @@ contig_info_t *contig_info_build(fragment_graph_t *graph, int pass_bubbles, int 
   }
   info->start_nodes = static_cast<oriented_id_t *>(array_list_take_items(starts));
   info->end_nodes = static_cast<oriented_id_t *>(array_list_take_items(ends));
-  array_list_free(starts);
-  array_list_free(ends);
   for (int32_t i = 0; i < node_count; i++) {
     const auto node = static_cast<oriented_id_t>(i);
     if (fragment_graph_is_disabled(graph, node) || bit_field_array_get(done, i) != 0) continue;
