@@ -480,13 +480,14 @@ void fragment_graph_write_fragment_gexf(const fragment_graph_t *graph, const rea
   for (int32_t i = 0; i < graph->node_count; i++) {
     const auto node = static_cast<oriented_id_t>(i);
     const unsigned length = static_cast<unsigned>(fragment_graph_get_node_length(graph, node));
-    const char *name = nullptr;
+    char *name = nullptr;
     if (names != nullptr) {
       const oriented_id_t contig = contig_info_get_node_contig(contigs, node);
       if (contig != kNone) {
         const auto key = static_cast<int32_t>(index_of(contig));
-        char **found = static_cast<char **>(generic_hash_map_find(names, &key));
-        if (found != nullptr) name = *found;
+        // Values follow the 4-byte keys unaligned: copied out.
+        const void *found = generic_hash_map_find(names, &key);
+        if (found != nullptr) memcpy(&name, found, sizeof(name));
       }
     }
     if (name != nullptr) {
@@ -512,7 +513,11 @@ void fragment_graph_write_fragment_gexf(const fragment_graph_t *graph, const rea
   write_gexf_end(file);
   if (names != nullptr) {
     generic_hash_map_iterator_t *it = generic_hash_map_iterator_new(names);
-    while (generic_hash_map_iterator_next(it)) free_name(*static_cast<char **>(it->value));
+    while (generic_hash_map_iterator_next(it)) {
+      char *name = nullptr;
+      memcpy(&name, it->value, sizeof(name));
+      free_name(name);
+    }
     generic_hash_map_iterator_free(it);
     generic_hash_map_free(names);
   }
