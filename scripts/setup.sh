@@ -2,7 +2,7 @@
 # Installs the system packages the build needs, when any is missing.
 set -euo pipefail
 
-packages=(cmake ninja-build g++ zlib1g-dev libgtest-dev)
+packages=(cmake ninja-build g++ zlib1g-dev libgtest-dev python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

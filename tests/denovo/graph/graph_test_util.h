@@ -46,6 +46,42 @@ inline seq_db_t *fragments_of_lengths(const std::vector<uint32_t> &lengths, uint
   return seq_db_new_from_records(records, static_cast<int64_t>(lengths.size()));
 }
 
+// Fragments from letters: A, C, G, T, N stored as 63 to 67; any other
+// character is stored as its own byte.
+inline seq_db_t *fragments_of_letters(const std::vector<std::string> &letters) {
+  auto **records = static_cast<seq_record_t **>(ryx_malloc(std::max<size_t>(1, letters.size()) * sizeof(seq_record_t *)));
+  for (size_t i = 0; i < letters.size(); i++) {
+    records[i] = seq_record_new(static_cast<uint32_t>(letters[i].size()));
+    for (size_t j = 0; j < letters[i].size(); j++) {
+      const char c = letters[i][j];
+      const char *at = strchr("ACGTN", c);
+      records[i]->residues[j] = static_cast<uint8_t>(at != nullptr && c != 0 ? 63 + (at - "ACGTN") : c);
+    }
+  }
+  return seq_db_new_from_records(records, static_cast<int64_t>(letters.size()));
+}
+
+// A read path: its oriented fragments, the distances between them and how
+// many reads take it (each read is a path of its own).
+struct PathReads {
+  std::vector<oriented_id_t> fragments;
+  std::vector<int32_t> distances;
+  int reads = 1;
+};
+
+// A searchable read info holding the paths in order.
+inline read_info_t *read_paths(uint32_t fragment_count, const std::vector<PathReads> &paths) {
+  read_info_t *info = read_info_new(fragment_count);
+  for (const PathReads &p : paths) {
+    for (int r = 0; r < p.reads; r++) {
+      read_info_start_path(info, p.fragments[0]);
+      for (size_t i = 1; i < p.fragments.size(); i++) read_info_add_step(info, p.distances[i - 1], p.fragments[i]);
+    }
+  }
+  read_info_make_searchable(info);
+  return info;
+}
+
 inline std::vector<Edge> sorted(std::vector<Edge> v) {
   std::sort(v.begin(), v.end());
   return v;
