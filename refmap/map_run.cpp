@@ -213,6 +213,8 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
                                   settings.move_limit, settings.mismatch_cost, settings.colour_cost,
                                   settings.score_limit, settings.align_mode, settings.gapped, &plan->level_count);
     plan->reads = length_group_count(group, plan->lower, plan->upper);
+    // A class without reads maps nothing: its levels are never run.
+    if (plan->reads == 0) continue;
     for (int32_t v = 0; v < plan->level_count; v++) total_weight += level_weight(plan, v, group->paired);
   }
   if (total_weight <= 0) total_weight = 1;
@@ -229,6 +231,10 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
   double weight_done = 0;
   for (int32_t k = 0; k < class_count; k++) {
     class_plan_t *plan = &plans[k];
+    if (plan->reads == 0) {
+      plan->sets = seed_sets_free(plan->sets, plan->level_count);
+      continue;
+    }
     map_context_t *context =
         map_context_new(run->reads, group->first_read, group->end_read, kMapBatchSize, run->reference_count,
                         run->longest_reference, settings.gapped, settings.report_limit, kMapShortestLength,
@@ -241,8 +247,13 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
     const double left = static_cast<double>(group_reads - earlier_histogram);
     double expected = plan->reads;
     if (left > 0) expected *= static_cast<double>(group_reads - earlier_taken) / left;
+    double class_end = weight_done;
+    for (int32_t v = 0; v < plan->level_count; v++) class_end += level_weight(plan, v, group->paired);
     uint32_t **first_lists = nullptr;
     for (int32_t v = 0; v < plan->level_count && context != nullptr; v++) {
+      // Once every read has hits, the later levels have nothing to map;
+      // their progress share is passed over.
+      if (v > 0 && context->reads_taken == 0) break;
       const seed_set_t *set = &plan->sets[v];
       uint32_t **lists = set->extra ? nullptr : seed_lists_new(set);
       if (v == 0) first_lists = lists;
@@ -266,6 +277,7 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
       if (next != nullptr) contexts[context_count++] = next;
       context = next;
     }
+    weight_done = class_end;
     earlier_histogram += plan->reads;
     earlier_taken += first_context->reads_taken;
     seed_lists_free(first_lists, plan->sets[0].pattern_count);
