@@ -9,18 +9,12 @@
 
 #include "seqio/seq_record.h"
 #include "test_support.h"
+#include "tests/denovo/reads/piece_files.h"
 
 namespace {
 
 std::string written(const gap_sequence_map_t *map) {
-  FILE *f = tmpfile();
-  gap_sequence_map_write(f, map);
-  fflush(f);
-  std::string bytes(static_cast<size_t>(ftell(f)), '\0');
-  rewind(f);
-  if (!bytes.empty() && fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
-  fclose(f);
-  return bytes;
+  return denovo_reads_test::written_bytes([&](FILE *f) { gap_sequence_map_write(f, map); });
 }
 
 FILE *file_of(const std::string &bytes) {

@@ -18,6 +18,7 @@
 #include "denovo/graph/fragment_graph_check.h"
 #include "graph_test_util.h"
 #include "test_support.h"
+#include "tests/denovo/reads/piece_files.h"
 
 namespace {
 
@@ -86,14 +87,7 @@ struct Loaded {
 };
 
 std::string table_bytes(read_table_t *t) {
-  FILE *f = tmpfile();
-  read_table_write(f, t);
-  fflush(f);
-  std::string bytes(static_cast<size_t>(ftell(f)), '\0');
-  rewind(f);
-  if (!bytes.empty() && fread(bytes.data(), 1, bytes.size(), f) != bytes.size()) bytes.clear();
-  fclose(f);
-  return bytes;
+  return denovo_reads_test::written_bytes([&](FILE *f) { read_table_write(f, t); });
 }
 
 void expect_same_fragments(seq_db_t *a, seq_db_t *b) {

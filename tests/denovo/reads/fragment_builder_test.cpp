@@ -87,22 +87,6 @@ std::vector<Codes> tiled_reads(const Codes &genome, size_t length, size_t step, 
   return reads;
 }
 
-// Reads of random places and strands with substitutions at the given rate.
-std::vector<Codes> sampled_reads(std::mt19937_64 &rng, const Codes &genome, int coverage, size_t length,
-                                 double error_rate) {
-  std::vector<Codes> reads;
-  std::uniform_real_distribution<double> unit(0, 1);
-  const size_t count = genome.size() * coverage / length;
-  for (size_t i = 0; i < count; i++) {
-    Codes r = slice(genome, rng() % (genome.size() - length + 1), length);
-    if (rng() & 1) r = reverse_complement(r);
-    for (auto &c : r)
-      if (unit(rng) < error_rate) c = static_cast<uint8_t>((c + 1 + rng() % 3) & 3);
-    reads.push_back(std::move(r));
-  }
-  return reads;
-}
-
 // A store holding each list of reads as one read file.
 read_store_t *store_of(const std::vector<std::vector<Codes>> &files, int32_t capacity = kReadStoreBlockCapacity) {
   read_store_t *store = read_store_new_empty(capacity);
@@ -409,7 +393,7 @@ TEST(FragmentBuilderThread, PlantedRepeatsSplitTheFragments) {
 TEST(FragmentBuilderThread, ReadErrorsLeaveLongFragmentsExact) {
   std::mt19937_64 rng(101);
   const Codes genome = random_codes(rng, kSanitized ? 6000 : 20000);
-  BuilderRun run({sampled_reads(rng, genome, 30, 100, 0.01)}, 4);
+  BuilderRun run({sampled_reads(rng, genome, genome.size() * 30 / 100, 100, 0.01)}, 4);
   const Codes rc_genome = reverse_complement(genome);
   size_t long_total = 0;
   for (const Fragment &f : run.fragments) {
@@ -433,7 +417,7 @@ TEST(FragmentBuilderThread, SameBytesForAnyNumberOfThreads) {
   std::vector<Codes> reads;
   for (int i = 0; i < 8; i++) {
     const Codes genome = random_codes(rng, kSanitized ? 400 : 800);
-    for (Codes &r : sampled_reads(rng, genome, 25, 100, 0.01)) reads.push_back(std::move(r));
+    for (Codes &r : sampled_reads(rng, genome, genome.size() * 25 / 100, 100, 0.01)) reads.push_back(std::move(r));
   }
   std::shuffle(reads.begin(), reads.end(), rng);
   // Small blocks, so that the workers finish them out of order.

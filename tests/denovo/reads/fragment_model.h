@@ -38,6 +38,22 @@ inline Codes slice(const Codes &c, size_t start, size_t length) {
                c.begin() + static_cast<std::ptrdiff_t>(start + length));
 }
 
+// Reads of random places and strands with substitutions at the given rate.
+inline std::vector<Codes> sampled_reads(std::mt19937_64 &rng, const Codes &genome, size_t count, size_t length,
+                                        double error_rate) {
+  std::vector<Codes> reads;
+  std::uniform_real_distribution<double> unit(0, 1);
+  for (size_t i = 0; i < count; i++) {
+    Codes r = slice(genome, rng() % (genome.size() - length + 1), length);
+    if (rng() & 1) r = reverse_complement(r);
+    for (auto &c : r)
+      if (unit(rng) < error_rate) c = static_cast<uint8_t>((c + 1 + rng() % 3) & 3);
+    reads.push_back(std::move(r));
+  }
+  return reads;
+}
+
+
 inline Codes concat(std::initializer_list<Codes> parts) {
   Codes out;
   for (const Codes &p : parts) out.insert(out.end(), p.begin(), p.end());
