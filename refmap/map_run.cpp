@@ -197,6 +197,7 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
   progress_meter_set_range(run->meter, run->group_meter, group->first_read / total, group->end_read / total);
   if (group->mappable == 0) {
     write_unmapped_group(group, writer);
+    progress_meter_update(run->group_meter, 1.0);
     return;
   }
 
@@ -290,6 +291,7 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
   writer->last_shown = 0;
   map_results_merge(contexts, context_count, map_result_write_read, writer);
   ryx_free(contexts);
+  progress_meter_update(run->group_meter, 1.0);
 }
 
 }  // namespace
