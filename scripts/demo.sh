@@ -7,7 +7,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-programs=(ryx_readalign ryx_merge ryx_pick ryx_tally ryx_runstat read_simulator read_evaluator)
+programs=(ryx_readalign ryx_refmap ryx_merge ryx_pick ryx_tally ryx_runstat read_simulator read_evaluator)
 echo "== building ${programs[*]}"
 bash scripts/build.sh Release --target "${programs[@]}" >/dev/null
 bin=$PWD/build/release/bin
@@ -38,6 +38,12 @@ echo "== ryx_merge: join the two lanes, then score the joined mapping against th
 "$bin/ryx_merge" -o "$work/all.nyr" "$work/lane1.nyr" "$work/lane2.nyr"
 ls -l "$work/lane1.nyr" "$work/lane2.nyr" "$work/all.nyr" | awk '{ n = $NF; sub(".*/", "", n); print n ": " $5 " bytes" }'
 "$bin/read_evaluator" "$work/all.nyr" "$work/reads.fq"
+
+echo
+echo "== ryx_refmap: map 50000 reads of 36 bases simulated from a genome of their own, and score them"
+"$bin/read_simulator" --genome-size 2000000 --reads 50000 --length 36 --seed 3 "$work/genome36.fa" "$work/reads36.fq"
+"$bin/ryx_refmap" -d "$work/genome36.fa" -q "$work/reads36.fq" -o "$work/reads36.nyr" --no-progress
+"$bin/read_evaluator" "$work/reads36.nyr" "$work/reads36.fq"
 
 echo
 echo "== ryx_pick: keep about 10% of the reads, as FASTQ"
