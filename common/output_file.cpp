@@ -50,6 +50,8 @@ void handle_free(output_file_t *output) {
 }
 
 // Removes a temporary file and takes it off the remove-at-exit list.
+int make_temp(char *templ, void *) { return mkstemp(templ); }
+
 void discard_temp(const char *temp_path) {
   if (temp_path == nullptr) return;
   unlink(temp_path);
@@ -83,7 +85,7 @@ output_file_t *output_file_open(const char *path) {
   }
 
   char *temp_path = temp_template(target);
-  const int fd = mkstemp(temp_path);
+  const int fd = temp_file_make(temp_path, make_temp, nullptr, 1);
   if (fd < 0) {
     const int error = errno;
     ryx_free(temp_path);
@@ -91,7 +93,6 @@ output_file_t *output_file_open(const char *path) {
     errno = error;
     return nullptr;
   }
-  temp_file_register(temp_path);
   FILE *file = fchmod(fd, mode) == 0 ? fdopen(fd, "wb") : nullptr;
   if (file == nullptr) {
     const int error = errno;

@@ -67,9 +67,38 @@ uint32_t low32_of_truncated(double v) {
 }
 
 // Creates path only if nothing (not even a dangling symbolic link) is there,
-// readable and writable by the owner alone. Null on failure with *error set.
-FILE *create_exclusive(const char *path, int *error) {
-  int fd = open(path, O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+// readable and writable by the owner alone.
+int open_exclusive(char *path, void *) { return open(path, O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600); }
+
+// A new node for path, owned by this process; allocated before the list is
+// locked, since an allocation failure exits and the exit handler takes the
+// same lock.
+temp_file_node_t *node_new(const char *path) {
+  auto *node = static_cast<temp_file_node_t *>(ryx_malloc(sizeof(temp_file_node_t)));
+  node->owner = getpid();
+  node->path = string_duplicate(path);
+  return node;
+}
+
+void node_free(temp_file_node_t *node) {
+  ryx_free(node->path);
+  ryx_free(node);
+}
+
+// Puts node at the head of the list; the list's lock is held.
+void push_locked(temp_file_node_t *node) {
+  if (!exit_handler_installed) {
+    exit_handler_installed = true;
+    atexit(temp_file_remove_all);
+  }
+  node->next = list_head;
+  list_head = node;
+}
+
+// Creates path exclusively (registered when keep is set, else unlinked at
+// once) and opens it as a stream. Null on failure with *error set.
+FILE *create_exclusive(char *path, int keep, int *error) {
+  const int fd = temp_file_make(path, open_exclusive, nullptr, keep);
   if (fd < 0) {
     *error = errno;
     return nullptr;
@@ -78,7 +107,10 @@ FILE *create_exclusive(const char *path, int *error) {
   if (file == nullptr) {
     *error = errno;
     close(fd);
-    unlink(path);
+    if (keep) {
+      unlink(path);
+      temp_file_unregister(path);
+    }
   }
   return file;
 }
@@ -112,7 +144,7 @@ FILE *temp_file_create(const char *directory, char **path_out) {
     if (temp_file_name_hook_t hook = name_hook.load(std::memory_order_relaxed)) n = hook(n);
     snprintf(path, size, "%s/ryx_%u", directory, n);
     s = n;
-    file = create_exclusive(path, &error);
+    file = create_exclusive(path, path_out != nullptr, &error);
     if (file != nullptr || k > kLastAttempt) break;
   }
   if (file == nullptr) {
@@ -122,10 +154,8 @@ FILE *temp_file_create(const char *directory, char **path_out) {
 
   // Only a file this call created is ever registered or unlinked.
   if (path_out != nullptr) {
-    temp_file_register(path);
     *path_out = path;
   } else {
-    unlink(path);
     ryx_free(path);
   }
   refund_attempts();
@@ -135,19 +165,29 @@ FILE *temp_file_create(const char *directory, char **path_out) {
 FILE *temp_file_create_anonymous(void) { return temp_file_create(nullptr, nullptr); }
 
 void temp_file_register(const char *path) {
-  // Allocate before locking: an allocation failure exits, and the exit
-  // handler takes the same lock.
-  auto *node = static_cast<temp_file_node_t *>(ryx_malloc(sizeof(temp_file_node_t)));
-  node->owner = getpid();
-  node->path = string_duplicate(path);
+  temp_file_node_t *node = node_new(path);
   pthread_mutex_lock(&list_mutex);
-  if (!exit_handler_installed) {
-    exit_handler_installed = true;
-    atexit(temp_file_remove_all);
-  }
-  node->next = list_head;
-  list_head = node;
+  push_locked(node);
   pthread_mutex_unlock(&list_mutex);
+}
+
+int temp_file_make(char *path, int (*make)(char *path, void *context), void *context, int keep) {
+  temp_file_node_t *node = keep ? node_new(path) : nullptr;
+  pthread_mutex_lock(&list_mutex);
+  const int fd = make(path, context);
+  const int error = errno;
+  if (fd >= 0 && keep) {
+    // make keeps the path's length, so the node's copy takes the name as is.
+    strcpy(node->path, path);
+    push_locked(node);
+    node = nullptr;
+  } else if (fd >= 0) {
+    unlink(path);
+  }
+  pthread_mutex_unlock(&list_mutex);
+  if (node != nullptr) node_free(node);
+  errno = error;
+  return fd;
 }
 
 void temp_file_unregister(const char *path) {
@@ -161,10 +201,7 @@ void temp_file_unregister(const char *path) {
     }
   }
   pthread_mutex_unlock(&list_mutex);
-  if (found != nullptr) {
-    ryx_free(found->path);
-    ryx_free(found);
-  }
+  if (found != nullptr) node_free(found);
 }
 
 void temp_file_remove_all(void) {
@@ -174,8 +211,7 @@ void temp_file_remove_all(void) {
     temp_file_node_t *node = list_head;
     list_head = node->next;
     if (node->owner == self) remove(node->path);
-    ryx_free(node->path);
-    ryx_free(node);
+    node_free(node);
   }
   pthread_mutex_unlock(&list_mutex);
 }

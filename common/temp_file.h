@@ -32,6 +32,15 @@ FILE *temp_file_create_anonymous(void);
 // exit handler on first use).
 void temp_file_register(const char *path);
 
+// Creates a file with make(path, context), which returns an open
+// descriptor or -1 with errno set and may fill in path (as mkstemp does,
+// keeping its length). The list's lock is held meanwhile, and the new file
+// is registered (keep non-zero) or unlinked (keep 0) before it is released:
+// removing the registered files, at exit or on an interrupt, can never fall
+// between the file's creation and its registration and leave it behind.
+// Returns make's result.
+int temp_file_make(char *path, int (*make)(char *path, void *context), void *context, int keep);
+
 // Takes path off that list again (its newest entry), once the name no longer
 // refers to this process's file, for instance after it was renamed; a path
 // not on the list is ignored.
