@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -158,6 +159,28 @@ TEST(TempFile, NamedFileIsPrivateAndRemovedByTheExitHandler) {
   // A second run over the now empty list is harmless.
   temp_file_remove_all();
   ryx_free(path);
+}
+
+// A file made through temp_file_make is on the list as soon as it exists
+// (kept) or already gone (not kept); a failed make registers nothing.
+TEST(TempFile, MadeFilesAreRegisteredOrUnlinkedAtOnce) {
+  ScratchDir dir;
+  auto make = [](char *path, void *) { return mkstemp(path); };
+  std::string kept = dir.file("kept.XXXXXX"), dropped = dir.file("dropped.XXXXXX");
+  const int kept_fd = temp_file_make(kept.data(), make, nullptr, 1);
+  const int dropped_fd = temp_file_make(dropped.data(), make, nullptr, 0);
+  ASSERT_GE(kept_fd, 0);
+  ASSERT_GE(dropped_fd, 0);
+  EXPECT_EQ(kept.find("XXXXXX"), std::string::npos);
+  EXPECT_TRUE(file_exists(kept.c_str()));
+  EXPECT_FALSE(file_exists(dropped.c_str()));
+  std::string missing = dir.file("no/such/dir/x.XXXXXX");
+  EXPECT_EQ(temp_file_make(missing.data(), make, nullptr, 1), -1);
+  EXPECT_EQ(errno, ENOENT);
+  temp_file_remove_all();
+  EXPECT_FALSE(file_exists(kept.c_str()));
+  close(kept_fd);
+  close(dropped_fd);
 }
 
 TEST(TempFileDeath, NamedFileIsRemovedAtExitWhateverTheStatus) {
