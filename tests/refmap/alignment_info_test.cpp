@@ -19,9 +19,9 @@ using ryx_test::make_hit;
 
 // A context and an empty one-read batch whose read has the given length.
 struct SlotBench {
-  explicit SlotBench(int32_t read_length, ryx_test::ContextSpec spec = {}) : reads({read_length}) {
-    spec.file_counts = {1};
-    context = ryx_test::make_context(reads.db(), spec);
+  explicit SlotBench(int32_t read_length, ryx_test::ContextShape shape = {}) : reads({read_length}) {
+    shape.file_counts = {1};
+    context = ryx_test::make_context(reads.db(), shape);
     batch = read_batch_new(context, 0, 1);
     batch->read_count = 1;
     batch->slot_count = 1;

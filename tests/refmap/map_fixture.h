@@ -43,7 +43,7 @@ class ReadSet {
 };
 
 // Everything map_context_new needs besides the reads.
-struct ContextSpec {
+struct ContextShape {
   std::vector<int32_t> file_counts{};              // reads per file
   std::vector<paired_setting_t *> settings{};      // per file (empty: all unpaired)
   int32_t class_lower = 15, class_upper = 56;
@@ -54,13 +54,13 @@ struct ContextSpec {
   int32_t batch_size = kMapBatchSize;
 };
 
-inline map_context_t *make_context(seq_db_t *reads, const ContextSpec &spec) {
+inline map_context_t *make_context(seq_db_t *reads, const ContextShape &shape) {
   int32_t total = 0;
-  for (int32_t n : spec.file_counts) total += n;
-  return map_context_new(reads, 0, total, spec.batch_size, spec.reference_count, spec.longest_reference,
-                         spec.prescore, spec.report_limit, kMapShortestLength, kMapLengthBound, spec.class_lower,
-                         spec.class_upper, static_cast<int32_t>(spec.file_counts.size()), spec.file_counts.data(),
-                         spec.settings.empty() ? nullptr : spec.settings.data());
+  for (int32_t n : shape.file_counts) total += n;
+  return map_context_new(reads, 0, total, shape.batch_size, shape.reference_count, shape.longest_reference,
+                         shape.prescore, shape.report_limit, kMapShortestLength, kMapLengthBound, shape.class_lower,
+                         shape.class_upper, static_cast<int32_t>(shape.file_counts.size()), shape.file_counts.data(),
+                         shape.settings.empty() ? nullptr : shape.settings.data());
 }
 
 // A fresh directory set as TMPDIR while the object lives.

@@ -30,7 +30,7 @@
 
 namespace {
 
-using ryx_test::ContextSpec;
+using ryx_test::ContextShape;
 using ryx_test::make_context;
 using ryx_test::ReadSet;
 
@@ -293,18 +293,18 @@ std::vector<std::vector<HitRecord>> read_records(const std::string &path, uint64
 // Maps the scenario with n threads (0: serially) and writes the nyr file.
 void map_scenario(const Scenario &s, const ReadSet &reads, int32_t n, const std::string &path, int32_t delay_us) {
   const int32_t total = static_cast<int32_t>(s.lengths.size());
-  ContextSpec spec{.file_counts = s.file_counts,
+  ContextShape shape{.file_counts = s.file_counts,
                    .settings = {nullptr, s.setting},
                    .report_limit = 3,
                    .reference_count = kReferences,
                    .longest_reference = kLongest,
                    .batch_size = 40};
-  spec.class_lower = 15;
-  spec.class_upper = 30;
-  map_context_t *a0 = make_context(reads.db(), spec);
-  spec.class_lower = 30;
-  spec.class_upper = 56;
-  map_context_t *b0 = make_context(reads.db(), spec);
+  shape.class_lower = 15;
+  shape.class_upper = 30;
+  map_context_t *a0 = make_context(reads.db(), shape);
+  shape.class_lower = 30;
+  shape.class_upper = 56;
+  map_context_t *b0 = make_context(reads.db(), shape);
   StubPlan plan;
   plan.delay_us = delay_us;
   // Class [15,30): two blocks at level 0, one at level 1.

@@ -15,7 +15,7 @@
 
 namespace {
 
-using ryx_test::ContextSpec;
+using ryx_test::ContextShape;
 using ryx_test::make_context;
 using ryx_test::make_hit;
 using ryx_test::ReadSet;
