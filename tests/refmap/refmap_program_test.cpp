@@ -28,15 +28,11 @@ using ryx_test::dir_names;
 using ryx_test::file_exists;
 using ryx_test::program_path;
 using ryx_test::read_file;
-using ryx_test::run_program;
 using ryx_test::RunResult;
 using ryx_test::ScratchDir;
 using ryx_test::write_file;
 
-RunResult refmap(std::vector<std::string> words) {
-  words.insert(words.begin(), program_path("ryx_refmap"));
-  return run_program(words);
-}
+RunResult refmap(std::vector<std::string> words) { return ryx_test::run_tool("ryx_refmap", std::move(words)); }
 
 // The usage text, paragraph by paragraph.
 std::string usage_text() {

@@ -258,6 +258,11 @@ int run_and_act(const std::vector<std::string> &argv, const std::vector<std::str
   return wait_status(pid);
 }
 
+RunResult run_tool(const std::string &name, std::vector<std::string> words) {
+  words.insert(words.begin(), program_path(name));
+  return run_program(words);
+}
+
 std::string program_path(const std::string &name) {
   return std::string(RYX_BINARY_DIR) + "/bin/" + name;
 }

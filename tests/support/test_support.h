@@ -80,6 +80,10 @@ int run_and_act(const std::vector<std::string> &argv, const std::vector<std::str
 int run_and_signal(const std::vector<std::string> &argv, const std::vector<std::string> &extra_env,
                    const std::function<bool()> &running, int signal_number);
 
+// run_program on the program of this build tree named name (see
+// program_path) with the given arguments.
+RunResult run_tool(const std::string &name, std::vector<std::string> words);
+
 // Path of a program built in this build tree, e.g. program_path("ryx_pick").
 std::string program_path(const std::string &name);
 

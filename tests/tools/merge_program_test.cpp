@@ -28,10 +28,7 @@ using ryx_test::ScratchDir;
 using ryx_test::write_file;
 using ryx_test::write_gzip_file;
 
-RunResult merge(std::vector<std::string> words) {
-  words.insert(words.begin(), program_path("ryx_merge"));
-  return run_program(words);
-}
+RunResult merge(std::vector<std::string> words) { return ryx_test::run_tool("ryx_merge", std::move(words)); }
 
 std::string usage_text() {
   char *version = version_get_string("ryx_assembly_version");

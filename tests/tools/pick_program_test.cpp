@@ -26,10 +26,7 @@ using ryx_test::write_gzip_file;
 
 std::string data(const std::string &name) { return std::string(RYX_TEST_DATA_DIR) + "/tools/" + name; }
 
-RunResult pick(std::vector<std::string> words) {
-  words.insert(words.begin(), program_path("ryx_pick"));
-  return run_program(words);
-}
+RunResult pick(std::vector<std::string> words) { return ryx_test::run_tool("ryx_pick", std::move(words)); }
 
 std::string usage_text() {
   char *version = version_get_string("ryx_assembly_version");

@@ -27,10 +27,7 @@ using ryx_test::RunResult;
 using ryx_test::ScratchDir;
 using ryx_test::write_file;
 
-RunResult readalign(std::vector<std::string> words) {
-  words.insert(words.begin(), program_path("ryx_readalign"));
-  return run_program(words);
-}
+RunResult readalign(std::vector<std::string> words) { return ryx_test::run_tool("ryx_readalign", std::move(words)); }
 
 // The usage text, written out from the option table.
 const char kUsage[] =
