@@ -552,6 +552,10 @@ int component_read_path_compare(const void *a, const void *b, void *) {
   if (x->read_start_ptr != y->read_start_ptr) return x->read_start_ptr < y->read_start_ptr ? -1 : 1;
   if (x->read_start_index != y->read_start_index) return x->read_start_index < y->read_start_index ? -1 : 1;
   if (x->read_end_index != y->read_end_index) return x->read_end_index > y->read_end_index ? -1 : 1;
+  // One passage found from several interior border nodes: the record that
+  // carries read pointers (found from the first node; the others hold all
+  // ones) comes first, so that it is the one the grouping counts.
+  if (x->prev_read_ptr != y->prev_read_ptr) return x->prev_read_ptr < y->prev_read_ptr ? -1 : 1;
   return 0;
 }
 

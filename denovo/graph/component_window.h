@@ -239,7 +239,9 @@ void component_window_add_read_path(component_window_t *context, uint64_t read_s
                                     uint64_t index_b, uint64_t read_ptr_1, uint64_t read_ptr_2, uint32_t node_1,
                                     uint32_t node_2);
 // Order of two component_read_path pointers: prev_node, next_node,
-// read_start_ptr, read_start_index ascending, read_end_index descending.
+// read_start_ptr, read_start_index ascending, read_end_index descending,
+// then the prev read pointer ascending (a record with pointers before its
+// copy without).
 int component_read_path_compare(const void *a, const void *b, void *context);
 void component_window_sort_read_paths(component_window_t *context);
 void component_window_print_read_paths(const component_window_t *context);

@@ -380,6 +380,10 @@ TEST(ComponentWindow, ReadPathNormalisingAndOrder) {
   y = x;
   y.prev_node = 0x80000000u;  // unsigned node order
   EXPECT_LT(component_read_path_compare(&px, &py, nullptr), 0);
+  y = x;
+  y.prev_read_ptr = y.next_read_ptr = kReadPtrNone;  // the copy without read pointers goes last
+  EXPECT_LT(component_read_path_compare(&px, &py, nullptr), 0);
+  EXPECT_GT(component_read_path_compare(&py, &px, nullptr), 0);
 }
 
 TEST(ComponentWindow, PrintsAndOneSuccessor) {
