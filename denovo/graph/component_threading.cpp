@@ -153,8 +153,7 @@ void component_get_read_paths(component_window_t *context, oriented_id_t node, c
   const int32_t n = list->count;
   uint64_t *saved = component_window_alloc_u64s(context, n);
   for (int32_t i = 0; i < n; i++) saved[i] = list->entries[i].read_ptr;
-  component_get_read_paths_sub(context, context->graph, context->read_info, node, list->entries, list->flags, n,
-                               mask);
+  component_get_read_paths_sub(context, context->graph, context->read_info, node, list->entries, list->flags, n, mask);
   for (int32_t i = 0; i < n; i++) list->entries[i].read_ptr = saved[i];
   component_window_release_u64s(context, saved, n);
 }

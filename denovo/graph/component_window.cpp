@@ -412,8 +412,7 @@ void component_read_list_reverse(component_window_t *c, component_read_list_t *l
     return;
   }
   if (oriented_id_is_reverse(f)) {
-    for (int32_t i = 0; i < count; i++)
-      slot[read_info_get_sorted_index(info, f, static_cast<uint64_t>(i))] = count + i;
+    for (int32_t i = 0; i < count; i++) slot[read_info_get_sorted_index(info, f, static_cast<uint64_t>(i))] = count + i;
   } else {
     for (int32_t i = 0; i < count; i++)
       slot[i] = count + static_cast<int32_t>(read_info_get_sorted_index(info, f, static_cast<uint64_t>(i)));
@@ -431,8 +430,8 @@ void component_read_list_reverse(component_window_t *c, component_read_list_t *l
   list->count = d;
 }
 
-void component_read_list_print(const component_window_t *c, const component_read_list_t *list,
-                               const read_info_t *info, int by_groups) {
+void component_read_list_print(const component_window_t *c, const component_read_list_t *list, const read_info_t *info,
+                               int by_groups) {
   for (int32_t i = 0; i < list->count; i++) {
     const read_ptr_t p = list->entries[i].read_ptr;
     printf("%d: read_ptr (count %d, value %d),", i, static_cast<int>(read_info_get_count(info, read_ptr_get_index(p))),
@@ -519,9 +518,8 @@ void component_window_print_component_index(const component_window_t *c) {
 
 void component_window_clear_read_paths(component_window_t *c) { c->read_path_count = 0; }
 
-void component_window_add_read_path(component_window_t *c, uint64_t read_start_ptr, uint64_t index_a,
-                                    uint64_t index_b, uint64_t read_ptr_1, uint64_t read_ptr_2, uint32_t node_1,
-                                    uint32_t node_2) {
+void component_window_add_read_path(component_window_t *c, uint64_t read_start_ptr, uint64_t index_a, uint64_t index_b,
+                                    uint64_t read_ptr_1, uint64_t read_ptr_2, uint32_t node_1, uint32_t node_2) {
   if (c->read_path_count == c->read_path_capacity) {
     c->read_path_capacity *= 2;
     c->read_paths = grow_array(c->read_paths, c->read_path_capacity);

@@ -59,8 +59,7 @@ bool window_not_worth_resolving(const component_window_t *c) {
   if (k.real_prev == 0 && k.real_next == 0) return true;
   if (k.real_prev > 0 && k.real_next == 0 && k.next_u_turns == 0) return true;
   if (k.real_next > 0 && k.real_prev == 0 && k.prev_u_turns == 0) return true;
-  if (k.real_prev == 1 && k.real_next == 1 && k.prev_u_turns == 0 && k.next_u_turns == 0 && k.loops == 0)
-    return true;
+  if (k.real_prev == 1 && k.real_next == 1 && k.prev_u_turns == 0 && k.next_u_turns == 0 && k.loops == 0) return true;
   return false;
 }
 
@@ -106,8 +105,8 @@ void component_window_add_path_group(component_window_t *c, uint32_t prev_node, 
     c->path_group_capacity *= 2;
     c->path_groups = static_cast<component_path_group_t *>(
         ryx_realloc(c->path_groups, static_cast<size_t>(c->path_group_capacity) * sizeof(component_path_group_t)));
-    c->path_group_ptrs = static_cast<component_path_group_t **>(
-        ryx_realloc(c->path_group_ptrs, static_cast<size_t>(c->path_group_capacity) * sizeof(component_path_group_t *)));
+    c->path_group_ptrs = static_cast<component_path_group_t **>(ryx_realloc(
+        c->path_group_ptrs, static_cast<size_t>(c->path_group_capacity) * sizeof(component_path_group_t *)));
   }
   component_path_group_t *g = &c->path_groups[c->path_group_count++];
   g->link = component_path_group_unlinked();

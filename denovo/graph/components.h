@@ -51,9 +51,8 @@ void component_list_print(const component_list_t *components);
 // two group indices (context: the window context) by prev_node, next_node
 // unsigned; sort an index array; print.
 void component_window_clear_path_groups(component_window_t *context);
-void component_window_add_path_group(component_window_t *context, uint32_t prev_node, uint32_t next_node,
-                                     int32_t count, read_ptr_t *prev_read_list, read_ptr_t *next_read_list,
-                                     int32_t list_length);
+void component_window_add_path_group(component_window_t *context, uint32_t prev_node, uint32_t next_node, int32_t count,
+                                     read_ptr_t *prev_read_list, read_ptr_t *next_read_list, int32_t list_length);
 int component_path_group_compare(const void *a, const void *b, void *context);
 void component_sort_group_indices(component_window_t *context, int32_t *indices, int32_t n);
 void component_window_print_path_groups(const component_window_t *context);

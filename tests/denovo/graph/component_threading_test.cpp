@@ -81,7 +81,8 @@ Expected model_crossings(const WindowFixture &f, const component_read_list_t *li
   Model m{f.graph, f.info, windowed, std::vector<bool>(f.graph->node_count, false)};
   for (oriented_id_t n : window) m.in_window[fragment_graph_node_index(n)] = true;
   Expected e;
-  for (int32_t i = 0; i < list->count; i++) e.flags.push_back(m.walk(i, start, list->entries[i].read_ptr, &e.crossings));
+  for (int32_t i = 0; i < list->count; i++)
+    e.flags.push_back(m.walk(i, start, list->entries[i].read_ptr, &e.crossings));
   std::sort(e.crossings.begin(), e.crossings.end());
   return e;
 }
@@ -117,20 +118,44 @@ TEST(ComponentThreading, HandMadeCrossings) {
     oriented_id_t start;
     size_t crossings;  // expected count, besides the model comparison
   } cases[] = {
-      {"two reads leave by different edges", {30, 30, 30}, {{0, 1, -5}, {0, 2, -5}},
-       {{{0, 1}, {-5}, 2}, {{0, 2}, {-5}}}, {0}, 0, 3},
+      {"two reads leave by different edges",
+       {30, 30, 30},
+       {{0, 1, -5}, {0, 2, -5}},
+       {{{0, 1}, {-5}, 2}, {{0, 2}, {-5}}},
+       {0},
+       0,
+       3},
       {"read ends on the start node", {30, 30}, {{0, 1, -5}}, {{{0}, {}}, {{0, 1}, {-5}}}, {0}, 0, 1},
       {"distance off by one matches no edge", {30, 30}, {{0, 1, -5}}, {{{0, 1}, {-4}}, {{0, 1}, {-6}}}, {0}, 0, 0},
       {"node without next edges", {30, 30}, {{1, 0, -5}}, {{{0, 1}, {-5}}}, {0}, 0, 0},
-      {"read goes through the window", {30, 30, 30, 30}, {{0, 1, -5}, {1, 2, -5}, {2, 3, -5}},
-       {{{0, 1, 2, 3}, {-5, -5, -5}}, {{1, 2}, {-5}}}, {1, 2}, 1, 1},
-      {"stops at the first exit although it re-enters", {30, 30, 30}, {{0, 1, -5}, {1, 2, -5}},
-       {{{0, 1, 2}, {-5, -5}}}, {0, 2}, 0, 1},
-      {"onto a window node's reverse strand", {30, 30, 30}, {{0, 1 | R, -5}, {1 | R, 2, -5}},
-       {{{0, 1 | R, 2}, {-5, -5}}}, {0, 1}, 0, 1},
-      {"edges with keys below and above the reads'", {30, 30, 30, 30, 30},
+      {"read goes through the window",
+       {30, 30, 30, 30},
+       {{0, 1, -5}, {1, 2, -5}, {2, 3, -5}},
+       {{{0, 1, 2, 3}, {-5, -5, -5}}, {{1, 2}, {-5}}},
+       {1, 2},
+       1,
+       1},
+      {"stops at the first exit although it re-enters",
+       {30, 30, 30},
+       {{0, 1, -5}, {1, 2, -5}},
+       {{{0, 1, 2}, {-5, -5}}},
+       {0, 2},
+       0,
+       1},
+      {"onto a window node's reverse strand",
+       {30, 30, 30},
+       {{0, 1 | R, -5}, {1 | R, 2, -5}},
+       {{{0, 1 | R, 2}, {-5, -5}}},
+       {0, 1},
+       0,
+       1},
+      {"edges with keys below and above the reads'",
+       {30, 30, 30, 30, 30},
        {{0, 1, -9}, {0, 2, -5}, {0, 2, -3}, {0, 3, -1}, {0, 4, -5}},
-       {{{0, 2}, {-3}}, {{0, 2}, {-4}}, {{0, 4}, {-5}}, {{0, 3}, {-2}}, {{0, 1}, {-9}, 3}}, {0}, 0, 5},
+       {{{0, 2}, {-3}}, {{0, 2}, {-4}}, {{0, 4}, {-5}}, {{0, 3}, {-2}}, {{0, 1}, {-9}, 3}},
+       {0},
+       0,
+       5},
   };
   for (const Case &c : cases) {
     WindowFixture f(c.lengths, c.edges, c.paths);
@@ -187,7 +212,8 @@ RandomCase random_case(std::mt19937 &rng, int32_t fragments) {
   };
   auto any_node = [&]() { return static_cast<oriented_id_t>(rng() % nodes) | (rng() % 2 ? R : 0); };
   const int edge_count = 4 + static_cast<int>(rng() % 14);
-  for (int i = 0; i < edge_count; i++) r.edges.push_back({any_node(), any_node(), -5 - static_cast<int32_t>(rng() % 2)});
+  for (int i = 0; i < edge_count; i++)
+    r.edges.push_back({any_node(), any_node(), -5 - static_cast<int32_t>(rng() % 2)});
   // Reads: walks along the edges, sometimes with a wrong step.
   const int read_count = 6 + static_cast<int>(rng() % 12);
   for (int i = 0; i < read_count; i++) {
@@ -290,8 +316,8 @@ std::vector<PathTuple> gather(WindowFixture &f, oriented_id_t b, const std::vect
   std::vector<PathTuple> out;
   for (int32_t i = 0; i < f.context->read_path_count; i++) {
     const component_read_path &p = f.context->read_paths[i];
-    out.emplace_back(p.prev_node, p.next_node, p.read_start_ptr, p.read_start_index, p.read_end_index,
-                     p.prev_read_ptr, p.next_read_ptr);
+    out.emplace_back(p.prev_node, p.next_node, p.read_start_ptr, p.read_start_index, p.read_end_index, p.prev_read_ptr,
+                     p.next_read_ptr);
   }
   std::sort(out.begin(), out.end());
   return out;

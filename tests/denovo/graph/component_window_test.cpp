@@ -4,11 +4,10 @@
 #include "denovo/graph/component_window.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <random>
-
-#include <unistd.h>
 
 #include "component_test_util.h"
 
@@ -18,9 +17,9 @@ using namespace graph_test;
 
 // Death tests read standard error; these messages go to standard output.
 #define ON_STDOUT(statement) \
-  {                         \
-    dup2(2, 1);             \
-    statement;              \
+  {                          \
+    dup2(2, 1);              \
+    statement;               \
   }
 
 TEST(ComponentWindow, WindowInfoCases) {
@@ -35,13 +34,7 @@ TEST(ComponentWindow, WindowInfoCases) {
       {"hairpin of one node", {{0, 0 | R, -5}}, {0}, 1, 0, {}, {}},
       {"hairpin on the prev side", {{0 | R, 0, -5}}, {0}, 1, 0, {}, {}},
       {"three edges to one outside node", {{0, 1, -10}, {0, 1, -5}, {0, 1, 0}}, {0}, 0, 3, {1}, {0}},
-      {"outside node forward and reverse",
-       {{0, 3, -5}, {1, 3 | R, -5}, {0, 1, -5}},
-       {0, 1},
-       1,
-       2,
-       {3, 3 | R},
-       {0, 1}},
+      {"outside node forward and reverse", {{0, 3, -5}, {1, 3 | R, -5}, {0, 1, -5}}, {0, 1}, 1, 2, {3, 3 | R}, {0, 1}},
       {"empty window", {{0, 1, -5}}, {}, 0, 0, {}, {}},
       {"reverse window node", {{0, 1, -5}, {1, 2, -5}}, {1 | R}, 0, 2, {2, 0 | R}, {1 | R}},
       {"loop on a node", {{0, 0, -5}, {0, 1, -5}}, {0}, 1, 1, {1}, {0}},
@@ -140,7 +133,8 @@ TEST(ComponentWindow, NodeListChanges) {
 
 TEST(ComponentWindowDeathTest, DuplicateAndMissingNodes) {
   WindowFixture f({30, 30, 30}, {{0, 1, -5}, {1, 2, -5}});
-  EXPECT_EXIT(ON_STDOUT(f.set({1, 1 | R})), testing::ExitedWithCode(1), "component sanity check, node 80000001 defined multiple time");
+  EXPECT_EXIT(ON_STDOUT(f.set({1, 1 | R})), testing::ExitedWithCode(1),
+              "component sanity check, node 80000001 defined multiple time");
   EXPECT_EXIT(
       {
         dup2(2, 1);
@@ -219,8 +213,13 @@ TEST(ComponentWindow, ScratchStacks) {
 TEST(ComponentWindow, ReadListFillAndReverse) {
   // Reads over fragment 1 with various continuations both ways.
   const std::vector<PathReads> paths = {
-      {{0, 1, 2}, {-5, -5}},     {{0, 1, 3}, {-5, -6}},     {{1 | R, 0 | R}, {-5}}, {{4, 1}, {-3}},
-      {{2 | R, 1 | R, 4 | R}, {-5, -3}}, {{1, 2}, {-5}},    {{3, 1 | R, 0 | R}, {-4, -5}},
+      {{0, 1, 2}, {-5, -5}},
+      {{0, 1, 3}, {-5, -6}},
+      {{1 | R, 0 | R}, {-5}},
+      {{4, 1}, {-3}},
+      {{2 | R, 1 | R, 4 | R}, {-5, -3}},
+      {{1, 2}, {-5}},
+      {{3, 1 | R, 0 | R}, {-4, -5}},
   };
   for (const oriented_id_t f : {oriented_id_t{1}, oriented_id_t{1 | R}}) {
     for (uint32_t pattern = 0; pattern < 128; pattern += 13) {
@@ -263,8 +262,8 @@ TEST(ComponentWindow, ReadListFillAndReverse) {
       for (int32_t i = 0; i < list->count; i++) {
         EXPECT_EQ(list->entries[i].read_ptr, expect[i]) << pattern;
         EXPECT_EQ(list->flags[i], 0);
-        const auto it = std::find_if(before.begin(), before.end(),
-                                     [&](auto &b) { return b.first == read_ptr_flip(expect[i]); });
+        const auto it =
+            std::find_if(before.begin(), before.end(), [&](auto &b) { return b.first == read_ptr_flip(expect[i]); });
         ASSERT_NE(it, before.end());
         EXPECT_EQ(list->entries[i].link, it->second);
       }
@@ -346,8 +345,9 @@ TEST(ComponentWindow, ReadPathNormalisingAndOrder) {
     uint32_t n1, n2;
   };
   const std::vector<Rec> ordered = {
-      {9, 0, 1, 1, 2},          {3, 0, 5, 1, 0x80000000u}, {3, 1, 5, 1, 0x80000000u}, {3, 1, 4, 1, 0x80000000u},
-      {3, 1, 2, 1, 0x80000000u}, {7, 0, 1, 1, 0x80000000u}, {1, 0, 1, 2, 3},          {0, 0, 1, 0x80000000u, 0x80000002u},
+      {9, 0, 1, 1, 2},           {3, 0, 5, 1, 0x80000000u},           {3, 1, 5, 1, 0x80000000u},
+      {3, 1, 4, 1, 0x80000000u}, {3, 1, 2, 1, 0x80000000u},           {7, 0, 1, 1, 0x80000000u},
+      {1, 0, 1, 2, 3},           {0, 0, 1, 0x80000000u, 0x80000002u},
   };
   component_window_clear_read_paths(c);
   EXPECT_EQ(c->read_path_count, 0);
@@ -409,6 +409,27 @@ TEST(ComponentWindow, PrintsAndOneSuccessor) {
             "node 2, component index -1, component size 0\n"
             "node 3, component index 2, component size 0\n"
             "node 80000000, component index -1, component size 0\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ComponentWindow, ReadListPrint) {
+  graph_test::WindowFixture fx({30, 30, 30}, {}, {{{0, 1, 2}, {-5, -5}}});
+  component_read_list_t *list = fx.context->read_list;
+  component_read_list_set_fragment(list, 1);
+  component_read_list_fill(list, fx.info);
+  ASSERT_EQ(list->count, 1);
+  list->flags[0] = 1;
+  component_window_add_crossing(fx.context, &list->entries[0], 2, 2, 2);
+  component_window_add_crossing(fx.context, &list->entries[0], 0x80000000u, 0, 0);
+  testing::internal::CaptureStdout();
+  component_read_list_print(fx.context, list, fx.info, 0);
+  component_read_list_print(fx.context, list, fx.info, 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "0: read_ptr (count 1, value 1), 0 1* 2 | 80000000,0 2,2\n"
+            "0: read_ptr (count 1, value 1), 0 1* 2 |\n");
 }
 
 }  // namespace

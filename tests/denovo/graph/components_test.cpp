@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <map>
+#include <random>
 #include <set>
 
 #include "component_test_util.h"
@@ -65,7 +67,9 @@ TEST(Components, GroupsAndComponents) {
     int32_t threshold;
     std::vector<std::set<Group>> expect;
   } cases[] = {
-      {"A to B and C to D: two components, the smallest node first", reads(2, 3, 0, 0), 0,
+      {"A to B and C to D: two components, the smallest node first",
+       reads(2, 3, 0, 0),
+       0,
        {{with(ab, 2)}, {with(cd, 3)}}},
       {"A to B and A to C: one component of size 2", reads(2, 0, 0, 4), 0, {{with(ab, 2), with(ac, 4)}}},
       {"a group at the threshold is left out", reads(3, 4, 0, 0), 3, {{with(cd, 4)}}},
@@ -127,8 +131,7 @@ TEST(Components, CrossingFoundTwiceCountsOnceAndReadLists) {
   const std::vector<read_ptr_t> prev(g->prev_read_list, g->prev_read_list + 2);
   const std::vector<read_ptr_t> next(g->next_read_list, g->next_read_list + 2);
   EXPECT_EQ(std::multiset<read_ptr_t>(prev.begin(), prev.end()), (std::multiset<read_ptr_t>{3, 4 | kReadPtrReverse}));
-  EXPECT_EQ(std::multiset<read_ptr_t>(next.begin(), next.end()),
-            (std::multiset<read_ptr_t>{0 | kReadPtrReverse, 7}));
+  EXPECT_EQ(std::multiset<read_ptr_t>(next.begin(), next.end()), (std::multiset<read_ptr_t>{0 | kReadPtrReverse, 7}));
   for (const read_ptr_t p : prev) EXPECT_EQ(read_info_get_fragment(f.info, p), 3u);
   for (const read_ptr_t p : next) EXPECT_EQ(read_info_get_fragment(f.info, p), 0u | R);
   uint64_t a = prev[0], b = prev[1];
@@ -219,10 +222,16 @@ TEST(Components, WindowTest) {
       {"a reversed tip", {{1, 2, -5}}, {1}, 0, false},
       {"no edges", {}, {1}, 0, false},
       {"first node a bubble node", {{0, 1, -5}, {1, 2, -5}, {1, 3, -5}}, {1}, kGraphBubbleNodeBit, false},
-      {"bubble node first in a larger window", {{0, 1, -5}, {1, 2, -5}, {1, 3, -5}}, {1, 2}, kGraphBubbleNodeBit,
+      {"bubble node first in a larger window",
+       {{0, 1, -5}, {1, 2, -5}, {1, 3, -5}},
+       {1, 2},
+       kGraphBubbleNodeBit,
        false},
       {"bubble node later in the window", {{0, 1, -5}, {1, 2, -5}, {1, 3, -5}}, {2, 1}, kGraphBubbleNodeBit, true},
-      {"bubble start and end", {{0, 1, -5}, {1, 2, -5}, {1, 3, -5}}, {1}, kGraphBubbleStartBit | kGraphBubbleEndBit,
+      {"bubble start and end",
+       {{0, 1, -5}, {1, 2, -5}, {1, 3, -5}},
+       {1},
+       kGraphBubbleStartBit | kGraphBubbleEndBit,
        false},
       {"a loop with one real edge each side", {{0, 1, -5}, {1, 2, -5}, {1, 1, -5}}, {1}, 0, true},
   };
@@ -336,6 +345,95 @@ TEST(Components, ComponentIndexSizesAndPrint) {
   testing::internal::CaptureStdout();
   component_list_print(list);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "no components found\n");
+}
+
+}  // namespace
+
+namespace {
+
+#ifdef __SANITIZE_ADDRESS__
+constexpr int kRounds = 40;
+#else
+constexpr int kRounds = 300;
+#endif
+
+// Random windows on random graphs: whatever the reads, the components
+// partition the groups above the threshold by shared border nodes, come in
+// the order of their smallest border node, and leave no marks or scratch.
+TEST(Components, RandomComponentProperties) {
+  std::mt19937 rng(21);
+  int with_components = 0;
+  for (int round = 0; round < kRounds; round++) {
+    const int32_t nodes = 7;
+    std::vector<Edge> edges;
+    const int edge_count = 6 + static_cast<int>(rng() % 12);
+    auto any = [&]() { return static_cast<oriented_id_t>(rng() % nodes) | (rng() % 2 ? R : 0); };
+    for (int i = 0; i < edge_count; i++) edges.push_back({any(), any(), -5});
+    std::vector<PathReads> paths;
+    for (int i = 0; i < 30; i++) {
+      PathReads p;
+      oriented_id_t at = any();
+      p.fragments.push_back(at);
+      for (int s = 0, len = 1 + static_cast<int>(rng() % 5); s < len; s++) {
+        std::vector<oriented_id_t> out;
+        for (const Edge &e : edges) {
+          if (std::get<0>(e) == at) out.push_back(std::get<1>(e));
+          if (std::get<1>(e) == (at ^ R)) out.push_back(std::get<0>(e) ^ R);
+        }
+        if (out.empty()) break;
+        at = out[rng() % out.size()];
+        p.fragments.push_back(at);
+        p.distances.push_back(-5);
+      }
+      paths.push_back(p);
+    }
+    WindowFixture f(std::vector<uint32_t>(nodes, 30), edges, paths);
+    std::vector<oriented_id_t> window;
+    for (int32_t i = 0; i < nodes; i++)
+      if (rng() % 3 == 0) window.push_back(static_cast<oriented_id_t>(i) | (rng() % 2 ? R : 0));
+    if (window.empty()) window.push_back(0);
+    f.set(window);
+    const int32_t threshold = static_cast<int32_t>(rng() % 3);
+    const component_list_t *list = component_get_components(f.context, threshold);
+    EXPECT_TRUE(f.marks_clear());
+    EXPECT_EQ(f.context->int_scratch.used + f.context->u64_scratch.used, 0);
+    if (list->component_count > 0) with_components++;
+    // Every group above the threshold lies in exactly one component.
+    std::map<const component_path_group_t *, int32_t> owner;
+    std::map<uint32_t, int32_t> node_owner;
+    uint32_t last_smallest = 0;
+    for (int32_t i = 0; i < list->component_count; i++) {
+      uint32_t smallest = UINT32_MAX;
+      int32_t n = 0;
+      for (const component_path_group_t *g = list->first_groups[i]; g != nullptr; g = g->link, n++) {
+        EXPECT_TRUE(owner.emplace(g, i).second);
+        EXPECT_GT(g->count, threshold);
+        EXPECT_LE(g->prev_node, g->next_node);
+        for (uint32_t node : {g->prev_node, g->next_node}) {
+          smallest = std::min(smallest, node);
+          const auto it = node_owner.emplace(node, i).first;
+          EXPECT_EQ(it->second, i) << "node " << node << " in two components";
+        }
+      }
+      EXPECT_EQ(n, list->sizes[i]);
+      if (i > 0) EXPECT_LT(last_smallest, smallest);
+      last_smallest = smallest;
+    }
+    for (int32_t j = 0; j < f.context->path_group_count; j++) {
+      const component_path_group_t *g = &f.context->path_groups[j];
+      EXPECT_EQ(owner.count(g) == 1, g->count > threshold);
+      if (j > 0) {
+        const component_path_group_t *p = &f.context->path_groups[j - 1];
+        EXPECT_TRUE(p->prev_node < g->prev_node || (p->prev_node == g->prev_node && p->next_node < g->next_node));
+      }
+    }
+    // Every group's border nodes are exterior border nodes of the window.
+    component_window_reset_component_index(f.context);
+    component_set_component_index_sizes(f.context, list);
+    for (const auto &[node, i] : node_owner) EXPECT_EQ(get_component_index(f.context, node), i);
+    if (HasFailure()) break;
+  }
+  EXPECT_GT(with_components, kRounds / 10);
 }
 
 }  // namespace
