@@ -259,6 +259,15 @@ TEST(ComponentThreading, RandomCrossingsAgainstModel) {
     const RandomCase r = random_case(rng, 5);
     WindowFixture *f = build(r, 5);
     f->set(r.window);
+    // The merge relies on next lists sorted by (target fragment, distance).
+    for (int32_t n = 0; n < f->graph->node_count; n++) {
+      for (const oriented_id_t node : {static_cast<oriented_id_t>(n), static_cast<oriented_id_t>(n) | R}) {
+        std::vector<std::pair<oriented_id_t, int32_t>> keys;
+        for (const Step &s : next_list(f->graph, node))
+          keys.emplace_back(fragment_graph_get_node_fragment(f->graph, s.first), s.second);
+        EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end()));
+      }
+    }
     for (oriented_id_t start : r.window) {
       check_crossings(*f, start, r.window, "random");
       check_crossings(*f, start ^ R, r.window, "random reverse");

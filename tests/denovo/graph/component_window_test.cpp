@@ -238,6 +238,17 @@ TEST(ComponentWindow, ReadListFillAndReverse) {
         if (i > 0) {
           uint64_t x = list->entries[i - 1].read_ptr, y = list->entries[i].read_ptr;
           EXPECT_LE(read_info_compare_read_ptrs(&x, &y, fx.info), 0);
+          // The order the merge walk needs: reads that stop first, then
+          // (next fragment unsigned, next distance signed).
+          const bool xn = read_info_has_next(fx.info, x), yn = read_info_has_next(fx.info, y);
+          EXPECT_TRUE(!xn || yn);
+          if (xn && yn) {
+            const auto kx = std::make_pair(read_info_get_fragment(fx.info, read_info_get_next(fx.info, x)),
+                                           read_info_get_next_distance(fx.info, x));
+            const auto ky = std::make_pair(read_info_get_fragment(fx.info, read_info_get_next(fx.info, y)),
+                                           read_info_get_next_distance(fx.info, y));
+            EXPECT_LE(kx, ky);
+          }
         }
       }
       // Flag a pattern of entries; give each a distinct link.
