@@ -84,6 +84,7 @@ struct Assembly {
   seq_db_t *db;
   read_table_t *table;
   fragment_graph_t *graph;
+  int saved_cpus = get_number_of_cpus();
 
   Assembly(const std::vector<Codes> &reads, int32_t k) {
     set_number_of_cpus(2);
@@ -99,6 +100,7 @@ struct Assembly {
     seq_db_free(db);
     word_counter_free(counter);
     read_store_free(store);
+    set_number_of_cpus(saved_cpus);
   }
   Assembly(const Assembly &) = delete;
   Assembly &operator=(const Assembly &) = delete;
