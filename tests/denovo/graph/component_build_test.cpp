@@ -473,6 +473,59 @@ TEST(ComponentBuild, ReachableBuildStopsBeforeTheExitNode) {
   expect_checks_pass(f, "reachable");
 }
 
+// Window {4, 5}: 0 and 1 lead into 4, 4 -> 5, and 5 leads on to 2, 3 and 7;
+// every edge has its own distance, so a copy joined at a wrong distance
+// leaves its read unable to run.
+const std::vector<uint32_t> kPairLengths = {30, 30, 30, 30, 30, 30, 30, 30};
+const std::vector<Edge> kPair = {{0, 4, -3}, {1, 4, -4}, {4, 5, -6}, {5, 2, -7}, {5, 3, -8}, {5, 7, -9}};
+
+TEST(ComponentBuild, TwoNodeWindowChainsAndTrees) {
+  const PathReads a2{{0, 4, 5, 2}, {-3, -6, -7}}, a3{{0, 4, 5, 3}, {-3, -6, -8}}, b7{{1, 4, 5, 7}, {-4, -6, -9}};
+  WindowFixture f(kPairLengths, kPair, join({times(a2, 3), times(a3, 3), times(b7, 3)}));
+  f.set({4, 5});
+  component_list_t *list = component_get_components(f.context, 0);
+  ASSERT_EQ(list->component_count, 2);
+  drain(f.graph);
+  EXPECT_NE(component_build(f.context, list), 0);
+  for (const PathReads &p : {a2, a3, b7}) EXPECT_EQ(runs(f.graph, p.fragments, p.distances), 1);
+  EXPECT_EQ(runs(f.graph, {1, 4, 5, 2}, {-4, -6, -7}), 0);
+  EXPECT_EQ(runs(f.graph, {0, 4, 5, 7}, {-3, -6, -9}), 0);
+  EXPECT_EQ(live_copies(f.graph, 4), 2);
+  EXPECT_EQ(live_copies(f.graph, 5), 2);
+  // The tree-built copies of component 0 (4 and 5) are requested again.
+  std::set<oriented_id_t> requested = drain(f.graph);
+  const std::set<oriented_id_t> more = drain(f.graph);
+  requested.insert(more.begin(), more.end());
+  EXPECT_EQ(requested.size(), 2u);
+  expect_checks_pass(f, "two-node window");
+}
+
+TEST(ComponentBuild, ReachableBuildKeepsReadsEndingInside) {
+  // Window {4, 6, 5} (6 has no border edge). Reads from 1 end on 6 inside
+  // the window: the reachable build gives 1 copies of 4 and 6 (the partial
+  // path's last step lies inside, so it is written), ending there.
+  const std::vector<Edge> edges = {{0, 4, -3}, {1, 4, -4}, {4, 6, -6}, {6, 5, -5}, {5, 2, -7}, {5, 3, -8}};
+  const PathReads a2{{0, 4, 6, 5, 2}, {-3, -6, -5, -7}}, b{{1, 4, 6}, {-4, -6}};
+  WindowFixture f(kPairLengths, edges, join({times(a2, 5), times(b, 2)}));
+  f.set({4, 6, 5});
+  ASSERT_EQ(f.interior(), (std::vector<oriented_id_t>{4, 5}));
+  component_list_t *list = component_get_components(f.context, 0);
+  ASSERT_EQ(list->component_count, 1);
+  EXPECT_NE(component_build(f.context, list), 0);
+  EXPECT_EQ(runs(f.graph, a2.fragments, a2.distances), 1);
+  EXPECT_EQ(runs(f.graph, b.fragments, b.distances), 1);
+  const auto from1 = next_list(f.graph, 1);
+  ASSERT_EQ(from1.size(), 1u);
+  const auto on = next_list(f.graph, from1[0].first);
+  ASSERT_EQ(on.size(), 1u);
+  EXPECT_TRUE(next_list(f.graph, on[0].first).empty());
+  EXPECT_EQ(live_copies(f.graph, 4), 2);
+  EXPECT_EQ(live_copies(f.graph, 6), 2);
+  EXPECT_EQ(live_copies(f.graph, 5), 1);
+  EXPECT_TRUE(prev_list(f.graph, 3).empty());
+  expect_checks_pass(f, "reads ending inside");
+}
+
 // A bubble 0 -> {1, 2} -> 3 after 9, and 3 -> 10, 3 -> 11.
 const std::vector<uint32_t> kBubbleLengths = {30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30};
 const std::vector<Edge> kBubble = {{9, 0, -5}, {0, 1, -5}, {0, 2, -5}, {1, 3, -5},
