@@ -102,7 +102,10 @@ component_path_one *path_of(component_window_t *c, const std::vector<Step> &step
   std::vector<component_chain_link_t> links(steps.size());
   for (size_t i = steps.size(); i-- > 0;)
     links[i] = {i + 1 < steps.size() ? &links[i + 1] : nullptr, steps[i].first, steps[i].second};
-  component_path_one *p = component_path_one_new(c, &links[0], -1, component, start, a, b);
+  // Read start 0 is the fixture's first read; the given start is set after
+  // the count lookup so that made-up starts can be compared.
+  component_path_one *p = component_path_one_new(c, &links[0], -1, component, 0, a, b);
+  p->read_start_ptr = start;
   p->count = count;
   return p;
 }
