@@ -156,6 +156,11 @@ TEST(ComponentPaths, NewReverseAndStoredOrientation) {
   ASSERT_EQ(c->component_path_count, 2);
   EXPECT_EQ(steps_of(c->component_paths[0]), steps_of(p));
   EXPECT_EQ(steps_of(c->component_paths[1]), steps_of(p));
+  testing::internal::CaptureStdout();
+  component_path_one_print(p);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "component_path_one (1 count, 3 length, 3 component_index, read_start_ptr 0, read_start_index 2, "
+            "read_end_index 8): 0 (-4) 1 (-7) 2\n");
   component_path_one_free(p);
   component_path_one_free(r);
   component_window_free_paths(c);
@@ -591,6 +596,44 @@ TEST(ComponentBuild, BubbleBorderNodesShareAComponentIndex) {
   EXPECT_EQ(d, 1);
   EXPECT_EQ(a, 2);
   expect_checks_pass(f, "numbering");
+}
+
+TEST(ComponentBuild, BubbleDeathEnds) {
+  // Bubble 0 -> {1, 2}; 1 runs into 3 (a bubble end in the window), 2 into
+  // 4 (a bubble end outside) or, in the second case, into 3 as well.
+  struct Case {
+    const char *what;
+    oriented_id_t second_end;
+    int reaches_outside;
+    std::vector<oriented_id_t> nodes;  // the branches that only run into the window
+    size_t edges;
+  } cases[] = {
+      {"one branch still reaches an end outside", 4, 1, {1}, 1},
+      {"every branch runs into the window", 3, 0, {1, 2, 0}, 2},
+  };
+  for (const Case &k : cases) {
+    WindowFixture f({30, 30, 30, 30, 30}, {{0, 1, -5}, {0, 2, -5}, {1, 3, -5}, {2, k.second_end, -5}});
+    f.graph->nodes[0].flags |= kGraphBubbleStartBit;
+    f.graph->nodes[1].flags |= kGraphBubbleNodeBit;
+    f.graph->nodes[2].flags |= kGraphBubbleNodeBit;
+    f.graph->nodes[3].flags |= kGraphBubbleEndBit;
+    f.graph->nodes[4].flags |= kGraphBubbleEndBit;
+    fragment_graph_set_mark1(f.graph, 3);
+    int32_t nc = 0, ncap = 1, ec = 0, ecap = 1;
+    auto *nodes = static_cast<oriented_id_t *>(malloc(sizeof(oriented_id_t)));
+    auto *edges = static_cast<oriented_id_t *>(malloc(sizeof(oriented_id_t)));
+    EXPECT_EQ(component_remove_bubble_death_end(f.graph, 0, &nodes, &nc, &ncap, &edges, &ec, &ecap) != 0,
+              k.reaches_outside != 0)
+        << k.what;
+    EXPECT_EQ(std::vector<oriented_id_t>(nodes, nodes + nc), k.nodes) << k.what;
+    EXPECT_EQ(static_cast<size_t>(ec), k.edges) << k.what;
+    for (int32_t i = 0; i < ec; i++) EXPECT_EQ(fragment_graph_get_edge_to_node(f.graph, edges[i]), 3u) << k.what;
+    for (int32_t i = 0; i < nc; i++) fragment_graph_clear_mark2(f.graph, nodes[i]);
+    fragment_graph_clear_mark1(f.graph, 3);
+    EXPECT_TRUE(f.marks_clear()) << k.what;
+    free(nodes);
+    free(edges);
+  }
 }
 
 TEST(ComponentBuild, BubbleCheckList) {
