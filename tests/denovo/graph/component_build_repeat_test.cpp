@@ -72,9 +72,9 @@ TEST(ComponentBuildRepeat, RepeatWindowIsSeparated) {
   constexpr int k = 21;
   std::mt19937_64 rng(7);
   const Codes repeat = fragment_test::random_codes(rng, 50);
-  const Codes genome = fragment_test::concat({fragment_test::random_codes(rng, 300), repeat,
-                                              fragment_test::random_codes(rng, 300), repeat,
-                                              fragment_test::random_codes(rng, 300)});
+  const Codes genome =
+      fragment_test::concat({fragment_test::random_codes(rng, 300), repeat, fragment_test::random_codes(rng, 300),
+                             repeat, fragment_test::random_codes(rng, 300)});
   std::vector<Codes> reads;
   for (size_t s = 0; s + 100 <= genome.size(); s += 2) {
     reads.push_back(fragment_test::slice(genome, s, 100));

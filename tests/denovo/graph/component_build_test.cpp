@@ -97,8 +97,8 @@ std::vector<PathReads> join(std::initializer_list<std::vector<PathReads>> parts)
 // ---------------------------------------------------------------------------
 // Component paths
 
-component_path_one *path_of(component_window_t *c, const std::vector<Step> &steps, int32_t component,
-                            int32_t count, uint64_t start = 0, uint64_t a = 0, uint64_t b = 0) {
+component_path_one *path_of(component_window_t *c, const std::vector<Step> &steps, int32_t component, int32_t count,
+                            uint64_t start = 0, uint64_t a = 0, uint64_t b = 0) {
   std::vector<component_chain_link_t> links(steps.size());
   for (size_t i = steps.size(); i-- > 0;)
     links[i] = {i + 1 < steps.size() ? &links[i + 1] : nullptr, steps[i].first, steps[i].second};
@@ -243,9 +243,9 @@ TEST(ComponentPaths, EqualPathsMergeCountingEachPassageOnce) {
   const std::vector<Step> route = {{0, 0}, {4, -5}, {1, -5}};
   const std::vector<Step> other = {{0, 0}, {4, -6}, {1, -5}};
   push_path(c, path_of(c, route, 0, 1, r0, 0, 5));
-  push_path(c, path_of(c, route, 0, 1, r0, 3, 8));   // overlaps the first
-  push_path(c, path_of(c, route, 0, 1, r0, 6, 9));   // after it
-  push_path(c, path_of(c, route, 0, 1, r1, 0, 2));   // another read
+  push_path(c, path_of(c, route, 0, 1, r0, 3, 8));  // overlaps the first
+  push_path(c, path_of(c, route, 0, 1, r0, 6, 9));  // after it
+  push_path(c, path_of(c, route, 0, 1, r1, 0, 2));  // another read
   push_path(c, path_of(c, other, 0, 1, r1, 5, 7));
   component_build_component_paths(c, c->builder_trees, 0);
   // The route at -6 sorts first.
@@ -288,8 +288,8 @@ TEST(ComponentPaths, BuildPath) {
     component_path_one *p = path_of(f.context, {{0, 0}, {1, -5}, {1 | R, -3}, {0 | R, -5}}, 0, 1);
     EXPECT_EQ(component_build_path(f.context, p, 0), 1);
     // Copies 2 (of 1) and 3 (of 1, read reverse).
-    EXPECT_EQ(edge_set(f.graph),
-              sorted({canonical(0, 2, -5), canonical(2, 3 | R, -3), canonical(3 | R, 0 | R, -5), canonical(1, 1 | R, -3)}));
+    EXPECT_EQ(edge_set(f.graph), sorted({canonical(0, 2, -5), canonical(2, 3 | R, -3), canonical(3 | R, 0 | R, -5),
+                                         canonical(1, 1 | R, -3)}));
     component_path_one_free(p);
   }
 }
@@ -536,7 +536,7 @@ TEST(ComponentBuild, ReachableBuildKeepsReadsEndingInside) {
 
 // A bubble 0 -> {1, 2} -> 3 after 9, and 3 -> 10, 3 -> 11.
 const std::vector<uint32_t> kBubbleLengths = {30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30, 30};
-const std::vector<Edge> kBubble = {{9, 0, -5}, {0, 1, -5}, {0, 2, -5}, {1, 3, -5},
+const std::vector<Edge> kBubble = {{9, 0, -5}, {0, 1, -5},  {0, 2, -5}, {1, 3, -5},
                                    {2, 3, -5}, {3, 10, -5}, {3, 11, -5}};
 
 void mark_bubble(const WindowFixture &f) {
@@ -563,9 +563,9 @@ TEST(ComponentBuild, DeclinedRebuildClearsOuterBubbleMarks) {
 }
 
 TEST(ComponentBuild, RebuildNextToABubbleKeepsBubbleMarksValid) {
-  WindowFixture f(kBubbleLengths, kBubble,
-                  join({times({{1, 3, 10}, {-5, -5}}, 3), times({{2, 3, 11}, {-5, -5}}, 3),
-                        times({{9, 0, 1}, {-5, -5}}, 2)}));
+  WindowFixture f(
+      kBubbleLengths, kBubble,
+      join({times({{1, 3, 10}, {-5, -5}}, 3), times({{2, 3, 11}, {-5, -5}}, 3), times({{9, 0, 1}, {-5, -5}}, 2)}));
   mark_bubble(f);
   f.set({3});
   component_list_t *list = component_get_components(f.context, 0);
