@@ -93,12 +93,13 @@ int contig_output_is_gap_edge(const fragment_graph_t *graph, oriented_id_t edge,
 
 // Writes n gap bases into contig at position: from the read ends bridging
 // fragment from to fragment to when list is given (the fill may rewrite up
-// to M bases on either side, kept inside the record), else N. Returns the
-// position after the gap. sequences and lengths are the fragment codes by
-// index (null: read from the graph's database). No stage calls it.
-int32_t contig_output_fill_gap(const fragment_graph_t *graph, uint8_t *const *sequences, const uint32_t *lengths,
+// to M bases on either side), else N; nothing is written outside the
+// record. Returns the position after the gap. sequences and lengths are the
+// fragment codes by index (null: read from the graph's database). The
+// contig writer fills its read-end gaps through it.
+int64_t contig_output_fill_gap(const fragment_graph_t *graph, uint8_t *const *sequences, const uint32_t *lengths,
                                const end_info_t *list, oriented_id_t from, oriented_id_t to, seq_record_t *contig,
-                               int32_t position, int32_t n);
+                               int64_t position, int32_t n);
 
 // A new record holding residues [begin, end) of source (clamped to its
 // length), named source's name (or "seq") followed by "_<number>".
