@@ -231,6 +231,29 @@ TEST(ContigLinks, PathStartingBeforeTheContigIsTakenAtItsFirstNode) {
   paired_link_list_free(l);
 }
 
+// The mate lies on a read path stored the other way round: its end is the
+// path's first stored element read backwards, so the path runs rev(2),
+// rev(1) and the mate starts 250 bases from rev(2)'s start, 70 bases into
+// rev(1), 130 bases before the end of reverse(B) (B = 1 -> 2, overlap 20).
+// With x = 50 on A the library 400 to 600 gives gaps 220 to 420, whether
+// the mate is placed by rev(1) itself or, when fragment 1 has a copy, by
+// rev(2) before it.
+TEST(ContigLinks, MateOnAPathReadBackwards) {
+  for (const bool copied : {false, true}) {
+    PairedFixture f({300, 200, 200}, {{1, 2, -20}});
+    if (copied) f.graph->nodes[1].other_node = fragment_graph_new_node(f.graph, 1);
+    const Library lib{400, 600};
+    f.libraries({&lib});
+    f.paths({{{1, 2}, {-20}, 1}});
+    std::vector<paired_test::Pair> pairs;
+    for (int i = 0; i < 3; i++) pairs.push_back({kReadPtrNone, 0, 250, read_ptr_flip(0), kOrientedIdNone, 250, 0});
+    f.pairs(pairs);
+    array_list_t *l = contig_links_collect(&f.context, f.contig_of(0));
+    EXPECT_EQ(links_of(l), (std::vector<Link>{{f.contig_of(rev(1)), 3, 220, 420, 320}})) << copied;
+    paired_link_list_free(l);
+  }
+}
+
 TEST(ContigLinks, ReadPathWalks) {
   // Fragment 1 is carried by node 1 and its copy, node 4.
   PairedFixture f({100, 100, 100, 100}, {{0, 1, -20}, {1, 2, 5}, {3, 1, -30}});
