@@ -155,21 +155,21 @@ TEST(ContigLinks, CollectFromFragmentPairs) {
 }
 
 // Mates on a contig that starts or ends in a bubble, or pairs of a file
-// without a library, make no links; nor do too few pairs.
+// without a library, make no links; nor do too few pairs, nor none.
 TEST(ContigLinks, CollectSkipsBubblesUnpairedFilesAndWeakLinks) {
   const Library lib{400, 600};
-  for (int variant = 0; variant < 3; variant++) {
+  for (int variant = 0; variant < 4; variant++) {
     PairedFixture f({300, 300}, {});
     f.libraries({&lib, nullptr});
     f.paths({});
     std::vector<paired_test::Pair> pairs;
-    const int n = variant == 2 ? 2 : 5;
+    const int n = variant == 2 ? 2 : variant == 3 ? 0 : 5;
     for (int i = 0; i < n; i++) pairs.push_back(paired_test::fragments(0, 250, rev(1), 250, variant == 1 ? 1 : 0));
     f.pairs(pairs);
     f.contigs();
     if (variant == 0) f.graph->nodes[1].flags |= kGraphBubbleNodeBit;
     // 0: the mate's contig is a bubble node; 1: file 1 has no library; 2:
-    // two pairs are below the threshold of 3.
+    // two pairs are below the threshold of 3; 3: no pairs at all.
     array_list_t *l = contig_links_collect(&f.context, f.contig_of(0));
     EXPECT_TRUE(links_of(l).empty()) << "variant " << variant;
     paired_link_list_free(l);
