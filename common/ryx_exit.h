@@ -3,10 +3,14 @@
 
 extern "C" {
 
-// Ends the process with the given status; never returns. A non-zero status
-// first marks the run as failed, which tells a linked leak checker to stay
-// quiet about memory still held. atexit handlers (such as the removal of
-// named temporary files) run in both cases.
+// Ends the process with the given status; never returns. Status 0 is a
+// normal exit (atexit handlers, such as the removal of named temporary
+// files, run). A non-zero status may come from any thread while others
+// run: it marks the run as failed (a linked leak checker stays quiet about
+// memory still held), removes the temporary files and unfinished outputs,
+// flushes the standard streams and ends the process at once, without exit
+// handlers or destructors. Only the first call decides; a later one from
+// another thread waits for the end.
 [[noreturn]] void ryx_exit(int status);
 
 // Sets a line that a failed exit prints on standard error after the

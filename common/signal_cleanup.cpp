@@ -23,7 +23,7 @@ void *watch_signals(void *) {
   int signal_number = 0;
   while (sigwait(&watched, &signal_number) != 0) {
   }
-  temp_file_remove_all();
+  temp_file_remove_all_at_end();
 
   // Ends the process by the same signal: with the default action back in
   // place and the signal unblocked in this thread, raising it here takes

@@ -33,6 +33,9 @@ struct temp_file_node_t {
 pthread_mutex_t list_mutex = PTHREAD_MUTEX_INITIALIZER;
 temp_file_node_t *list_head = nullptr;
 bool exit_handler_installed = false;
+// Set once the process has begun to end: no file may be made after the
+// final removal, so later makers wait for the end instead.
+bool list_closed = false;
 
 // Shared by all threads: bounds the failed attempts of the process (about
 // 100 in reserve) and varies the names of concurrent callers.
@@ -89,7 +92,7 @@ void node_free(temp_file_node_t *node) {
 void push_locked(temp_file_node_t *node) {
   if (!exit_handler_installed) {
     exit_handler_installed = true;
-    atexit(temp_file_remove_all);
+    atexit(temp_file_remove_all_at_end);
   }
   node->next = list_head;
   list_head = node;
@@ -125,6 +128,16 @@ void refund_attempts() {
 
 FILE *temp_file_create(const char *directory, char **path_out) {
   if (directory == nullptr) directory = temp_directory();
+  if (path_out == nullptr) {
+    // An anonymous file is made without a name where the file system can,
+    // so it never shows in the directory, not even for an instant. Anywhere
+    // else it is made under a name and unlinked at once, below.
+    const int fd = open(directory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      if (FILE *file = fdopen(fd, "w+b")) return file;
+      close(fd);
+    }
+  }
   const size_t size = strlen(directory) + kNameRoom;
   char *path = static_cast<char *>(ryx_malloc(size));
 
@@ -167,6 +180,13 @@ FILE *temp_file_create_anonymous(void) { return temp_file_create(nullptr, nullpt
 void temp_file_register(const char *path) {
   temp_file_node_t *node = node_new(path);
   pthread_mutex_lock(&list_mutex);
+  if (list_closed) {
+    // The process is ending and the final removal is done: remove this
+    // file now and wait for the end.
+    remove(path);
+    pthread_mutex_unlock(&list_mutex);
+    for (;;) pause();
+  }
   push_locked(node);
   pthread_mutex_unlock(&list_mutex);
 }
@@ -174,6 +194,12 @@ void temp_file_register(const char *path) {
 int temp_file_make(char *path, int (*make)(char *path, void *context), void *context, int keep) {
   temp_file_node_t *node = keep ? node_new(path) : nullptr;
   pthread_mutex_lock(&list_mutex);
+  if (list_closed) {
+    // Another thread is ending the process and has removed the files: a
+    // new one would outlive it.
+    pthread_mutex_unlock(&list_mutex);
+    for (;;) pause();
+  }
   const int fd = make(path, context);
   const int error = errno;
   if (fd >= 0 && keep) {
@@ -204,15 +230,31 @@ void temp_file_unregister(const char *path) {
   if (found != nullptr) node_free(found);
 }
 
-void temp_file_remove_all(void) {
+namespace {
+
+// Removes the listed files; the list's lock is held.
+void remove_all_locked(void) {
   const pid_t self = getpid();
-  pthread_mutex_lock(&list_mutex);
   while (list_head != nullptr) {
     temp_file_node_t *node = list_head;
     list_head = node->next;
     if (node->owner == self) remove(node->path);
     node_free(node);
   }
+}
+
+}  // namespace
+
+void temp_file_remove_all(void) {
+  pthread_mutex_lock(&list_mutex);
+  remove_all_locked();
+  pthread_mutex_unlock(&list_mutex);
+}
+
+void temp_file_remove_all_at_end(void) {
+  pthread_mutex_lock(&list_mutex);
+  remove_all_locked();
+  list_closed = true;
   pthread_mutex_unlock(&list_mutex);
 }
 

@@ -6,8 +6,9 @@
 // They are created exclusively with owner-only permissions, so a path that
 // already exists (a planted symbolic link included) is never opened and
 // other users cannot read the data. A named file is removed when the process
-// exits (normally or through ryx_exit); an anonymous one is unlinked at once
-// and vanishes with its last close.
+// exits (normally or through ryx_exit); an anonymous one is made without a
+// name where the file system allows (else unlinked at once) and vanishes
+// with its last close.
 //
 // All functions may be called from any thread.
 #pragma once
@@ -47,8 +48,14 @@ int temp_file_make(char *path, int (*make)(char *path, void *context), void *con
 void temp_file_unregister(const char *path);
 
 // Removes every registered path, newest first, and empties the list; a file
-// already gone is no error. Installed as the exit handler.
+// already gone is no error.
 void temp_file_remove_all(void);
+
+// temp_file_remove_all for a process that is ending (the exit handler, a
+// failed exit, an interrupt): afterwards the list is closed, and a thread
+// that still tries to make a temporary file waits for the end instead of
+// leaving a new file behind.
+void temp_file_remove_all_at_end(void);
 
 // 1 when path exists (a dangling symbolic link counts as absent), else 0.
 int file_exists(const char *path);

@@ -7,6 +7,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
+
+#include <unistd.h>
 
 #include "common/clock.h"
 #include "common/cpus.h"
@@ -50,20 +53,39 @@ TEST(AllocationDeath, FailureEndsWithStatus69AndTheSize) {
 // The leak flag is observed from an atexit handler, as a leak checker would.
 void report_leak_flag() { fprintf(stderr, "flag=%d\n", __lsan_is_turned_off()); }
 
-TEST(ExitDeath, FailedExitSetsTheLeakFlagBeforeExitHandlers) {
-  EXPECT_EXIT(
-      {
-        atexit(report_leak_flag);
-        ryx_exit(2);
-      },
-      testing::ExitedWithCode(2), "flag=1");
+// A normal exit runs the exit handlers with the leak flag clear; a failed
+// one ends at once, without them (other threads may still be running), and
+// still delivers what was written to the standard streams.
+TEST(ExitDeath, NormalExitRunsHandlersFailedExitEndsAtOnce) {
   EXPECT_EXIT(
       {
         atexit(report_leak_flag);
         ryx_exit(0);
       },
-      testing::ExitedWithCode(0), "flag=0");
+      testing::ExitedWithCode(0), "^flag=0\n$");
+  EXPECT_EXIT(
+      {
+        atexit(report_leak_flag);
+        setvbuf(stderr, nullptr, _IOFBF, 1024);
+        fputs("buffered", stderr);
+        ryx_exit(2);
+      },
+      testing::ExitedWithCode(2), "^buffered$");
   EXPECT_EXIT(ryx_exit(74), testing::ExitedWithCode(74), "");
+}
+
+// Only the first exit decides the status, even when a second thread fails
+// with another status at the same time.
+TEST(ExitDeath, FirstExitDecides) {
+  EXPECT_EXIT(
+      {
+        std::thread other([] {
+          usleep(100000);
+          ryx_exit(5);
+        });
+        ryx_exit(4);
+      },
+      testing::ExitedWithCode(4), "");
 }
 
 // Every case sets both counts and puts them back, so no case depends on

@@ -207,6 +207,34 @@ TEST(TempFileDeath, NamedFileIsRemovedAtExitWhateverTheStatus) {
   }
 }
 
+// A failure met on one thread while another keeps making named temporary
+// files: the process ends with the failure's status and nothing is left in
+// the directory, whatever the other thread was doing at that moment.
+TEST(TempFileDeath, FailureOnAWorkerLeavesNoFileWhileOthersStillMakeThem) {
+  for (int round = 0; round < 20; round++) {
+    ScratchDir dir;
+    EXPECT_EXIT(
+        {
+          std::thread maker([&] {
+            for (;;) {
+              char *path = nullptr;
+              FILE *file = temp_file_create(dir.path().c_str(), &path);
+              fclose(file);
+              ryx_free(path);
+            }
+          });
+          std::thread failing([] {
+            usleep(200);
+            ryx_exit(3);
+          });
+          maker.join();
+          failing.join();
+        },
+        testing::ExitedWithCode(3), "");
+    EXPECT_TRUE(list_dir(dir.path()).empty()) << "round " << round;
+  }
+}
+
 TEST(TempFileDeath, UncreatableDirectoryEndsWithMessage) {
   ScratchDir scratch;
   const std::string locked = scratch.file("locked");
