@@ -16,6 +16,15 @@ constexpr double kMinBinCount = 50;
 // centre's height per bin.
 constexpr double kFlatSlope = 0.001;
 
+// 1 when the bins from x outwards to y (w bins further out) have levelled
+// off: the fall per bin, relative to the peak's height, is at least 0 and
+// below kFlatSlope. A rise further out is not flat: a noisy bin, or the
+// foot of a neighbouring peak, does not end the flank.
+bool levelled(double x, double y, double height, int64_t w) {
+  const double slope = (x - y) / height / static_cast<double>(w);
+  return slope >= 0 && slope < kFlatSlope;
+}
+
 // The histogram with its bins read as unsigned counts and every index
 // outside 0 .. 2R reading as 0.
 struct bins_t {
@@ -50,7 +59,7 @@ void scan_flanks(const bins_t &b, int32_t radius, double threshold, distance_pea
       const double y = b.at(i - w);
       mass += x;
       low = i;
-      if (x < threshold && (y == 0 || (x - y) / height / static_cast<double>(w) < kFlatSlope)) break;
+      if (x < threshold && (y == 0 || levelled(x, y, height, w))) break;
     }
   }
   int64_t high = b.top;
@@ -58,7 +67,7 @@ void scan_flanks(const bins_t &b, int32_t radius, double threshold, distance_pea
     for (int64_t i = c + 1; i <= b.top - 1; i++) {
       const double x = b.at(i);
       mass += x;
-      if (x == 0 || (x < threshold && (x - b.at(i + w)) / height / static_cast<double>(w) < kFlatSlope)) {
+      if (x == 0 || (x < threshold && levelled(x, b.at(i + w), height, w))) {
         high = i;
         break;
       }

@@ -100,11 +100,11 @@ TEST(PairDistanceEstimate, StatusAndRangeOfHandMadeHistograms) {
                    499});
   {
     // Left of the peak the counts rise again further out (20 at distances
-    // 96..100, 40 at 86..95): the scan stops at once at 597, where the
-    // bin 5 further out holds more.
+    // 96..100, 40 at 86..95): a rise is not a levelled flank, so the scan
+    // goes on from 597 to 594, where 40 meets 40 five bins further out.
     Histogram h(499);
     h.plateau(101, 120, 200).plateau(86, 95, 40).plateau(96, 100, 20).count_all();
-    cases.push_back({"flank before a rising neighbour", h, kPairedDistanceEstimated, 98, 121});
+    cases.push_back({"flank past a rising neighbour", h, kPairedDistanceEstimated, 95, 121});
   }
   {
     // The centre bin is empty inside a window of mean 400 (threshold 250);
