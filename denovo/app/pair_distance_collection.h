@@ -13,8 +13,10 @@
 // offsets and read-path offsets then give the exact distance (see
 // paired_distance_place_pair).
 //
-// Calling order: after read optimisation, on a graph whose bubble marks are
-// valid and a finished read table (searchable read info, sorted pairs):
+// Calling order: after read optimisation, on a compacted graph
+// (fragment_graph_set_other_nodes: the other-node links chain the nodes of
+// each fragment) whose bubble marks are valid, and a finished read table
+// (searchable read info, sorted pairs):
 // paired_distance_collect (the threaded pipeline) or, equally,
 // paired_distance_collect_direct (one thread). Both add to what the
 // histograms hold and leave node mark1 clear in every node slot. The walker
@@ -102,7 +104,10 @@ void paired_distance_tally_apply(paired_distance_tally_t *tally, read_table_t *t
 // Walks contig (oriented, as contig_info gives it) from its first node,
 // sets mark1 on every node visited, collects the pairs whose end 1 lies
 // on it and adds every pair whose mate fragment was visited too to the
-// tally.
+// tally. At a branch every edge but the last is kept on a stack; a node
+// that closes a bubble, is entered by another edge first or was visited
+// already is passed over while the stack offers another way. A node is
+// never visited twice, so each pair is counted once and the walk ends.
 void paired_distance_place_contig(paired_distance_walker_t *walker, const contig_info_t *info, oriented_id_t contig,
                                   paired_distance_tally_t *tally);
 
