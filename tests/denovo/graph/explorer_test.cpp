@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "denovo/graph/contig_info.h"
+#include "denovo/graph/denovo_file.h"
+#include "denovo/graph/fragment_graph_build.h"
 #include "denovo/graph/fragment_graph_check.h"
 #include "explorer_test_util.h"
 #include "test_support.h"
@@ -470,6 +472,45 @@ TEST(Explorer, PrintId) {
     explorer_print_id(c.id, c.width);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), c.text);
   }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace graph_test;
+
+// The dialogue end to end: a graph saved as a stage file, loaded by a
+// program of its own and driven through a pipe.
+TEST(ExplorerProgram, SessionOnSavedGraph) {
+  ryx_test::ScratchDir dir;
+  const std::string stage = dir.file("graph.fof");
+  {
+    Session s;
+    fragment_graph_set_other_nodes(s.graph);
+    ASSERT_EQ(denovo_file_write(stage.c_str(), 2, s.db, s.table, s.graph, nullptr), 1);
+  }
+  const std::string program = std::string(RYX_BINARY_DIR) + "/tests/explorer_stage_session";
+  const ryx_test::RunResult r = ryx_test::run_program({program, stage}, "i\nn 1'\nj 2\nd 9\nZ\nt 0 3\ny\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(r.out, std::string("\nExplore database:\n") +
+                       "> Fragment count:            5 (5)\n"
+                       "> 6:\nTGGTAC\ncontig: 80000000\n"
+                       "> " "       2\n" "       5\n"
+                       "> Node 9 is not in the graph.\n"
+                       "> " + kError +
+                       "> Path 00000000 00000003\n"
+                       "path 00000000 (10) 00000003 (65) -1\n"
+                       "+        00000000 00000001 00000004 00000003\n"
+                       "  +      -  -  -  -  -  -  00000002 00000003\n"
+                       "\n"
+                       "> > \n");
+
+  const ryx_test::RunResult missing = ryx_test::run_program({program, dir.file("none.fof")}, "q\n");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_NE(missing.err.find("Unable to open file"), std::string::npos) << missing.err;
 }
 
 }  // namespace
