@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "denovo/graph/components.h"
 #include "denovo/graph/contig_info.h"
 #include "denovo/graph/denovo_file.h"
 #include "denovo/graph/fragment_graph_build.h"
@@ -511,6 +513,79 @@ TEST(ExplorerProgram, SessionOnSavedGraph) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "");
   EXPECT_NE(missing.err.find("Unable to open file"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+
+namespace {
+
+using namespace graph_test;
+
+// What a function prints on standard output.
+std::string printed(const std::function<void()> &fn) {
+  testing::internal::CaptureStdout();
+  fn();
+  fflush(stdout);
+  return testing::internal::GetCapturedStdout();
+}
+
+// Commands that print what another module's operation prints: the session
+// output is that operation's output between the prompts.
+TEST(Explorer, CommandsPrintTheirOperation) {
+  struct Case {
+    const char *line;
+    std::function<void(Session &)> direct;
+  };
+  const std::vector<Case> cases = {
+      {"g\n", [](Session &s) { fragment_graph_print(s.graph, kOrientedIdNone); }},
+      {"g 1'\n", [](Session &s) { fragment_graph_print(s.graph, R | 1); }},
+      {"z 2\n", [](Session &s) { fragment_graph_print_neighbour_average(s.graph, 2); }},
+      {"w 1,2\n",
+       [](Session &s) {
+         component_window_t *w = component_window_new(s.graph, s.table->read_info, 10);
+         const oriented_id_t nodes[] = {1, 2};
+         component_window_set_nodes(w, nodes, 2);
+         component_window_print(w);
+         component_window_free(w);
+       }},
+      {"m 1\n",
+       [](Session &s) {
+         component_window_t *w = component_window_new(s.graph, s.table->read_info, 10);
+         const oriented_id_t nodes[] = {1};
+         component_window_set_nodes(w, nodes, 1);
+         component_list_print(component_get_components(w, 0));
+         component_window_free(w);
+       }},
+  };
+  for (const Case &c : cases) {
+    Session s;
+    const std::string expected = printed([&] { c.direct(s); });
+    ASSERT_FALSE(expected.empty()) << c.line;
+    EXPECT_EQ(s.run(c.line), "\nExplore database:\n> " + expected + "> \n") << c.line;
+  }
+}
+
+TEST(Explorer, PairedReadsOfFragment) {
+  Session s;
+  EXPECT_EQ(s.run("p 0\n"), "\nExplore database:\n> No read pair information loaded.\n> \n");
+  // Pairs 0 - 3 and 4' - 0.
+  read_pair_info_t *pairs = read_pair_info_new(5);
+  read_pair_info_add(pairs, kReadPtrNone, 0, 2, kReadPtrNone, 3, 5);
+  read_pair_info_add(pairs, kReadPtrNone, R | 4, 1, kReadPtrNone, 0, 7);
+  read_pair_info_sort(pairs);
+  s.table->read_pair_info = pairs;
+  uint64_t n = 0;
+  const std::string first = printed([&] {
+    read_pair_info_print_pair(pairs, read_pair_info_find_by_fragment1(pairs, 0, &n), s.table->read_info);
+  });
+  const std::string second = printed([&] {
+    read_pair_info_print_pair(pairs, read_pair_info_find_by_fragment2(pairs, 0, &n), s.table->read_info);
+  });
+  ASSERT_NE(first, second);
+  EXPECT_EQ(s.run("p 0\np 3\n"),
+            "\nExplore database:\n> " + first + "---\n" + second + "> ---\n" + printed([&] {
+              read_pair_info_print_pair(pairs, read_pair_info_find_by_fragment2(pairs, 3, &n), s.table->read_info);
+            }) + "> \n");
 }
 
 }  // namespace
