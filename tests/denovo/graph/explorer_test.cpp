@@ -258,6 +258,26 @@ TEST(Explorer, BuildWindowAndShowComponents) {
   EXPECT_NE(out.find("1 changes\n"), std::string::npos) << out;
   EXPECT_EQ(out.find("Getting more info"), std::string::npos) << out;
   EXPECT_TRUE(fragment_graph_is_disabled(u.graph, 4));
+
+  UnfoldGraph v;
+  const std::string built = v.run("u 4\n");
+  EXPECT_TRUE(fragment_graph_is_disabled(v.graph, 4)) << built;
+  EXPECT_TRUE(fragment_graph_check_links(v.graph, kOrientedIdNone));
+}
+
+// P = 0 after a = 2 and b = 3, Q = 1 after P and before c = 4 and d = 5;
+// reads a P Q c and b P Q d: P alone shows one component of two path
+// groups, whose reads go on past the branching at Q.
+TEST(Explorer, SingleComponentGetsMoreInfo) {
+  ExplorerFixture f(std::vector<std::string>(6, std::string(30, 'A')),
+                    {{2, 0, -5}, {3, 0, -5}, {0, 1, -5}, {1, 4, -5}, {1, 5, -5}},
+                    {{{2, 0, 1, 4}, {-5, -5, -5}, 4}, {{3, 0, 1, 5}, {-5, -5, -5}, 4}}, 21);
+  const auto edges = edge_set(f.graph);
+  const std::string out = f.run("c 0 0 1\n");
+  EXPECT_EQ(out.rfind("\nExplore database:\n> Getting more info\ncomponents\n", 0), 0u) << out;
+  // Q (1) is the node to grow the window by.
+  EXPECT_NE(out.find("expandable nodes\n  group size 1: 1\n"), std::string::npos) << out;
+  EXPECT_EQ(edge_set(f.graph), edges);  // showing changes nothing
 }
 
 struct PairedCall {
