@@ -57,7 +57,14 @@ bool have_reads(const session_t *s) {
   return false;
 }
 
-void print_id_suffix(oriented_id_t id) { printf("%x%s", oriented_id_get_index(id), oriented_id_is_reverse(id) ? "'" : ""); }
+// An id as typed: hexadecimal index and the apostrophe of the reverse strand.
+void print_id_suffix(oriented_id_t id) {
+  if (id == kOrientedIdNone) {
+    printf("ffffffff");
+    return;
+  }
+  printf("%x%s", oriented_id_get_index(id), oriented_id_is_reverse(id) ? "'" : "");
+}
 
 // True for a live node of the graph; else prints why the id is refused.
 bool check_node(const session_t *s, oriented_id_t id) {
