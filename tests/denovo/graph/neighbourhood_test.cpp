@@ -90,7 +90,8 @@ TEST(NeighbourhoodSearch, RadiusAndExpansionBound) {
   // long, so its end lies at 620, below radius + word size (621): its edge to
   // 4 at -20 gives 600. 5 is 121 long: its end at 621 stops the search, so
   // 6 at 621 - 21 = 600 is not found.
-  Graph g({10, 10, 10, 120, 10, 121, 10}, {{0, 1, 600}, {0, 2, 601}, {0, 3, 500}, {3, 4, -20}, {0, 5, 500}, {5, 6, -21}});
+  Graph g({10, 10, 10, 120, 10, 121, 10},
+          {{0, 1, 600}, {0, 2, 601}, {0, 3, 500}, {3, 4, -20}, {0, 5, 500}, {5, 6, -21}});
   EXPECT_EQ(g.search(0, 600), (std::map<oriented_id_t, int32_t>{{1, 600}, {3, 500}, {4, 600}, {5, 500}}));
 }
 
@@ -168,7 +169,8 @@ TEST(NeighbourhoodSearch, AgreesWithRelaxationModel) {
     Graph g(lengths, edges);
     for (int s = 0; s < n; s++) {
       for (const oriented_id_t start : {static_cast<oriented_id_t>(s), rev(static_cast<oriented_id_t>(s))}) {
-        EXPECT_EQ(g.search(start, 400), relaxation_model(g.graph, start, 400)) << "round " << round << " start " << start;
+        EXPECT_EQ(g.search(start, 400), relaxation_model(g.graph, start, 400))
+            << "round " << round << " start " << start;
       }
     }
   }
