@@ -47,7 +47,7 @@
 extern "C" {
 
 // Residues taken at most from either side of a join.
-constexpr int32_t kContigOverlapMaxSide = 8192;
+constexpr int32_t kContigOverlapMaxSide = kGapSequenceMaxSide;
 // Distance of the gap edge of a rejected join whose gap was 1 or less.
 constexpr int32_t kContigOverlapRejectedDistance = 2;
 // Marks a result whose gap edge keeps its distance.
