@@ -254,6 +254,34 @@ TEST(ContigOverlap, ResolvesAHiddenOverlap) {
   }
 }
 
+// A scaffold V -(gap 50)-> X -(gap 3, a hidden 15-base overlap)-> Y with
+// the end marks scaffolding leaves (mark4 on V, X and Y, mark5 on X for its
+// second gap edge). After resolution the marks keep the gap of 50 and drop
+// the closed one, so the AGP output has two components and one gap, and the
+// second component is X and Y merged.
+TEST(ContigOverlap, ResolvedScaffoldInAgp) {
+  const std::string genome = random_genome(100, 4);
+  const std::string v = random_genome(30, 40);
+  GraphFixture g({v, genome.substr(0, 60), genome.substr(45)}, {{0, 1, 50}, {1, 2, 3}});
+  for (oriented_id_t n : {0u, 1u, 2u}) fragment_graph_set_mark4(g.graph, n);
+  fragment_graph_set_mark5(g.graph, 1);
+  array_list_t *joins = join_list({{0, 1, 2, 3}});
+  gap_sequence_map_t *map = contig_overlap_resolve(g.graph, g.contigs(), &g.table, 0, &joins);
+  ASSERT_EQ(map->count, 1u);
+  EXPECT_EQ(fragment_graph_get_mark4(g.graph, 1), 1);
+  EXPECT_EQ(fragment_graph_get_mark5(g.graph, 1), 0);
+  EXPECT_EQ(fragment_graph_get_mark4(g.graph, 2), 0);
+  g.info = contig_info_free(g.info);
+  const app_test::Output out = g.write(1, kContigFeaturesAgp, true, map);
+  EXPECT_EQ(out.fasta, fasta_record("contig_1_1", v) + fasta_record("contig_1_2", genome));
+  EXPECT_EQ(out.features,
+            "##agp-version\t2.0\n"
+            "contig_1\t1\t30\t1\tW\tcontig_1_1\t1\t30\t+\n"
+            "contig_1\t31\t80\t2\tN\t50\tscaffold\tyes\tpaired-ends\n"
+            "contig_1\t81\t180\t3\tW\tcontig_1_2\t1\t100\t+\n");
+  gap_sequence_map_free(map);
+}
+
 TEST(ContigOverlap, RejectedJoins) {
   // Unrelated sides: nothing aligns well enough. A gap of 1 or less becomes
   // 2, a larger gap stays.
