@@ -106,7 +106,8 @@ align_pair_list_t *align_pair_list_free_shell(align_pair_list_t *list) {
 align_pair_array_t *align_pair_array_new(int32_t count) {
   auto *array = static_cast<align_pair_array_t *>(ryx_calloc(sizeof(align_pair_array_t)));
   array->count = count;
-  array->pairs = static_cast<align_pair_t **>(ryx_calloc(sizeof(align_pair_t *) * static_cast<size_t>(count > 0 ? count : 1)));
+  const size_t slots = static_cast<size_t>(count > 0 ? count : 1);
+  array->pairs = static_cast<align_pair_t **>(ryx_calloc(sizeof(align_pair_t *) * slots));
   return array;
 }
 

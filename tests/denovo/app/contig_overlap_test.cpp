@@ -47,7 +47,9 @@ std::string letters_of(const uint8_t *codes, size_t n) {
 
 seq_record_t *record_of(const std::string &letters) {
   seq_record_t *r = seq_record_new(static_cast<uint32_t>(letters.size()));
-  for (size_t i = 0; i < letters.size(); i++) r->residues[i] = static_cast<uint8_t>(std::string("ACGTN").find(letters[i]));
+  for (size_t i = 0; i < letters.size(); i++) {
+    r->residues[i] = static_cast<uint8_t>(std::string("ACGTN").find(letters[i]));
+  }
   return r;
 }
 

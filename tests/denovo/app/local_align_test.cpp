@@ -18,7 +18,9 @@ namespace {
 // Codes from "ACGTN".
 seq_record_t *codes(const std::string &letters) {
   seq_record_t *r = seq_record_new(static_cast<uint32_t>(letters.size()));
-  for (size_t i = 0; i < letters.size(); i++) r->residues[i] = static_cast<uint8_t>(std::string("ACGTN").find(letters[i]));
+  for (size_t i = 0; i < letters.size(); i++) {
+    r->residues[i] = static_cast<uint8_t>(std::string("ACGTN").find(letters[i]));
+  }
   return r;
 }
 
