@@ -110,6 +110,12 @@ gap_sequence_map_t *gap_sequence_map_read(FILE *file) {
     entry.end = static_cast<int32_t>(bin_file_read_u32(file));
     const uint32_t length = bin_file_read_u32(file);
     if (entry.offset < 0 || entry.end < 0) bad_map("entry %llu covers a negative number of bases", i);
+    if (entry.offset > kGapSequenceMaxSide || entry.end > kGapSequenceMaxSide) {
+      bad_map("entry %llu covers more than %llu bases on one side", i, kGapSequenceMaxSide);
+    }
+    if (length > 2 * static_cast<uint32_t>(kGapSequenceMaxSide)) {
+      bad_map("the merged sequence of entry %llu is longer than %llu residues", i, 2 * kGapSequenceMaxSide);
+    }
     const int64_t rest = large_file_bytes_left(file);
     if (rest >= 0 && length > static_cast<uint64_t>(rest)) {
       bad_map("the %llu residues of entry %llu do not fit in the file", length, i);
@@ -129,6 +135,20 @@ gap_sequence_map_t *gap_sequence_map_read(FILE *file) {
     generic_hash_map_insert(map, &edge, &entry);
   }
   return map;
+}
+
+void gap_sequence_map_check_edges(const gap_sequence_map_t *map, int32_t edge_count) {
+  if (map == nullptr) return;
+  generic_hash_map_iterator_t *it = generic_hash_map_iterator_new(const_cast<gap_sequence_map_t *>(map));
+  while (generic_hash_map_iterator_next(it)) {
+    uint32_t key;
+    memcpy(&key, it->key, sizeof(key));
+    if ((key & 0x7fffffffu) >= static_cast<uint32_t>(edge_count < 0 ? 0 : edge_count)) {
+      fprintf(stderr, "gap_sequence_map_read: edge %x is not an edge of the graph\n", key);
+      ryx_exit(1);
+    }
+  }
+  generic_hash_map_iterator_free(it);
 }
 
 }  // extern "C"

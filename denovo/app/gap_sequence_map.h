@@ -34,6 +34,11 @@ struct gap_sequence_t {
 
 typedef generic_hash_map_t gap_sequence_map_t;
 
+// Overlap resolution takes at most this many residues from either side of a
+// gap, so an entry's offset and end never exceed it and its merged sequence
+// is never longer than twice it.
+constexpr int32_t kGapSequenceMaxSide = 8192;
+
 // An empty map.
 gap_sequence_map_t *gap_sequence_map_new(void);
 // Releases every merged sequence still held, the table and the map (null
@@ -56,10 +61,16 @@ seq_record_t *gap_sequence_map_take_sequence(gap_sequence_map_t *map, oriented_i
 void gap_sequence_map_write(FILE *file, const gap_sequence_map_t *map);
 // Reads a piece: null for the byte 0. An edge stored twice prints "ERROR:
 // edge: %x is already present in map\n"; a presence byte other than 0 or
-// 1, an entry count or residue count beyond the bytes left, a negative
-// offset or end, or a residue above 4 prints "gap_sequence_map_read: " and
-// the reason; an early end of the file "Error reading file: early
+// 1, an entry count or residue count beyond the bytes left, an offset or
+// end outside 0 .. kGapSequenceMaxSide, a merged sequence longer than twice
+// that, or a residue above 4 prints "gap_sequence_map_read: " and the
+// reason; an early end of the file "Error reading file: early
 // termination"; all on standard error with status 1.
 gap_sequence_map_t *gap_sequence_map_read(FILE *file);
+// Checks a loaded map against the graph loaded with it: every key must name
+// one of the graph's edge_count edge slots (either strand). Otherwise prints
+// "gap_sequence_map_read: edge %x is not an edge of the graph" on standard
+// error and ends the process with status 1. Null map allowed.
+void gap_sequence_map_check_edges(const gap_sequence_map_t *map, int32_t edge_count);
 
 }  // extern "C"

@@ -150,6 +150,7 @@ int32_t denovo_file_read(const char *path, int32_t kind, seq_db_t **fragments, r
       read_table_read(file, static_cast<uint32_t>(db->sequence_count), pair_par_array, file_count);
   fragment_graph_t *loaded_graph = kind >= 2 ? fragment_graph_read(file, db) : nullptr;
   gap_sequence_map_t *loaded_gaps = kind == 4 ? gap_sequence_map_read(file) : nullptr;
+  gap_sequence_map_check_edges(loaded_gaps, loaded_graph != nullptr ? loaded_graph->edge_count : 0);
   if (fgetc(file) != EOF) damaged(path, "bytes follow its last piece");
   ryx_exit_set_context(nullptr);
   fclose(file);

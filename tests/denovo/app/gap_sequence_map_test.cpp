@@ -114,6 +114,12 @@ TEST(GapSequenceMapDeath, RefusedPieces) {
        "negative number of bases"},
       {"residues cut short", golden.substr(0, golden.size() - 2), "do not fit in the file"},
       {"entry cut short", golden.substr(0, 15), "1 entries do not fit"},
+      {"offset beyond a side", golden.substr(0, 13) + std::string("\x01\x20\0\0", 4) + golden.substr(17),
+       "gap_sequence_map_read: entry 0 covers more than 8192 bases on one side"},
+      {"end beyond a side", golden.substr(0, 17) + std::string("\x01\x20\0\0", 4) + golden.substr(21),
+       "gap_sequence_map_read: entry 0 covers more than 8192 bases on one side"},
+      {"merged sequence too long", golden.substr(0, 21) + std::string("\x01\x40\0\0", 4) + golden.substr(25),
+       "gap_sequence_map_read: the merged sequence of entry 0 is longer than 16384 residues"},
   };
   for (const Case &c : cases) {
     EXPECT_EXIT(
@@ -124,6 +130,32 @@ TEST(GapSequenceMapDeath, RefusedPieces) {
         testing::ExitedWithCode(1), c.message)
         << c.name;
   }
+}
+
+TEST(GapSequenceMap, LargestValuesLoad) {
+  // Offset and end of 8192 (00 20 00 00) are the largest a side gives.
+  const std::string golden = ryx_test::hex_fixture("denovo/app/one_gap.gapmap.hex");
+  const std::string side("\0\x20\0\0", 4);
+  FILE *f = file_of(golden.substr(0, 13) + side + side + golden.substr(21));
+  gap_sequence_map_t *map = gap_sequence_map_read(f);
+  fclose(f);
+  gap_sequence_t e;
+  ASSERT_EQ(gap_sequence_map_find(map, 0x80000007u, &e), 1);
+  EXPECT_EQ(e.offset, 8192);
+  EXPECT_EQ(e.end, 8192);
+  gap_sequence_map_free(map);
+}
+
+TEST(GapSequenceMapDeath, EdgesOutsideTheGraph) {
+  gap_sequence_map_t *map = gap_sequence_map_new();
+  const gap_sequence_t e = entry(1, 1, {0, 1});
+  gap_sequence_map_insert(map, 0x80000007u, &e);
+  gap_sequence_map_check_edges(map, 8);  // slot 7 of 8, reverse strand: fine
+  gap_sequence_map_check_edges(nullptr, 0);
+  EXPECT_EXIT(gap_sequence_map_check_edges(map, 7), testing::ExitedWithCode(1),
+              "^gap_sequence_map_read: edge 80000007 is not an edge of the graph\n$");
+  EXPECT_EXIT(gap_sequence_map_check_edges(map, 0), testing::ExitedWithCode(1), "edge 80000007 is not an edge");
+  gap_sequence_map_free(map);
 }
 
 }  // namespace

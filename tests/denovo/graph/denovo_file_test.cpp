@@ -417,4 +417,23 @@ TEST(DenovoFileDeath, DamagedGraphAndMapPieces) {
   EXPECT_GT(refused, 0);
 }
 
+// A map entry keyed by an edge slot the stored graph does not have is
+// refused when the file is loaded.
+TEST(DenovoFileDeath, MapEdgeOutsideTheGraph) {
+  State s;
+  ScratchDir dir;
+  const oriented_id_t beyond = static_cast<oriented_id_t>(s.graph->edge_count) | 0x80000000u;
+  seq_record_t *r = seq_record_new(1);
+  r->residues[0] = 2;
+  const gap_sequence_t e = {1, 1, r};
+  gap_sequence_map_insert(s.gaps, beyond, &e);
+  const std::string path = dir.file("beyond");
+  denovo_file_write(path.c_str(), 4, s.db, s.table, s.graph, s.gaps);
+  std::string err;
+  EXPECT_EQ(load_in_child(path, 4, &err), 1);
+  char want[80];
+  snprintf(want, sizeof(want), "gap_sequence_map_read: edge %x is not an edge of the graph\n", beyond);
+  EXPECT_NE(err.find(want), std::string::npos) << err;
+}
+
 }  // namespace
