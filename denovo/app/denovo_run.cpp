@@ -14,7 +14,7 @@
 #include "denovo/app/gap_sequence_map.h"
 #include "denovo/app/memory_report.h"
 #include "denovo/app/read_optimize.h"
-#include "denovo/app/reference_score.h"
+#include "denovo/app/reference_report.h"
 #include "denovo/graph/contig_info.h"
 #include "denovo/graph/denovo_file.h"
 #include "denovo/graph/fragment_graph.h"
