@@ -7,6 +7,8 @@
 
 #include "common/memory.h"
 #include "common/ryx_exit.h"
+#include "denovo/graph/component_builder_trees.h"
+#include "denovo/graph/component_paths.h"
 #include "denovo/reads/generic_sort.h"
 
 namespace {
@@ -175,6 +177,7 @@ component_window_t *component_window_new(fragment_graph_t *graph, read_info_t *r
   c->graph = graph;
   c->read_info = read_info;
   c->window_info = window_info_new();
+  c->builder_trees = component_tree_set_new();
   c->bubble_size = bubble_size;
   scratch_init(&c->int_scratch, sizeof(int32_t));
   c->group_read_capacity = 2;
@@ -197,6 +200,14 @@ component_window_t *component_window_new(fragment_graph_t *graph, read_info_t *r
   c->components.capacity = 2;
   c->components.sizes = alloc_array<int32_t>(2);
   c->components.first_groups = alloc_array<component_path_group_t *>(2);
+  c->partial_path_capacity = 2;
+  c->partial_paths = alloc_array<component_partial_path_t>(2);
+  c->chain_step_capacity = 2;
+  c->chain_steps = alloc_array<component_chain_step_t>(2);
+  c->bubble_check_capacity = 2;
+  c->bubble_check_nodes = alloc_array<oriented_id_t>(2);
+  c->component_path_capacity = 2;
+  c->component_paths = alloc_array<component_path_one *>(2);
   return c;
 }
 
@@ -221,6 +232,12 @@ component_window_t *component_window_free(component_window_t *c) {
   ryx_free(c->component_nodes);
   ryx_free(c->components.sizes);
   ryx_free(c->components.first_groups);
+  component_tree_set_free(c->builder_trees);
+  ryx_free(c->partial_paths);
+  ryx_free(c->chain_steps);
+  ryx_free(c->bubble_check_nodes);
+  component_window_free_paths(c);
+  ryx_free(c->component_paths);
   ryx_free(c);
   return nullptr;
 }
@@ -445,9 +462,14 @@ void component_read_list_print(const component_window_t *c, const component_read
       q = read_info_get_next(info, q);
     }
     printf(" |");
-    // Partial paths are kept by the path builder; without them the group
-    // mode has nothing to show for the entry.
-    if (!by_groups) {
+    if (by_groups) {
+      for (int32_t k = list->entries[i].link; k >= 0; k = c->partial_paths[k].next) {
+        printf(" component_index %d", c->partial_paths[k].component_index);
+        for (int32_t s = c->partial_paths[k].first_step; s >= 0; s = c->chain_steps[s].next)
+          printf(" (%d) %x", c->chain_steps[s].distance, c->chain_steps[s].node);
+        printf(",");
+      }
+    } else {
       for (int32_t k = list->entries[i].link; k >= 0; k = c->crossings[k].next)
         printf(" %x,%lld", c->crossings[k].exit_node, static_cast<long long>(c->crossings[k].index_in_path));
     }

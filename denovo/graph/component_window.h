@@ -14,7 +14,13 @@
 //
 // Node marks: every operation that marks nodes clears its marks before it
 // returns. Mark 1 means "in the window" while a window operation runs;
-// marks 2 and 3 flag listed border nodes inside get_window_info.
+// marks 2 and 3 flag listed border nodes inside get_window_info; mark 4
+// flags the nodes on the bubble check list of the window builder.
+//
+// The builder's pools (builder trees, partial paths, chain steps, bubble
+// check nodes, component paths) are filled by component_paths,
+// component_builder_trees and component_build; the context owns them and
+// frees them with itself.
 #pragma once
 
 #include <cstdint>
@@ -128,10 +134,42 @@ struct component_list_t {
   int32_t capacity;
 };
 
+// The builder trees (component_builder_trees.h) and one read's node path
+// through the window (component_paths.h).
+struct component_tree_set_t;
+struct component_path_one;
+
+// What a forward build walk recorded for one read list entry at one exit
+// (or, with component index -2, where the read ended or diverged inside the
+// window): its steps after the start node, chained through the context's
+// chain step array.
+struct component_partial_path_t {
+  int32_t first_step;       // first chain step, -1 = none
+  int32_t next;             // next partial path of the same entry, -1 = last
+  int32_t component_index;  // of the exit node; -2 = ended inside the window
+  uint64_t value;           // index in path of the exit element, or 0
+};
+
+// One stored step of a partial path.
+struct component_chain_step_t {
+  int32_t next;  // following step towards the exit, -1 = last
+  oriented_id_t node;
+  int32_t distance;  // from the step before it
+};
+
+// The chain a build walk carries on its call stack, one link per level; the
+// head is the newest link.
+struct component_chain_link_t {
+  component_chain_link_t *previous;
+  oriented_id_t node;
+  int32_t distance;
+};
+
 struct component_window_t {
   fragment_graph_t *graph;  // not owned
   read_info_t *read_info;   // not owned; searchable
   window_info_t *window_info;
+  component_tree_set_t *builder_trees;
   int32_t bubble_size;
   component_scratch_stack_t int_scratch;
   read_ptr_t *group_prev_reads;
@@ -156,6 +194,18 @@ struct component_window_t {
   int32_t component_node_capacity;
   oriented_id_t *component_nodes;
   component_list_t components;
+  component_partial_path_t *partial_paths;
+  int32_t partial_path_capacity;
+  int32_t partial_path_count;
+  component_chain_step_t *chain_steps;
+  int32_t chain_step_capacity;
+  int32_t chain_step_count;
+  int32_t bubble_check_count;
+  int32_t bubble_check_capacity;
+  oriented_id_t *bubble_check_nodes;  // node indices
+  int32_t component_path_count;
+  int32_t component_path_capacity;
+  component_path_one **component_paths;
 };
 
 extern "C" {
@@ -210,7 +260,8 @@ void component_read_list_add(component_read_list_t *list, read_ptr_t read_ptr, i
 // reverse of f, keeping only flagged entries (with their links) in the
 // sorted order of the reverse fragment; flags become 0.
 void component_read_list_reverse(component_window_t *context, component_read_list_t *list, const read_info_t *info);
-// Debug dump of the entries with their paths and crossings (standard output).
+// Debug dump of the entries with their paths and, by groups, their partial
+// paths, else their crossings (standard output).
 void component_read_list_print(const component_window_t *context, const component_read_list_t *list,
                                const read_info_t *info, int by_groups);
 

@@ -2,6 +2,7 @@
 // lists and their order), node list changes, the scratch stacks, the read
 // list reversal, crossings, read path order and the component index.
 #include "denovo/graph/component_window.h"
+#include "denovo/graph/component_paths.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -437,10 +438,17 @@ TEST(ComponentWindow, ReadListPrint) {
   component_window_add_crossing(fx.context, &list->entries[0], 0x80000000u, 0, 0);
   testing::internal::CaptureStdout();
   component_read_list_print(fx.context, list, fx.info, 0);
+  // Group mode shows the entry's partial paths: component index, then
+  // (distance) node per step.
+  list->entries[0].link = -1;
+  component_chain_link_t t1{nullptr, 2, -5};
+  component_chain_link_t t2{&t1, 0x80000001u, 7};
+  component_window_add_partial_path(fx.context, &list->entries[0], &t1, 3, 0);
+  component_window_add_partial_path(fx.context, &list->entries[0], &t2, -2, 0);
   component_read_list_print(fx.context, list, fx.info, 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(),
             "0: read_ptr (count 1, value 1), 0 1* 2 | 80000000,0 2,2\n"
-            "0: read_ptr (count 1, value 1), 0 1* 2 |\n");
+            "0: read_ptr (count 1, value 1), 0 1* 2 | component_index -2 (-5) 2 (7) 80000001, component_index 3 (-5) 2,\n");
 }
 
 }  // namespace
