@@ -279,7 +279,7 @@ void run_contigs(run_t *run) {
   }
   progress_meter_set_range(run->root, run->stage, 0.96, 1.0);
   contig_output_write(output->file, feature != nullptr ? feature->file : nullptr,
-                      o->feature_path != nullptr && denovo_feature_path_is_agp(o->feature_path), run->graph,
+                      o->feature_path != nullptr && denovo_feature_path_is_agp(o->feature_path) ? kContigFeaturesAgp : kContigFeaturesGff, run->graph,
                       run->table, run->contigs, o->min_length, run->stage, o->show_contigs, run->gaps);
   progress_meter_update(run->stage, 1.0);
 

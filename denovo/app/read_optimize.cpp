@@ -76,7 +76,7 @@ int read_optimize_max_function(component_window_t *window, component_list_t *com
   if (smallest > threshold) return 0;
   component_list_t *kept = component_get_components_above_count(window, components, threshold);
   if (kept == nullptr || kept->component_count == 0) return 0;
-  return component_build(window, kept, 0);
+  return component_build(window, kept);
 }
 
 void read_optimize_graph(fragment_graph_t *graph, seq_db_t *fragments, read_table_t *table, int32_t bubble_size,
