@@ -5,11 +5,12 @@
 #include <cstdio>
 
 #include "common/ryx_exit.h"
+#include "denovo/graph/component_expansion.h"
 #include "denovo/graph/component_paths.h"
 
 namespace {
 
-enum class Member { kThread, kCrossings, kReadPaths, kBuild, kBuildWrite, kReachable, kReachableWrite };
+enum class Member { kThread, kCrossings, kReadPaths, kBuild, kBuildWrite, kReachable, kReachableWrite, kMoreInfo };
 
 struct Walk {
   component_window_t *context;
@@ -18,7 +19,16 @@ struct Walk {
   Member member;
   uint64_t mask;
   component_tree_set_t *trees;  // backward build walks
+  int32_t *more_info = nullptr;  // kMoreInfo: reads counted so far
 };
+
+// kMoreInfo: a step out of the window from a counts as information when a
+// lies in the window or branches outside a bubble; elsewhere the walk
+// follows the read on along the chain.
+bool more_info_counts_at(const Walk &w, oriented_id_t a) {
+  return fragment_graph_get_mark1(w.graph, a) ||
+         (component_node_is_branching(w.graph, a) && !fragment_graph_is_bubble_node(w.graph, a));
+}
 
 [[noreturn]] void fail(const char *message) {
   fputs(message, stdout);
@@ -170,6 +180,9 @@ void exit_action(const Walk &w, component_chain_link_t *chain, oriented_id_t exi
         component_window_add_read_path(w.context, start, c->index_in_path, index, c->read_ptr | w.mask, p | w.mask,
                                        c->exit_node, exit_node);
       }
+    } else if (w.member == Member::kMoreInfo && entry->link == 0) {
+      entry->link = 1;
+      *w.more_info += static_cast<int32_t>(read_info_get_count(w.info, read_ptr_get_index(p)));
     }
     flags[i] = 1;
   }
@@ -192,6 +205,7 @@ void walk(const Walk &w, oriented_id_t a, component_chain_link_t *chain, compone
   }
   Key ek = edge_key(w.graph, e);
   Key key = advance(w.info, &entries[i]);
+  int counts_here = -1;  // kMoreInfo: more_info_counts_at(a), computed when first needed
   for (;;) {
     // Edges below the entry's key lead nowhere for it.
     while (key_compare(ek, key) < 0) {
@@ -221,7 +235,12 @@ void walk(const Walk &w, oriented_id_t a, component_chain_link_t *chain, compone
     for (int32_t k = 0; k < run; k++) saved[k] = entries[i + k].read_ptr;
     for (;;) {
       const oriented_id_t t = fragment_graph_get_edge_to_node(w.graph, e);
-      if (w.member == Member::kThread || fragment_graph_get_mark1(w.graph, t)) {
+      bool entered = w.member == Member::kThread || fragment_graph_get_mark1(w.graph, t);
+      if (!entered && w.member == Member::kMoreInfo) {
+        if (counts_here < 0) counts_here = more_info_counts_at(w, a) ? 1 : 0;
+        entered = counts_here == 0;
+      }
+      if (entered) {
         for (int32_t k = 0; k < run; k++) run_flags[k] = 0;
         if (is_forward_build(w.member) || is_backward_build(w.member)) {
           component_chain_link_t step = push_step(w.member, chain, t, ek.distance);
@@ -313,4 +332,20 @@ void component_get_next_build_reachable_and_write_sub(component_window_t *contex
                                                       component_read_entry_t *entries, int32_t *flags, int32_t n,
                                                       component_chain_link_t *chain, component_tree_set_t *trees) {
   walk({context, graph, info, Member::kReachableWrite, 0, trees}, node, chain, entries, flags, n);
+}
+
+int32_t component_get_more_info_sub(component_window_t *context, fragment_graph_t *graph, const read_info_t *info,
+                                    oriented_id_t node, component_read_entry_t *entries, int32_t n) {
+  int32_t total = 0;
+  int32_t *flags = component_window_alloc_ints(context, n);
+  Walk w{context, graph, info, Member::kMoreInfo, 0, nullptr};
+  w.more_info = &total;
+  walk(w, node, nullptr, entries, flags, n);
+  component_window_release_ints(context, flags, n);
+  return total;
+}
+
+int32_t component_get_more_info_sub_list(component_window_t *context, oriented_id_t node,
+                                         component_read_list_t *list) {
+  return component_get_more_info_sub(context, context->graph, context->read_info, node, list->entries, list->count);
 }

@@ -89,5 +89,16 @@ void component_get_next_build_reachable_and_write_sub(component_window_t *contex
                                                       const read_info_t *info, oriented_id_t node,
                                                       component_read_entry_t *entries, int32_t *flags, int32_t n,
                                                       component_chain_link_t *chain, component_tree_set_t *trees);
+// Information walk from an exterior border node, away from the window: a
+// step back into the window is followed; a step out of the window from a
+// window node, or from a node outside that branches and is no bubble node,
+// counts every entry of the run not counted yet (link 0 -> 1, its path's
+// read count added); any other step is followed along the chain. Returns
+// the reads counted.
+int32_t component_get_more_info_sub(component_window_t *context, fragment_graph_t *graph, const read_info_t *info,
+                                    oriented_id_t node, component_read_entry_t *entries, int32_t n);
+// component_get_more_info_sub over a whole read list (links 0 to start).
+int32_t component_get_more_info_sub_list(component_window_t *context, oriented_id_t node,
+                                         component_read_list_t *list);
 
 }  // extern "C"
