@@ -42,6 +42,8 @@ struct run_t {
   progress_meter_t *root;
   progress_meter_t *stage;  // child of root, re-ranged for every stage
   output_file_t *memory_file;
+  output_file_t *output;   // the contig FASTA, opened before the stages
+  output_file_t *feature;  // the GFF or AGP file, or null
   read_store_t *store;
   int32_t word_size;
   seq_db_t *fragments;
@@ -75,6 +77,8 @@ void free_run(run_t *run) {
   run->reference_info = read_info_free(run->reference_info);
   run->reference_db = seq_db_free(run->reference_db);
   run->memory_file = output_file_abandon(run->memory_file);
+  run->output = output_file_abandon(run->output);
+  run->feature = output_file_abandon(run->feature);
   ryx_free(run->pair_settings);
   run->pair_settings = nullptr;
   run->stage = progress_meter_free(run->stage);
@@ -134,8 +138,9 @@ void run_fragments(run_t *run) {
   if (o->load_stage == kDenovoStagePairedGraph) {
     progress_meter_set_range(run->root, run->stage, 0.1, 0.3);
     progress_meter_set_range(run->root, run->stage, 0.3, 0.6);
-    // A word size given for a loaded graph is checked against it.
-    run->word_size = o->word_size == -1 ? -1 : denovo_resolve_word_size(o->word_size, 0);
+    // No read is read, so the word size is the loaded graph's; one given
+    // here is only compared with it.
+    run->word_size = o->word_size;
     return;
   }
   say(run, "\nLoading reads...");
@@ -263,24 +268,15 @@ void run_contigs(run_t *run) {
     end_info_sort(ends);
   }
   say(run, "\nSaving contigs...");
-
-  output_file_t *output = output_file_open(o->output_path);
-  if (output == nullptr) {
-    fprintf(stderr, "Problem opening file: %s\n", o->output_path);
-    ryx_exit(1);
-  }
-  output_file_t *feature = nullptr;
-  if (o->feature_path != nullptr) {
-    feature = output_file_open(o->feature_path);
-    if (feature == nullptr) {
-      fprintf(stderr, "Problem opening feature file: %s\n", o->feature_path);
-      ryx_exit(1);
-    }
-  }
+  output_file_t *output = run->output;
+  output_file_t *feature = run->feature;
+  run->output = nullptr;
+  run->feature = nullptr;
   progress_meter_set_range(run->root, run->stage, 0.96, 1.0);
-  contig_output_write(output->file, feature != nullptr ? feature->file : nullptr,
-                      o->feature_path != nullptr && denovo_feature_path_is_agp(o->feature_path) ? kContigFeaturesAgp : kContigFeaturesGff, run->graph,
-                      run->table, run->contigs, o->min_length, run->stage, o->show_contigs, run->gaps);
+  const int32_t mode = feature != nullptr && denovo_feature_path_is_agp(o->feature_path) ? kContigFeaturesAgp
+                                                                                         : kContigFeaturesGff;
+  contig_output_write(output->file, feature != nullptr ? feature->file : nullptr, mode, run->graph, run->table,
+                      run->contigs, o->min_length, run->stage, o->show_contigs, run->gaps);
   progress_meter_update(run->stage, 1.0);
 
   // Each output appears under its name only once it is complete; the
@@ -360,6 +356,23 @@ int denovo_run(denovo_options_t *options) {
     }
   }
   run.stage = progress_meter_new_child(run.root, 0.0, 0.1);
+  // The outputs are created (under hidden names until they are complete)
+  // before any stage runs, so that a path that cannot be written ends the
+  // run at once rather than after the assembly.
+  if (options->output_path != nullptr) {
+    run.output = output_file_open(options->output_path);
+    if (run.output == nullptr) {
+      fprintf(stderr, "Problem opening file: %s\n", options->output_path);
+      ryx_exit(1);
+    }
+  }
+  if (options->feature_path != nullptr && options->output_path != nullptr) {
+    run.feature = output_file_open(options->feature_path);
+    if (run.feature == nullptr) {
+      fprintf(stderr, "Problem opening feature file: %s\n", options->feature_path);
+      ryx_exit(1);
+    }
+  }
 
   run_fragments(&run);
   run_read_mapping(&run);

@@ -354,6 +354,32 @@ TEST(DenovoProgram, UnreadableReadFiles) {
   EXPECT_EQ(dir_names(dir.path()), (std::vector<std::string>{"cut.fq", "empty.fa", "folder"}));
 }
 
+// Outputs that cannot be created end the run before any stage, with
+// nothing left behind.
+TEST(DenovoProgram, UnwritableOutputs) {
+  ScratchDir dir;
+  const std::string reads = dir.file("reads.fa");
+  write_file(reads, ">r1\nACGTACGTACGTACGTACGTAAACCCGGGTTT\n");
+  const std::string nowhere = dir.file("missing/out");
+  struct Case {
+    std::vector<std::string> words;
+    std::string message;
+  } cases[] = {
+      {{"-o", nowhere, "-q", reads}, "Problem opening file: " + nowhere + "\n"},
+      {{"-o", dir.file("out.fa"), "-f", nowhere, "-p", "fb", "ss", "1", "9", "-q", reads},
+       "Problem opening feature file: " + nowhere + "\n"},
+      {{"-o", dir.file("out.fa"), "--memoryusage", nowhere, "-q", reads},
+       "Could not open file " + nowhere + " for writing\n"},
+  };
+  for (const auto &c : cases) {
+    const RunResult r = denovo(c.words);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.message);
+    EXPECT_EQ(r.out.find("Progress"), std::string::npos);
+  }
+  EXPECT_EQ(dir_names(dir.path()), std::vector<std::string>{"reads.fa"});
+}
+
 // The automatic word size at the edges of its first steps, shown in the
 // verbose summary; the run stops after saving the fragments.
 TEST(DenovoProgram, AutomaticWordSizeBoundaries) {
