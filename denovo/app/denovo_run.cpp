@@ -334,6 +334,11 @@ int denovo_run(denovo_options_t *options) {
     fprintf(stderr, "Error, pair-distance estimation is not available in this version\n");
     ryx_exit(1);
   }
+  // The reference is mapped together with the reads; a run that loads the
+  // mapped reads has no path of it to compare the contigs with.
+  if (options->reference_path != nullptr && options->load_stage >= kDenovoStageReads) {
+    fprintf(stderr, "Note: no reference score report when the reads are loaded from a stage file\n");
+  }
   run_t run{};
   run.options = options;
   run.word_size = -1;

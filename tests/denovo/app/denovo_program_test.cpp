@@ -473,6 +473,34 @@ TEST(DenovoProgram, SameContigsForAnyThreadCount) {
   }
 }
 
+// The hidden reports: the reference score report on standard output, the
+// memory report in its file; a run that loads mapped reads has no
+// reference path and says so.
+TEST(DenovoProgram, ReportsOnRequest) {
+  ScratchDir dir;
+  const SimulatedGenome genome = genome_of(20000, 15);
+  FILE *g = fopen(dir.file("genome.fa").c_str(), "w");
+  write_genome_fasta(genome, g);
+  fclose(g);
+  write_reads(genome, 8000, 0.0, 16, dir.file("reads.fq"));
+  const RunResult r = denovo({"-o", dir.file("c.fa"), "--reference", dir.file("genome.fa"), "--memoryusage",
+                              dir.file("memory.txt"), "--savereads", dir.file("reads.stage"), "-q",
+                              dir.file("reads.fq")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("Reference:"), std::string::npos);
+  EXPECT_NE(r.out.find("Total score:"), std::string::npos);
+  const std::string memory = read_file(dir.file("memory.txt"));
+  EXPECT_EQ(memory.find("HASH TABLE (deleted after fragments has been created):\n3x hash table size: "), 0u);
+  EXPECT_NE(memory.find("\nREAD_TABLE:\nread info: "), std::string::npos);
+
+  const RunResult loaded = denovo({"-o", dir.file("c2.fa"), "--reference", dir.file("genome.fa"), "--loadreads",
+                                   dir.file("reads.stage"), "-q", dir.file("reads.fq")});
+  ASSERT_EQ(loaded.status, 0);
+  EXPECT_EQ(loaded.err, "Note: no reference score report when the reads are loaded from a stage file\n");
+  EXPECT_EQ(loaded.out.find("Reference:"), std::string::npos);
+  EXPECT_EQ(read_file(dir.file("c2.fa")), read_file(dir.file("c.fa")));
+}
+
 // ---------------------------------------------------------------- stages
 
 // Paired reads in two entries, so that a feature file may be asked for.
