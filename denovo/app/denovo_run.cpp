@@ -56,7 +56,6 @@ struct run_t {
   // The paired settings by read file, at least as many as the loaded read
   // table has files (those not named on this command line are null).
   paired_setting_t **pair_settings;
-  int32_t pair_setting_count;
 };
 
 bool verbose(const run_t *run) { return run->options->verbose != 0; }
@@ -94,7 +93,6 @@ void set_pair_settings(run_t *run, int32_t count) {
   run->pair_settings =
       static_cast<paired_setting_t **>(ryx_calloc(static_cast<size_t>(count > 0 ? count : 1) * sizeof(void *)));
   for (int32_t i = 0; i < o->entry_count; i++) run->pair_settings[i] = o->settings[i];
-  run->pair_setting_count = count;
 }
 
 // Saves stage s when asked; when s is the last stage to reach, prints the

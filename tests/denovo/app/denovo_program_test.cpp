@@ -484,14 +484,17 @@ TEST(DenovoProgram, ReportsOnRequest) {
   fclose(g);
   write_reads(genome, 8000, 0.0, 16, dir.file("reads.fq"));
   const RunResult r = denovo({"-o", dir.file("c.fa"), "--reference", dir.file("genome.fa"), "--memoryusage",
-                              dir.file("memory.txt"), "--savereads", dir.file("reads.stage"), "-q",
-                              dir.file("reads.fq")});
+                              dir.file("memory.txt"), "--savereads", dir.file("reads.stage"), "--savegraph",
+                              dir.file("graph"), "-q", dir.file("reads.fq")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("Reference:"), std::string::npos);
   EXPECT_NE(r.out.find("Total score:"), std::string::npos);
   const std::string memory = read_file(dir.file("memory.txt"));
   EXPECT_EQ(memory.find("HASH TABLE (deleted after fragments has been created):\n3x hash table size: "), 0u);
   EXPECT_NE(memory.find("\nREAD_TABLE:\nread info: "), std::string::npos);
+  for (const char *graph : {"graph_fragment.gexf", "graph_contig.gexf"}) {
+    EXPECT_EQ(read_file(dir.file(graph)).substr(0, 5), "<?xml") << graph;
+  }
 
   const RunResult loaded = denovo({"-o", dir.file("c2.fa"), "--reference", dir.file("genome.fa"), "--loadreads",
                                    dir.file("reads.stage"), "-q", dir.file("reads.fq")});
