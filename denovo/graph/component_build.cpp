@@ -63,8 +63,8 @@ void thread_interior_border_nodes(component_window_t *c, component_read_list_t *
     forward(c, c->graph, c->read_info, b, list->entries, list->flags, list->count, nullptr);
     component_read_list_reverse(c, list, c->read_info);
     component_chain_link_t root{nullptr, b, 0};
-    backward(c, c->graph, c->read_info, fragment_graph_reverse_node(b), list->entries, list->flags, list->count,
-             &root, c->builder_trees);
+    backward(c, c->graph, c->read_info, fragment_graph_reverse_node(b), list->entries, list->flags, list->count, &root,
+             c->builder_trees);
     component_window_clear_partial_paths(c);
   }
 }
@@ -84,8 +84,7 @@ void outer_bubble_check(component_window_t *c) {
   for (int32_t i = 0; i < info->interior_border_node_count; i++) {
     const oriented_id_t a = info->interior_border_nodes[i];
     if (fragment_graph_is_bubble_node(graph, a)) {
-      const oriented_id_t e =
-          bubble_end_from(graph, a, "error, component_set_outer_bubble_check_nodes node is -1");
+      const oriented_id_t e = bubble_end_from(graph, a, "error, component_set_outer_bubble_check_nodes node is -1");
       component_set_outer_bubble_check_nodes_sub(c, graph, fragment_graph_reverse_node(e));
       continue;
     }
@@ -139,8 +138,8 @@ void remove_bubble_branches_into_window(component_window_t *c) {
     // An end cut off by an earlier one has no branches left to look at.
     if (fragment_graph_is_disabled(graph, x)) continue;
     int32_t node_count = 0, edge_count = 0;
-    const int reaches_outside = component_remove_bubble_death_end(graph, x, &nodes, &node_count, &node_capacity,
-                                                                  &edges, &edge_count, &edge_capacity);
+    const int reaches_outside = component_remove_bubble_death_end(graph, x, &nodes, &node_count, &node_capacity, &edges,
+                                                                  &edge_count, &edge_capacity);
     for (int32_t i = 0; i < node_count; i++) fragment_graph_clear_mark2(graph, nodes[i]);
     if (!reaches_outside) continue;
     generic_sort(edges, static_cast<uint64_t>(edge_count), sizeof(oriented_id_t), component_edge_index_compare,
@@ -179,8 +178,7 @@ void number_exterior_border_nodes(component_window_t *c) {
   }
   for (int32_t i = 0; i < info->exterior_border_node_count; i++) {
     if (info->component_index[i][0] != -1) continue;
-    printf("error, component_the_builder_build_reachable_paths index %d, node %x\n", i,
-           info->exterior_border_nodes[i]);
+    printf("error, component_the_builder_build_reachable_paths index %d, node %x\n", i, info->exterior_border_nodes[i]);
     fflush(stdout);
     ryx_exit(1);
   }
@@ -313,8 +311,7 @@ int component_edge_index_compare(const void *a, const void *b, void *) {
   return x < y ? -1 : (x > y ? 1 : 0);
 }
 
-void component_set_bubble_component_index(component_window_t *c, fragment_graph_t *graph, oriented_id_t a,
-                                          int32_t k) {
+void component_set_bubble_component_index(component_window_t *c, fragment_graph_t *graph, oriented_id_t a, int32_t k) {
   for (oriented_id_t e = fragment_graph_get_first_next_edge(graph, a); e != kOrientedIdNone;
        e = fragment_graph_get_sibling_next_edge(graph, e)) {
     const oriented_id_t d = fragment_graph_get_edge_to_node(graph, e);

@@ -172,8 +172,8 @@ void component_tree_add_crossing(component_window_t *c, component_tree_set_t *tr
     const component_chain_step_t &step = c->chain_steps[i];
     if (step.next < 0 && parts.last_step_exits) {
       if (parts.border_at_y)
-        component_tree_add_border_edge(trees, fragment_graph_reverse_node(step.node),
-                                       fragment_graph_reverse_node(last), step.distance, k);
+        component_tree_add_border_edge(trees, fragment_graph_reverse_node(step.node), fragment_graph_reverse_node(last),
+                                       step.distance, k);
       break;
     }
     component_tree_add_node(trees, step.node, k);

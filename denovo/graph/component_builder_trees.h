@@ -63,10 +63,10 @@ component_tree_entry_t *component_tree_find_node(const component_tree_set_t *tre
 
 // Which parts of one crossing component_tree_add_crossing writes.
 struct component_crossing_parts_t {
-  int has_exit_x;      // the chain's head is the backward exit node X
-  int border_at_x;     // write the border edge X -> s1
+  int has_exit_x;       // the chain's head is the backward exit node X
+  int border_at_x;      // write the border edge X -> s1
   int last_step_exits;  // the partial path's last step Y lies outside the window
-  int border_at_y;     // write the border edge reverse(Y) -> reverse(tk)
+  int border_at_y;      // write the border edge reverse(Y) -> reverse(tk)
 };
 
 // Writes the entries of one crossing X, s1 ... sm, t1 ... tk, Y under the

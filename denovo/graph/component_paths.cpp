@@ -140,10 +140,11 @@ int component_path_one_compare(const void *pa, const void *pb, void *) {
 }
 
 void component_path_one_print(const component_path_one *p) {
-  printf("component_path_one (%d count, %d length, %d component_index, read_start_ptr %d, read_start_index %d, "
-         "read_end_index %d):",
-         p->count, p->length, p->component_index, static_cast<int>(p->read_start_ptr),
-         static_cast<int>(p->read_start_index), static_cast<int>(p->read_end_index));
+  printf(
+      "component_path_one (%d count, %d length, %d component_index, read_start_ptr %d, read_start_index %d, "
+      "read_end_index %d):",
+      p->count, p->length, p->component_index, static_cast<int>(p->read_start_ptr),
+      static_cast<int>(p->read_start_index), static_cast<int>(p->read_end_index));
   for (int32_t i = 0; i < p->length; i++) {
     if (i > 0) printf(" (%d)", p->steps[i].distance);
     printf(" %x", p->steps[i].node);
@@ -281,11 +282,11 @@ void component_window_add_partial_path(component_window_t *c, component_read_ent
 }
 
 component_partial_path_t *component_window_first_partial_path(component_window_t *c,
-                                                               const component_read_entry_t *entry) {
+                                                              const component_read_entry_t *entry) {
   return entry->link < 0 ? nullptr : &c->partial_paths[entry->link];
 }
 
 component_partial_path_t *component_window_next_partial_path(component_window_t *c,
-                                                              const component_partial_path_t *partial) {
+                                                             const component_partial_path_t *partial) {
   return partial->next < 0 ? nullptr : &c->partial_paths[partial->next];
 }

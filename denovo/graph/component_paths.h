@@ -86,8 +86,8 @@ void component_window_clear_partial_paths(component_window_t *context);
 void component_window_add_partial_path(component_window_t *context, component_read_entry_t *entry,
                                        const component_chain_link_t *chain, int32_t component_index, uint64_t value);
 component_partial_path_t *component_window_first_partial_path(component_window_t *context,
-                                                               const component_read_entry_t *entry);
+                                                              const component_read_entry_t *entry);
 component_partial_path_t *component_window_next_partial_path(component_window_t *context,
-                                                              const component_partial_path_t *partial);
+                                                             const component_partial_path_t *partial);
 
 }  // extern "C"

@@ -121,8 +121,7 @@ void exit_action(const Walk &w, component_chain_link_t *chain, oriented_id_t exi
     component_chain_link_t step = push_step(w.member, chain, exit_node, d);
     const int32_t index = get_component_index(w.context, exit_node);
     for (int32_t i = 0; i < n; i++) {
-      const uint64_t value =
-          w.member == Member::kBuild ? read_info_get_index_in_path(w.info, entries[i].read_ptr) : 0;
+      const uint64_t value = w.member == Member::kBuild ? read_info_get_index_in_path(w.info, entries[i].read_ptr) : 0;
       component_window_add_partial_path(w.context, &entries[i], &step, index, value);
       flags[i] = 1;
     }
@@ -135,8 +134,8 @@ void exit_action(const Walk &w, component_chain_link_t *chain, oriented_id_t exi
     const int32_t b = index_size[0];
     for (int32_t i = 0; i < n; i++) {
       const read_ptr_t p = entries[i].read_ptr;
-      for (component_partial_path_t *pp = component_window_first_partial_path(w.context, &entries[i]);
-           pp != nullptr; pp = component_window_next_partial_path(w.context, pp)) {
+      for (component_partial_path_t *pp = component_window_first_partial_path(w.context, &entries[i]); pp != nullptr;
+           pp = component_window_next_partial_path(w.context, pp)) {
         if (pp->component_index != b) continue;
         if (index_size[1] == 1) {
           component_add_path(w.context, &step, pp->first_step, b, path_start(w.info, p), pp->value,
@@ -154,8 +153,8 @@ void exit_action(const Walk &w, component_chain_link_t *chain, oriented_id_t exi
     component_chain_link_t step = push_step(w.member, chain, exit_node, d);
     const int32_t b = get_component_index(w.context, exit_node);
     for (int32_t i = 0; i < n; i++) {
-      for (component_partial_path_t *pp = component_window_first_partial_path(w.context, &entries[i]);
-           pp != nullptr; pp = component_window_next_partial_path(w.context, pp)) {
+      for (component_partial_path_t *pp = component_window_first_partial_path(w.context, &entries[i]); pp != nullptr;
+           pp = component_window_next_partial_path(w.context, pp)) {
         if (b >= 0) {
           if (chain == nullptr) fail("error component_get_next_build_reachable_and_write_sub 2");
           component_tree_add_crossing(w.context, w.trees, &step, pp, backward_half(pp), b);
