@@ -69,7 +69,7 @@ struct agp_record_t {
   char *object;        // owned copy of column 1
   int64_t begin;       // column 2
   int64_t end;         // column 3
-  char *component_id;  // owned copy of column 6
+  char *component_id;  // owned copy of column 6 on a component line; null on a gap (N) line
   int32_t gap_length;  // column 6 as a number on an N line, else -1
 };
 

@@ -13,6 +13,7 @@
 #include "common/temp_file.h"
 #include "seqio/seq_complement.h"
 #include "seqio/seq_db.h"
+#include "seqio/seq_db_memory.h"
 #include "seqio/seq_record.h"
 
 namespace {
@@ -64,7 +65,7 @@ std::vector<uint8_t> oriented_codes(seq_db_t *fragments, uint8_t *const *sequenc
     for (uint32_t i = 0; i < record->length; i++) {
       codes[i] = static_cast<uint8_t>(record->residues[i] - kFragmentBase) & 3;
     }
-    seq_record_release(record);
+    seq_db_release_fetched(fragments, record);
   }
   if (oriented_id_is_reverse(id) && !codes.empty()) {
     seq_codes_reverse_complement(codes.data(), static_cast<uint32_t>(codes.size()));

@@ -416,7 +416,9 @@ TEST(Components, RandomComponentProperties) {
         }
       }
       EXPECT_EQ(n, list->sizes[i]);
-      if (i > 0) EXPECT_LT(last_smallest, smallest);
+      if (i > 0) {
+        EXPECT_LT(last_smallest, smallest);
+      }
       last_smallest = smallest;
     }
     for (int32_t j = 0; j < f.context->path_group_count; j++) {

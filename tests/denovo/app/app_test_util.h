@@ -1,0 +1,100 @@
+// Helpers for the contig output and report tests: a hand-built fragment
+// graph over fragments given as letters, its contig info, and the contig
+// writer run into memory.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "denovo/app/contig_output.h"
+#include "tests/denovo/graph/graph_test_util.h"
+
+namespace app_test {
+
+using graph_test::R;
+
+// The whole contents of an open temporary file.
+inline std::string contents(FILE *f) {
+  fflush(f);
+  rewind(f);
+  std::string out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) out.append(buffer, n);
+  return out;
+}
+
+struct Output {
+  std::string fasta;
+  std::string features;
+  std::string trace;  // standard output
+};
+
+// Fragments, graph (word size 21) and, once built, the contig info. The
+// read table holds only the end-info list, which is all the writer reads.
+struct GraphFixture {
+  seq_db_t *db;
+  fragment_graph_t *graph;
+  contig_info_t *info = nullptr;
+  read_table_t table{};
+
+  GraphFixture(const std::vector<std::string> &letters, const std::vector<graph_test::Edge> &edges) {
+    db = graph_test::fragments_of_letters(letters);
+    graph = fragment_graph_new(static_cast<int32_t>(letters.size()), 21);
+    graph->fragments = db;
+    for (const auto &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
+  }
+  ~GraphFixture() {
+    contig_info_free(info);
+    end_info_free(table.end_info);
+    fragment_graph_free(graph);
+    seq_db_free_records(db);
+  }
+  GraphFixture(const GraphFixture &) = delete;
+  GraphFixture &operator=(const GraphFixture &) = delete;
+
+  contig_info_t *contigs() {
+    if (info == nullptr) info = contig_info_build(graph, 1, 1);
+    return info;
+  }
+  // Read tails with M = k = word_size, each given as codes from the
+  // fragment end's last M positions on.
+  void tails(int32_t word_size, const std::vector<std::pair<oriented_id_t, std::string>> &records) {
+    table.end_info = end_info_new(word_size, word_size);
+    for (const auto &[id, letters] : records) {
+      std::vector<uint8_t> codes;
+      for (char c : letters) codes.push_back(static_cast<uint8_t>(c == '-' ? 255 : std::string("ACGTN").find(c)));
+      end_info_add(table.end_info, id, codes.data(), static_cast<int32_t>(codes.size()));
+    }
+    end_info_sort(table.end_info);
+  }
+  Output write(int32_t min_length, int32_t mode = kContigFeaturesGff, bool with_features = false,
+               gap_sequence_map_t *gaps = nullptr, int32_t show = 0) {
+    contigs();
+    FILE *fasta = tmpfile();
+    FILE *features = with_features ? tmpfile() : nullptr;
+    testing::internal::CaptureStdout();
+    contig_output_write(fasta, features, mode, graph, &table, info, min_length, nullptr, show, gaps);
+    Output out;
+    out.trace = testing::internal::GetCapturedStdout();
+    out.fasta = contents(fasta);
+    fclose(fasta);
+    if (features != nullptr) {
+      out.features = contents(features);
+      fclose(features);
+    }
+    return out;
+  }
+};
+
+// FASTA text of one record with 60 letters per line.
+inline std::string fasta_record(const std::string &name, const std::string &letters) {
+  std::string out = ">" + name + "\n";
+  for (size_t i = 0; i < letters.size(); i += 60) out += letters.substr(i, 60) + "\n";
+  return out;
+}
+
+}  // namespace app_test
