@@ -60,6 +60,27 @@ struct run_t {
 
 bool verbose(const run_t *run) { return run->options->verbose != 0; }
 
+// The read mapping gives the reference's path a first element whose word is
+// a step word (the first fragment's start in the reference plus 1) rather
+// than a start word, so every walk back to the path's start (its count, its
+// print) would run off the front of the array. The same elements as one
+// proper path of count 1, searchable; the given info is freed.
+read_info_t *reference_path_with_start(read_info_t *mapped) {
+  read_info_t *path = read_info_new(mapped->fragment_count);
+  const uint64_t elements = mapped->count / 2;
+  for (uint64_t e = 0; e < elements; e++) {
+    const auto fragment = static_cast<oriented_id_t>(mapped->words[2 * e + 1]);
+    if (e == 0) {
+      read_info_start_path(path, fragment);
+    } else {
+      read_info_add_step(path, read_info_word_distance(mapped->words[2 * e]), fragment);
+    }
+  }
+  read_info_free(mapped);
+  read_info_make_searchable(path);
+  return path;
+}
+
 void say(const run_t *run, const char *text) {
   if (verbose(run)) printf("%s\n", text);
 }
@@ -188,6 +209,7 @@ void run_read_mapping(run_t *run) {
     run->table = read_mapping_run(run->fragments, run->store, run->reference_db,
                                   run->reference_db != nullptr ? &run->reference_info : nullptr, run->pair_settings,
                                   o->use_flags, run->word_size, run->stage);
+    if (run->reference_info != nullptr) run->reference_info = reference_path_with_start(run->reference_info);
     memory_report_write_read_table(memory_stream(run), run->table);
   }
   save_stage(run, kDenovoStageReads, "Read file saved. Quitting...");
