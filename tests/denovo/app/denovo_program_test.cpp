@@ -297,8 +297,10 @@ TEST(DenovoProgram, BadCommandLines) {
       {{"-o", out, "-f", "x.gff", "-q", reads}, "Feature output file specified but there's no paired reads "
                                                 "information available for scaffolding"},
       {{"-q", reads}, "No output file"},
-      {{"--loadreads", "l", "--savefragments", "s", "-q", reads}, "Cannot save output at an earlier stage than load stage"},
-      {{"--loadreads", "l", "--savereads", "s", "-q", reads}, "Cannot save output at an earlier stage than load stage"},
+      {{"--loadreads", "l", "--savefragments", "s", "-q", reads},
+       "Cannot save output at an earlier stage than load stage"},
+      {{"--loadreads", "l", "--savereads", "s", "-q", reads},
+       "Cannot save output at an earlier stage than load stage"},
       {{"--savereads", "a", "--savereads", "b", "-q", reads}, "Error, option --savereads defined twice"},
       {{"-q", reads, "--savefragments"}, "No fragment file set after --savefragments option\n"},
       {{"-q", reads, "--savereadgraph"}, "No file set after --savereadgraph option\n"},
@@ -572,7 +574,9 @@ TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
   // The paired graph loads without read files, and with fewer or more than
   // were saved: the stored read table keeps its own files.
   for (const auto &reads : std::vector<std::vector<std::string>>{
-           {}, {"-p", "fb", "ss", "270", "330", "-q", "-i", p.reads1, p.reads2}, {"-q", p.reads1, p.reads2, p.reads3}}) {
+           {},
+           {"-p", "fb", "ss", "270", "330", "-q", "-i", p.reads1, p.reads2},
+           {"-q", p.reads1, p.reads2, p.reads3}}) {
     std::vector<std::string> words = {"--loadpairedgraph", p.dir.file("stage5"), "-o", p.dir.file("again.fa")};
     words.insert(words.end(), reads.begin(), reads.end());
     const RunResult r = denovo(words);
