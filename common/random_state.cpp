@@ -97,6 +97,11 @@ unsigned int get_seed_int() {
   return global_state->draw_u32();
 }
 
+void set_seed_int_source(unsigned int seed) {
+  std::lock_guard<std::mutex> lock(global_state_mutex);
+  global_state = std::make_unique<RandomState>(seed);
+}
+
 extern "C" {
 
 RandomState *random_state_new(void) { return new (ryx_malloc(sizeof(RandomState))) RandomState(); }

@@ -115,6 +115,10 @@ inline double RandomState::draw_double() {
 // Next value of the process-wide seed generator, which is seeded from the
 // steady clock on first use. Safe to call from any thread.
 unsigned int get_seed_int();
+// Seeds the process-wide seed generator with a fixed value, so that every
+// generator seeded from get_seed_int afterwards draws the same values on
+// every run. Call it before the threads that draw seeds are started.
+void set_seed_int_source(unsigned int seed);
 
 extern "C" {
 

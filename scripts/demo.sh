@@ -3,11 +3,12 @@
 # shows each of them at work on data made here: reads simulated from a
 # random genome are mapped in two lanes, the lanes joined and the result
 # scored against the reads' known origins; a sample of the reads is drawn,
-# tags are counted, and one mapping run is timed with its resource log.
+# tags are counted, one mapping run is timed with its resource log, and the
+# reads of a small genome are assembled.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
-programs=(ryx_readalign ryx_refmap ryx_merge ryx_pick ryx_tally ryx_runstat read_simulator read_evaluator)
+programs=(ryx_readalign ryx_refmap ryx_merge ryx_pick ryx_tally ryx_runstat ryx_denovo read_simulator read_evaluator)
 echo "== building ${programs[*]}"
 bash scripts/build.sh Release --target "${programs[@]}" >/dev/null
 bin=$PWD/build/release/bin
@@ -65,3 +66,12 @@ awk 'BEGIN {
 "$bin/ryx_tally" -m 20 -r "$work/tags.fa" > "$work/tags.tally"
 echo "$(grep -c '^[ACGT]' "$work/tags.tally") tags seen at least 20 times; the listing begins:"
 head -n 12 "$work/tags.tally"
+
+echo
+echo "== ryx_denovo: assemble 20000 reads of 100 bases simulated from a 50 kbp genome"
+"$bin/read_simulator" --genome-size 50000 --sequences 1 --reads 20000 --length 100 --seed 5 \
+  "$work/genome50k.fa" "$work/reads50k.fq"
+"$bin/ryx_denovo" -o "$work/contigs.fa" -q "$work/reads50k.fq" > "$work/denovo.log"
+echo "contigs of at least 200 bases: $(grep -c '^>' "$work/contigs.fa"), bases in them:" \
+  "$(grep -v '^>' "$work/contigs.fa" | tr -d '\n' | wc -c) of 50000; the first lines:"
+head -n 3 "$work/contigs.fa"

@@ -1,5 +1,6 @@
 #include "denovo/graph/denovo_file.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -16,6 +17,8 @@ namespace {
 
 constexpr char kMagic[4] = {'.', 'f', 'o', 'f'};
 constexpr uint8_t kFragmentBase = 63;
+// Follows the first fragment's name in a kind-0 file, with the word size.
+constexpr char kWordSizeTag[] = " word_size=";
 
 [[noreturn]] void fail(const char *format, const char *path) {
   fprintf(stderr, format, path);
@@ -59,11 +62,9 @@ int64_t check_header(FILE *file, const char *path, int32_t kind) {
   return kDenovoFileHeaderSize + static_cast<int64_t>(length);
 }
 
-}  // namespace
-
-extern "C" {
-
-void denovo_file_write_fasta(FILE *file, seq_db_t *fragments) {
+// Writes the fragments as FASTA of letters; a word size of at least 1 is
+// recorded after the first fragment's name.
+void write_fasta(FILE *file, seq_db_t *fragments, int32_t word_size) {
   for (int64_t i = 0; i < fragments->sequence_count; i++) {
     seq_record_t *record = fragments->get(fragments, i);
     // A copy, so that a database that hands out its own records keeps them.
@@ -71,13 +72,51 @@ void denovo_file_write_fasta(FILE *file, seq_db_t *fragments) {
     for (uint32_t j = 0; j < letters->length; j++) {
       letters->residues[j] = static_cast<uint8_t>("ACGT"[(letters->residues[j] - kFragmentBase) & 3]);
     }
-    letters->name = record->name;
+    std::string name = record->name != nullptr ? record->name : "seq";
+    // A name already tagged (fragments loaded from a kind-0 file) is
+    // tagged again with this run's size only.
+    const size_t tagged = name.find(kWordSizeTag);
+    if (i == 0 && word_size >= 1) {
+      if (tagged != std::string::npos) name.erase(tagged);
+      name += kWordSizeTag + std::to_string(word_size);
+    }
+    letters->name = name.data();
     seq_record_write_fasta(file, letters);
     letters->name = nullptr;
     seq_record_free(letters);
     seq_db_release_fetched(fragments, record);
   }
 }
+
+// Saves a stage file; see denovo_file_write_with_word_size.
+int32_t write_stage(const char *path, int32_t kind, int32_t word_size, seq_db_t *fragments, read_table_t *table,
+                    const fragment_graph_t *graph, const gap_sequence_map_t *gaps) {
+  if (kind < 0 || kind > kDenovoFileMaxKind) {
+    fprintf(stderr, "Error, unknown de novo file format\n");
+    ryx_exit(1);
+  }
+  output_file_t *output = output_file_open(path);
+  if (output == nullptr) fail("Unable to open file %s\n", path);
+  FILE *file = output->file;
+  if (kind == 0) {
+    write_fasta(file, fragments, word_size);
+  } else {
+    denovo_file_write_fragments(file, path, kind, fragments);
+    read_table_write(file, table);
+    if (kind >= 2) fragment_graph_write(file, graph);
+    if (kind == 4) gap_sequence_map_write(file, gaps);
+  }
+  // The commit flushes, checks every write through the stream's error flag
+  // and the close, and only then puts the file under its name.
+  if (output_file_commit(output) != 0) fail("Unable to write file %s\n", path);
+  return 1;
+}
+
+}  // namespace
+
+extern "C" {
+
+void denovo_file_write_fasta(FILE *file, seq_db_t *fragments) { write_fasta(file, fragments, -1); }
 
 void denovo_file_write_fragments(FILE *file, const char *path, int32_t kind, seq_db_t *fragments) {
   // A placeholder of the header's size; the real header follows once the
@@ -100,25 +139,30 @@ void denovo_file_write_fragments(FILE *file, const char *path, int32_t kind, seq
 
 int32_t denovo_file_write(const char *path, int32_t kind, seq_db_t *fragments, read_table_t *table,
                           const fragment_graph_t *graph, const gap_sequence_map_t *gaps) {
-  if (kind < 0 || kind > kDenovoFileMaxKind) {
-    fprintf(stderr, "Error, unknown de novo file format\n");
-    ryx_exit(1);
+  return write_stage(path, kind, -1, fragments, table, graph, gaps);
+}
+
+int32_t denovo_file_write_with_word_size(const char *path, int32_t kind, int32_t word_size, seq_db_t *fragments,
+                                         read_table_t *table, const fragment_graph_t *graph,
+                                         const gap_sequence_map_t *gaps) {
+  return write_stage(path, kind, word_size, fragments, table, graph, gaps);
+}
+
+int32_t denovo_file_word_size(int32_t kind, seq_db_t *fragments, const read_table_t *table,
+                              const fragment_graph_t *graph) {
+  if (kind >= 2 && graph != nullptr) return graph->word_size;
+  if (kind == 1 && table != nullptr && table->end_info != nullptr) return table->end_info->word_size;
+  if (kind != 0 || fragments == nullptr || fragments->sequence_count == 0) return -1;
+  seq_record_t *first = fragments->get(fragments, 0);
+  const char *tag = first->name != nullptr ? strstr(first->name, kWordSizeTag) : nullptr;
+  int32_t word_size = -1;
+  if (tag != nullptr) {
+    char *end = nullptr;
+    const long value = strtol(tag + strlen(kWordSizeTag), &end, 10);
+    if (*end == '\0' && value >= 1 && value <= 64) word_size = static_cast<int32_t>(value);
   }
-  output_file_t *output = output_file_open(path);
-  if (output == nullptr) fail("Unable to open file %s\n", path);
-  FILE *file = output->file;
-  if (kind == 0) {
-    denovo_file_write_fasta(file, fragments);
-  } else {
-    denovo_file_write_fragments(file, path, kind, fragments);
-    read_table_write(file, table);
-    if (kind >= 2) fragment_graph_write(file, graph);
-    if (kind == 4) gap_sequence_map_write(file, gaps);
-  }
-  // The commit flushes, checks every write through the stream's error flag
-  // and the close, and only then puts the file under its name.
-  if (output_file_commit(output) != 0) fail("Unable to write file %s\n", path);
-  return 1;
+  seq_db_release_fetched(fragments, first);
+  return word_size;
 }
 
 int32_t denovo_file_read(const char *path, int32_t kind, seq_db_t **fragments, read_table_t **table,

@@ -2,7 +2,8 @@
 // stages, saved so that a later run can start from it.
 //
 // Kinds (the driver's stage n is kind n - 1):
-//   0  the fragments as a plain FASTA file, letters A, C, G, T;
+//   0  the fragments as a plain FASTA file, letters A, C, G, T; when saved
+//      with a word size, the first name is followed by " word_size=<k>";
 //   1  container: fragments, read table;
 //   2, 3  container: fragments, read table, graph;
 //   4  container: fragments, read table, graph, gap-sequence map.
@@ -50,6 +51,18 @@ constexpr int32_t kDenovoFileMaxKind = 4;
 // to write file %s\n"; all on standard error with status 1.
 int32_t denovo_file_write(const char *path, int32_t kind, seq_db_t *fragments, read_table_t *table,
                           const fragment_graph_t *graph, const gap_sequence_map_t *gaps);
+// denovo_file_write that also records the word size of the run (when at
+// least 1) in a kind-0 file, so that a resume can refuse another size; the
+// other kinds record it in their read table and graph anyway.
+int32_t denovo_file_write_with_word_size(const char *path, int32_t kind, int32_t word_size, seq_db_t *fragments,
+                                         read_table_t *table, const fragment_graph_t *graph,
+                                         const gap_sequence_map_t *gaps);
+// The word size a loaded stage file of the kind records: the graph's (kinds
+// 2 to 4), the read table's tail list's (kind 1), the tag after the first
+// fragment's name (kind 0); -1 when it records none (a kind-0 file saved
+// without it, or without fragments).
+int32_t denovo_file_word_size(int32_t kind, seq_db_t *fragments, const read_table_t *table,
+                              const fragment_graph_t *graph);
 // Writes the container header and the fragment section and leaves the file
 // positioned at the end. A seek that fails prints "Unable to write file
 // %s\n" with the given name and exits with status 1.

@@ -402,6 +402,19 @@ TEST(SeedSourceDeath, SeededFromTheSteadyClockAndFeedsDefaultConstructors) {
   EXPECT_EXIT(seed_source_follows_the_clock_and_the_stream(), testing::ExitedWithCode(0), "");
 }
 
+// A fixed seed puts the seed source on the stream of that seed, whatever it
+// drew before, and generators seeded from it draw alike on every run.
+TEST(SeedSource, FixedSeedRestartsTheStream) {
+  Model m = Model::from_u32(20061);
+  set_seed_int_source(20061);
+  for (int i = 0; i < 300; i++) ASSERT_EQ(get_seed_int(), m.bytes(4)) << i;
+  set_seed_int_source(20061);
+  RandomState a;
+  set_seed_int_source(20061);
+  RandomState b;
+  for (int i = 0; i < 50; i++) EXPECT_EQ(a.draw_u32(), b.draw_u32());
+}
+
 // Threads drawing at once each get distinct positions of the one stream:
 // together they hold exactly the next values, each once.
 void concurrent_seed_draws() {

@@ -210,6 +210,41 @@ TEST(DenovoFile, FastaKindRoundTrip) {
   EXPECT_EQ(read_file(again), text);
 }
 
+// The word size a stage records: tagged after the first name of a kind-0
+// file (the tag replaced, not repeated, when such fragments are saved
+// again), the read table's tail list in kind 1, the graph in kinds 2 to 4.
+TEST(DenovoFile, RecordedWordSize) {
+  State s;
+  ScratchDir dir;
+  const std::string path = dir.file("fragments.fa");
+  denovo_file_write_with_word_size(path.c_str(), 0, 23, s.db, nullptr, nullptr, nullptr);
+  EXPECT_EQ(read_file(path).substr(0, 26), ">EE_00000000 word_size=23\n");
+  {
+    Loaded l;
+    denovo_file_read(path.c_str(), 0, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps);
+    EXPECT_EQ(denovo_file_word_size(0, l.db, nullptr, nullptr), 23);
+    const std::string again = dir.file("again.fa");
+    denovo_file_write_with_word_size(again.c_str(), 0, 31, l.db, nullptr, nullptr, nullptr);
+    EXPECT_EQ(read_file(again).substr(0, 26), ">EE_00000000 word_size=31\n");
+  }
+  const std::string plain = dir.file("plain.fa");
+  denovo_file_write(plain.c_str(), 0, s.db, nullptr, nullptr, nullptr);
+  {
+    Loaded l;
+    denovo_file_read(plain.c_str(), 0, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps);
+    EXPECT_EQ(denovo_file_word_size(0, l.db, nullptr, nullptr), -1);
+  }
+  for (int32_t kind = 1; kind <= 4; kind++) {
+    SCOPED_TRACE(kind);
+    const std::string stage = dir.file("stage" + std::to_string(kind));
+    denovo_file_write_with_word_size(stage.c_str(), kind, 23, s.db, s.table, s.graph, s.gaps);
+    Loaded l;
+    denovo_file_read(stage.c_str(), kind, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps);
+    // The table's tail list was made for k = 4, the graph for k = 21.
+    EXPECT_EQ(denovo_file_word_size(kind, l.db, l.table, l.graph), kind == 1 ? 4 : 21);
+  }
+}
+
 // A kind-4 container written by hand from the layout: header, two
 // fragments, no read table, the graph fixture and one gap entry.
 TEST(DenovoFile, GoldenContainer) {
