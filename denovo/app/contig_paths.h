@@ -38,6 +38,9 @@ struct contig_path_list_t {
 // with min < gap < max. Null when no path was found.
 contig_path_list_t *contig_paths_enumerate(oriented_id_t contig, int32_t distance, int32_t depth,
                                            contig_links_t *links);
+// contig_paths_enumerate from the contig of the record's last node (distance
+// 0, depth 1); null when the record has no links.
+contig_path_list_t *contig_paths_enumerate_links(contig_links_t *links);
 // The reduced copy of the enumerated paths; *unique is 1 when every link is
 // explained by one path only. Null (and *unique 1) for null paths.
 contig_path_list_t *contig_paths_reduce(const contig_links_t *links, const contig_path_list_t *paths,
@@ -70,10 +73,11 @@ void contig_paths_drop_prefixes(contig_path_list_t *list);
 // its repeated visit; returns the repeated contigs (an array_list_t of
 // oriented_id_t) or null when no path repeats a contig.
 array_list_t *contig_paths_cut_repeats(contig_path_list_t *list);
-// Replaces the reduced paths by the enumerated ones that match them, one
-// per link, the one nearest the link's centre; sorts the enumerated list by
-// distance and the repeats. Returns 1 when no link had two matches.
-int32_t contig_paths_match_enumerated(contig_path_list_t *enumerated, contig_path_list_t *reduced,
+// Replaces the reduced paths by copies of the enumerated ones that match
+// them (taken in order of distance), one per link: the one nearest the
+// link's centre. Returns 1 when no link was explained by two different
+// enumerated paths, else 0. repeats (oriented_id_t) may be null.
+int32_t contig_paths_match_enumerated(const contig_path_list_t *enumerated, contig_path_list_t *reduced,
                                       array_list_t *repeats);
 // Smallest power of two at least n (n >= 1).
 int32_t contig_paths_next_power_of_two(int32_t n);

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "denovo/graph/fragment_graph_build_by_path.h"
-#include "paired_test_util.h"
+#include "paired_apply_test_util.h"
 
 namespace {
 
 using namespace graph_test;
-using paired_test::PairedFixture;
+using paired_apply_test::PairedFixture;
 
 // Repeat node 2 between 0, 1 on the left and 3, 4 on the right.
 std::vector<Edge> repeat_edges() { return {{0, 2, 5}, {1, 2, 6}, {2, 3, 7}, {2, 4, 8}}; }

@@ -1,107 +1,146 @@
-// Helpers for the paired-stage tests: a hand-built graph over fragments of
-// given lengths (word size 21), an empty read table, the paired context and
-// job over them, and result records owned by the fixture (so that the tests
-// of the appliers do not depend on how the job frees its lists).
+// Helpers for the paired-stage tests: a hand-built fragment graph (node i
+// carries fragment i of a given length), read paths and read pairs placed
+// on it by hand, one paired library per read file, and the context the
+// paired stage works in.
 #pragma once
 
-#include <memory>
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <vector>
 
+#include "denovo/app/contig_links.h"
+#include "denovo/app/contig_paths.h"
 #include "denovo/app/paired_optimize_records.h"
 #include "denovo/graph/contig_info.h"
+#include "denovo/reads/read_pair_info.h"
 #include "tests/denovo/graph/graph_test_util.h"
 
 namespace paired_test {
 
 using graph_test::R;
 
+// One read pair: each end a fragment (path = kReadPtrNone) or a read-path
+// element (fragment = kOrientedIdNone), with its offset; the read file.
+struct Pair {
+  read_ptr_t path1;
+  oriented_id_t fragment1;
+  int32_t offset1;
+  read_ptr_t path2;
+  oriented_id_t fragment2;
+  int32_t offset2;
+  int32_t file = 0;
+};
+
+// A pair of two fragment ends.
+inline Pair fragments(oriented_id_t f1, int32_t o1, oriented_id_t f2, int32_t o2, int32_t file = 0) {
+  return {kReadPtrNone, f1, o1, kReadPtrNone, f2, o2, file};
+}
+
+// A library: min and max distance ("fb", "ss").
+struct Library {
+  int32_t min;
+  int32_t max;
+};
+
 struct PairedFixture {
   seq_db_t *db;
   fragment_graph_t *graph;
   read_table_t table{};
+  std::vector<paired_setting_t *> settings;
   paired_context_t context{};
-  paired_optimize_job_t job{};
-  std::vector<std::unique_ptr<paired_optimize_result_t>> results;
-  std::vector<std::unique_ptr<contig_path_t>> paths;
-  std::vector<std::unique_ptr<std::vector<oriented_id_t>>> path_ids;
 
-  PairedFixture(const std::vector<uint32_t> &lengths, const std::vector<graph_test::Edge> &edges) {
+  PairedFixture(const std::vector<uint32_t> &lengths, const std::vector<graph_test::Edge> &edges, int32_t k = 21) {
     db = graph_test::fragments_of_lengths(lengths);
-    graph = fragment_graph_new(static_cast<int32_t>(lengths.size()), 21);
+    graph = fragment_graph_new(static_cast<int32_t>(lengths.size()), k);
     graph->fragments = db;
     for (const auto &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
-    fragment_graph_clear_all_flags(graph);
-    table.read_info = graph_test::read_paths(static_cast<uint32_t>(lengths.size()), {});
-    context = {graph, &table, nullptr};
-    job.edge_removals = array_list_new(sizeof(void *));
-    job.scaffold_links = array_list_new(sizeof(void *));
-    job.contig_paths = array_list_new(sizeof(void *));
-    job.context = &context;
-    job.bubble_size = 150;
-    job.scaffolding = 1;
+    // Fragments are unique unless a test makes copies.
+    for (int32_t i = 0; i < graph->node_count; i++) graph->nodes[i].other_node = kOrientedIdNone;
+    context.graph = graph;
+    context.table = &table;
   }
   ~PairedFixture() {
-    array_list_free(job.edge_removals);
-    array_list_free(job.scaffold_links);
-    array_list_free(job.contig_paths);
     contig_info_free(context.contigs);
     read_info_free(table.read_info);
+    read_pair_info_free(table.read_pair_info);
+    for (int32_t i = 0; i < table.file_count; i++) pair_dist_info_free(table.pair_dist_info[i]);
+    ryx_free(table.pair_dist_info);
+    for (paired_setting_t *s : settings) paired_setting_free(s);
     fragment_graph_free(graph);
     seq_db_free_records(db);
   }
   PairedFixture(const PairedFixture &) = delete;
   PairedFixture &operator=(const PairedFixture &) = delete;
 
-  void build_contigs() {
-    context.contigs = contig_info_free(context.contigs);
-    context.contigs = contig_info_build(graph, 1, 1);
-  }
-  paired_optimize_result_t *result(int32_t kind, int32_t a, int32_t b, int32_t c) {
-    auto r = std::make_unique<paired_optimize_result_t>();
-    r->kind = kind;
-    if (kind == kPairedResultEdgeRemoval) {
-      r->removal = {static_cast<oriented_id_t>(a), static_cast<oriented_id_t>(b), static_cast<oriented_id_t>(c)};
-    } else {
-      r->link = {static_cast<oriented_id_t>(a), static_cast<oriented_id_t>(b), c};
+  // One read file per library (null: an unpaired file).
+  void libraries(const std::vector<const Library *> &libs) {
+    table.file_count = static_cast<int32_t>(libs.size());
+    table.pair_dist_info = static_cast<pair_dist_info_t **>(ryx_calloc(sizeof(pair_dist_info_t *) * libs.size()));
+    for (size_t i = 0; i < libs.size(); i++) {
+      if (libs[i] == nullptr) continue;
+      settings.push_back(paired_setting_new(1, 0, libs[i]->min, libs[i]->max));
+      table.pair_dist_info[i] = pair_dist_info_new(settings.back(), static_cast<int32_t>(i));
     }
-    results.push_back(std::move(r));
-    return results.back().get();
   }
-  paired_optimize_result_t *removal(oriented_id_t edge, oriented_id_t node, oriented_id_t target) {
-    paired_optimize_result_t *r = result(kPairedResultEdgeRemoval, static_cast<int32_t>(edge),
-                                         static_cast<int32_t>(node), static_cast<int32_t>(target));
-    array_list_add(job.edge_removals, &r);
-    return r;
+  // The read paths (searchable); element positions count from 0 in order.
+  void paths(const std::vector<graph_test::PathReads> &p) {
+    table.read_info = graph_test::read_paths(static_cast<uint32_t>(graph->node_count), p);
   }
-  paired_optimize_result_t *link(oriented_id_t from, oriented_id_t to, int32_t gap) {
-    paired_optimize_result_t *r =
-        result(kPairedResultScaffoldLink, static_cast<int32_t>(from), static_cast<int32_t>(to), gap);
-    array_list_add(job.scaffold_links, &r);
-    return r;
+  void pairs(const std::vector<Pair> &list) {
+    read_pair_info_t *info = read_pair_info_new(graph->node_count);
+    for (const Pair &p : list) {
+      read_pair_info_add(info, p.path1, p.fragment1, p.offset1, p.path2, p.fragment2, p.offset2);
+      read_pair_set_db_num(&info->by_end1[info->count - 1], p.file);
+    }
+    read_pair_info_sort(info);
+    table.read_pair_info = info;
   }
-  contig_path_t *node_path(const std::vector<oriented_id_t> &nodes, int32_t distance = 0) {
-    path_ids.push_back(std::make_unique<std::vector<oriented_id_t>>(nodes));
-    paths.push_back(std::make_unique<contig_path_t>());
-    contig_path_t *p = paths.back().get();
-    *p = {static_cast<int32_t>(nodes.size()), path_ids.back()->data(), distance, nullptr};
-    auto r = std::make_unique<paired_optimize_result_t>();
-    r->kind = kPairedResultContigPath;
-    r->path = p;
-    results.push_back(std::move(r));
-    paired_optimize_result_t *raw = results.back().get();
-    array_list_add(job.contig_paths, &raw);
-    return p;
+  // Builds (once) the contig info across bubbles with the node map.
+  contig_info_t *contigs() {
+    if (context.contigs == nullptr) context.contigs = contig_info_build(graph, 1, 1);
+    return context.contigs;
   }
+  oriented_id_t contig_of(oriented_id_t node) { return contig_info_get_node_contig(contigs(), node); }
 };
 
-// The links of a list as (from, to, gap), in list order.
-inline std::vector<graph_test::Edge> links_of(const array_list_t *list) {
-  std::vector<graph_test::Edge> out;
-  for (uint64_t i = 0; i < array_list_get_count(list); i++) {
-    const auto *l = *static_cast<paired_optimize_result_t **>(array_list_get_item(list, i));
-    out.emplace_back(l->link.from, l->link.to, l->link.gap);
+// A link by value, for building lists by hand.
+struct Link {
+  oriented_id_t target;
+  int32_t support;
+  int32_t min;
+  int32_t max;
+  int32_t centre;
+};
+
+inline array_list_t *link_list(const std::vector<Link> &links) {
+  array_list_t *list = paired_link_list_new();
+  for (const Link &l : links) {
+    auto *p = static_cast<paired_link_t *>(ryx_malloc(sizeof(paired_link_t)));
+    *p = {l.target, l.support, l.min, l.max, l.centre};
+    array_list_add(list, &p);
+  }
+  return list;
+}
+
+inline std::vector<Link> links_of(const array_list_t *list) {
+  std::vector<Link> out;
+  for (uint64_t i = 0; i < list->count; i++) {
+    const paired_link_t *l = paired_link_list_get(list, i);
+    out.push_back({l->target, l->support, l->min_gap, l->max_gap, l->centre});
   }
   return out;
 }
+
+inline bool operator==(const Link &a, const Link &b) {
+  return a.target == b.target && a.support == b.support && a.min == b.min && a.max == b.max && a.centre == b.centre;
+}
+inline std::ostream &operator<<(std::ostream &os, const Link &l) {
+  return os << "{" << std::hex << l.target << std::dec << " s" << l.support << " [" << l.min << "," << l.max << "] c"
+            << l.centre << "}";
+}
+
+// The ids of a path.
+inline std::vector<oriented_id_t> ids(const contig_path_t *p) { return {p->ids, p->ids + p->count}; }
 
 }  // namespace paired_test

@@ -6,13 +6,13 @@
 #include <gtest/gtest.h>
 
 #include "denovo/app/paired_optimize_records.h"
-#include "paired_test_util.h"
+#include "paired_apply_test_util.h"
 
 namespace {
 
 using namespace graph_test;
-using paired_test::links_of;
-using paired_test::PairedFixture;
+using paired_apply_test::links_of;
+using paired_apply_test::PairedFixture;
 
 std::vector<Edge> sorted_links(const array_list_t *list) {
   std::vector<Edge> v = links_of(list);
