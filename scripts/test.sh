@@ -17,7 +17,7 @@ done
 
 # Data-race checks: only the test programs that hold threaded code are built,
 # and only their threaded cases run (selected by name).
-tsan_targets=(common_tests seqio_tests fm_runtime_tests fm_index_tests fm_mapper_tests denovo_reads_tests tools_tests refmap_tests refmap_align_tests)
+tsan_targets=(common_tests seqio_tests fm_runtime_tests fm_index_tests fm_mapper_tests denovo_reads_tests denovo_app_tests tools_tests refmap_tests refmap_align_tests)
 tsan_tests='Thread|^Progress\.|^Activity\.|^SeedSource'
 echo "== Tsan build"
 bash scripts/build.sh Tsan --target "${tsan_targets[@]}"
