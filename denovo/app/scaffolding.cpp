@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <map>
+#include <unordered_set>
 #include <vector>
 
 #include "common/progress_meter.h"
@@ -228,7 +229,7 @@ void scaffold_links_move_to_path_ends(paired_context_t *context, array_list_t *l
     int32_t distance;
   };
   std::vector<Move> moves;
-  std::vector<const Link *> marked;
+  std::unordered_set<const Link *> marked;
   Link **items = items_of(list);
   for (uint64_t i = 0; i < path_count; i++) {
     const contig_path_t *p = path_items[i]->path;
@@ -243,8 +244,7 @@ void scaffold_links_move_to_path_ends(paired_context_t *context, array_list_t *l
           Link *partner = find_exact(list, fragment_graph_reverse_node(l->link.to),
                                      fragment_graph_reverse_node(l->link.from), l->link.gap);
           if (partner == nullptr) continue;
-          if (std::find(marked.begin(), marked.end(), l) != marked.end()) continue;
-          marked.push_back(l);
+          if (!marked.insert(l).second) continue;
           Move move{l, partner, false, kOrientedIdNone, 0};
           if (shared(p->ids[j]) || shared(fragment_graph_reverse_node(p->ids[j]))) {
             move.drop = true;
