@@ -155,21 +155,21 @@ TEST(ContigLinks, CollectFromFragmentPairs) {
 }
 
 // Mates on a contig that starts or ends in a bubble, or pairs of a file
-// without a library, make no links; nor do too few pairs.
+// without a library, make no links; nor do too few pairs, nor none.
 TEST(ContigLinks, CollectSkipsBubblesUnpairedFilesAndWeakLinks) {
   const Library lib{400, 600};
-  for (int variant = 0; variant < 3; variant++) {
+  for (int variant = 0; variant < 4; variant++) {
     PairedFixture f({300, 300}, {});
     f.libraries({&lib, nullptr});
     f.paths({});
     std::vector<paired_test::Pair> pairs;
-    const int n = variant == 2 ? 2 : 5;
+    const int n = variant == 2 ? 2 : variant == 3 ? 0 : 5;
     for (int i = 0; i < n; i++) pairs.push_back(paired_test::fragments(0, 250, rev(1), 250, variant == 1 ? 1 : 0));
     f.pairs(pairs);
     f.contigs();
     if (variant == 0) f.graph->nodes[1].flags |= kGraphBubbleNodeBit;
     // 0: the mate's contig is a bubble node; 1: file 1 has no library; 2:
-    // two pairs are below the threshold of 3.
+    // two pairs are below the threshold of 3; 3: no pairs at all.
     array_list_t *l = contig_links_collect(&f.context, f.contig_of(0));
     EXPECT_TRUE(links_of(l).empty()) << "variant " << variant;
     paired_link_list_free(l);
@@ -229,6 +229,29 @@ TEST(ContigLinks, PathStartingBeforeTheContigIsTakenAtItsFirstNode) {
   array_list_t *l = contig_links_collect(&f.context, b);
   EXPECT_EQ(links_of(l), (std::vector<Link>{{f.contig_of(rev(2)), 3, 470, 670, 570}}));
   paired_link_list_free(l);
+}
+
+// The mate lies on a read path stored the other way round: its end is the
+// path's first stored element read backwards, so the path runs rev(2),
+// rev(1) and the mate starts 250 bases from rev(2)'s start, 70 bases into
+// rev(1), 130 bases before the end of reverse(B) (B = 1 -> 2, overlap 20).
+// With x = 50 on A the library 400 to 600 gives gaps 220 to 420, whether
+// the mate is placed by rev(1) itself or, when fragment 1 has a copy, by
+// rev(2) before it.
+TEST(ContigLinks, MateOnAPathReadBackwards) {
+  for (const bool copied : {false, true}) {
+    PairedFixture f({300, 200, 200}, {{1, 2, -20}});
+    if (copied) f.graph->nodes[1].other_node = fragment_graph_new_node(f.graph, 1);
+    const Library lib{400, 600};
+    f.libraries({&lib});
+    f.paths({{{1, 2}, {-20}, 1}});
+    std::vector<paired_test::Pair> pairs;
+    for (int i = 0; i < 3; i++) pairs.push_back({kReadPtrNone, 0, 250, read_ptr_flip(0), kOrientedIdNone, 250, 0});
+    f.pairs(pairs);
+    array_list_t *l = contig_links_collect(&f.context, f.contig_of(0));
+    EXPECT_EQ(links_of(l), (std::vector<Link>{{f.contig_of(rev(1)), 3, 220, 420, 320}})) << copied;
+    paired_link_list_free(l);
+  }
 }
 
 TEST(ContigLinks, ReadPathWalks) {

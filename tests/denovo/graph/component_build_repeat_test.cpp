@@ -16,38 +16,12 @@
 #include "denovo/reads/fragment_builder.h"
 #include "denovo/reads/read_table.h"
 #include "denovo/reads/word_counter_pass.h"
-#include "tests/denovo/reads/read_sim.h"
+#include "read_optimize_harness.h"
 
 namespace {
 
 using fragment_test::Codes;
 
-struct Built {
-  read_store_t *store;
-  word_counter_t *counter;
-  seq_db_t *db;
-  read_table_t *table;
-  fragment_graph_t *graph;
-  Built(const std::vector<Codes> &reads, int k) {
-    store = read_sim::store_of({{reads, false}});
-    counter = word_counter_build(store, nullptr, k, nullptr);
-    db = fragment_builder_run_threads(store, nullptr, nullptr, counter, nullptr, 2);
-    std::vector<paired_setting_t *> settings(1, nullptr);
-    table = read_mapping_run_threads(db, store, nullptr, nullptr, settings.data(), nullptr, k, nullptr, 2);
-    graph = fragment_graph_build(db, table->read_info, k, 1);
-    // The walks rely on sorted edge lists, as the assembler leaves them.
-    fragment_graph_sort_edges(graph);
-  }
-  ~Built() {
-    fragment_graph_free(graph);
-    read_table_free(table);
-    seq_db_free(db);
-    word_counter_free(counter);
-    read_store_free(store);
-  }
-  Built(const Built &) = delete;
-  Built &operator=(const Built &) = delete;
-};
 
 int32_t count_list(const fragment_graph_t *g, oriented_id_t n) {
   int32_t c = 0;
@@ -80,7 +54,9 @@ TEST(ComponentBuildRepeat, RepeatWindowIsSeparated) {
     reads.push_back(fragment_test::slice(genome, s, 100));
     reads.push_back(fragment_test::reverse_complement(reads.back()));
   }
-  Built b(reads, k);
+  optimize_harness::Assembly b(reads, k);
+  // The walks rely on sorted edge lists, as the assembler leaves them.
+  fragment_graph_sort_edges(b.graph);
   // The repeat is the one node with two ways in and two ways out.
   const std::vector<oriented_id_t> branching = branching_nodes(b.graph);
   ASSERT_EQ(branching.size(), 1u);

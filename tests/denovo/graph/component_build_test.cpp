@@ -20,13 +20,6 @@ namespace {
 
 using namespace graph_test;
 
-// Death tests read standard error; these messages go to standard output.
-#define ON_STDOUT(statement) \
-  {                          \
-    dup2(2, 1);              \
-    statement;               \
-  }
-
 // Number of node paths of the live graph that spell the read: nodes
 // carrying its fragments joined by edges at its distances.
 int runs_from(const fragment_graph_t *g, oriented_id_t n, const std::vector<oriented_id_t> &frags,

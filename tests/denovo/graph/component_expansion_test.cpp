@@ -18,12 +18,6 @@ using namespace graph_test;
 
 using Nodes = std::vector<oriented_id_t>;
 
-#define ON_STDOUT(statement) \
-  {                          \
-    dup2(2, 1);              \
-    statement;               \
-  }
-
 std::vector<Edge> chain_edges(const std::vector<std::pair<oriented_id_t, oriented_id_t>> &pairs) {
   std::vector<Edge> out;
   for (const auto &p : pairs) out.emplace_back(p.first, p.second, -5);

@@ -2,11 +2,20 @@
 // them, for the window, threading and component tests.
 #pragma once
 
+#include <unistd.h>
+
 #include <vector>
 
 #include "denovo/graph/component_window.h"
 #include "denovo/graph/fragment_graph_check.h"
 #include "graph_test_util.h"
+
+// Death tests read standard error; these messages go to standard output.
+#define ON_STDOUT(statement) \
+  {                          \
+    dup2(2, 1);              \
+    statement;               \
+  }
 
 namespace graph_test {
 

@@ -16,13 +16,6 @@ namespace {
 
 using namespace graph_test;
 
-// Death tests read standard error; these messages go to standard output.
-#define ON_STDOUT(statement) \
-  {                          \
-    dup2(2, 1);              \
-    statement;               \
-  }
-
 struct Group {
   uint32_t prev, next;
   int32_t count;
