@@ -10,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "denovo/app/contig_output.h"
 #include "denovo/app/paired_optimize.h"
 #include "denovo/app/scaffolding.h"
 #include "tests/denovo/graph/graph_test_util.h"
@@ -148,6 +149,71 @@ std::string place_gap(const fragment_graph_t *g, const Codes &genome, const grap
   return "not on one strand";
 }
 
+// Contents of an open temporary file.
+std::string contents(FILE *f) {
+  fflush(f);
+  rewind(f);
+  std::string out;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) out.append(buffer, n);
+  return out;
+}
+
+// FASTA records as (name, codes 0 to 4).
+std::vector<std::pair<std::string, Codes>> parse_fasta(const std::string &text) {
+  std::vector<std::pair<std::string, Codes>> out;
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty()) continue;
+    if (line[0] == '>') {
+      out.emplace_back(line.substr(1, line.find_first_of(" \t") == std::string::npos ? std::string::npos
+                                                                                     : line.find_first_of(" \t") - 1),
+                       Codes{});
+      continue;
+    }
+    for (char c : line) out.back().second.push_back(static_cast<uint8_t>(std::string("ACGTN").find(c)));
+  }
+  return out;
+}
+
+// Runs of N as (start, length), 0-based.
+std::vector<std::pair<size_t, size_t>> n_runs(const Codes &c) {
+  std::vector<std::pair<size_t, size_t>> out;
+  for (size_t i = 0; i < c.size();) {
+    if (c[i] != 4) {
+      i++;
+      continue;
+    }
+    size_t j = i;
+    while (j < c.size() && c[j] == 4) j++;
+    out.emplace_back(i, j - i);
+    i = j;
+  }
+  return out;
+}
+
+// The genome distance between the 40 bases before and after a run, found
+// once each on one strand in order; a message when they are not.
+std::string place_run(const Codes &genome, const Codes &contig, size_t start, size_t length, int64_t *gap) {
+  const size_t probe = 40;
+  if (start < probe || start + length + probe > contig.size()) return "run at a contig end";
+  const Codes before(contig.begin() + static_cast<ptrdiff_t>(start - probe), contig.begin() + static_cast<ptrdiff_t>(start));
+  const Codes after(contig.begin() + static_cast<ptrdiff_t>(start + length),
+                    contig.begin() + static_cast<ptrdiff_t>(start + length + probe));
+  for (const Codes &strand : {genome, reverse_complement(genome)}) {
+    auto b = std::search(strand.begin(), strand.end(), before.begin(), before.end());
+    auto a = std::search(strand.begin(), strand.end(), after.begin(), after.end());
+    if (b == strand.end() || a == strand.end()) continue;
+    if (std::search(b + 1, strand.end(), before.begin(), before.end()) != strand.end()) return "flank repeated";
+    if (std::search(a + 1, strand.end(), after.begin(), after.end()) != strand.end()) return "flank repeated";
+    *gap = (a - strand.begin()) - (b - strand.begin() + static_cast<int64_t>(probe));
+    return "";
+  }
+  return "flanks not on one strand";
+}
+
 struct Fixture {
   paired_setting_t setting{1, 0, 400, 600, 0};  // "fb", "ss"
   Genome genome;
@@ -213,6 +279,49 @@ TEST(PairedOptimizeSim, ScaffoldsAcrossHolesAndResolvesShortRepeat) {
   ASSERT_NE(joins, nullptr);
   EXPECT_EQ(array_list_get_count(joins), 0u);
   array_list_free(joins);
+
+  // The contigs as written: one N run per hole, about as long as the true
+  // gap, between flanks that follow each other on the genome; each GFF
+  // "Scaffold" feature covers an N run of its contig.
+  end_info_read_temp_file(a.table->end_info);
+  end_info_sort(a.table->end_info);
+  FILE *fasta = tmpfile();
+  FILE *gff = tmpfile();
+  testing::internal::CaptureStdout();
+  contig_output_write(fasta, gff, kContigFeaturesGff, g, a.table, info, 0, nullptr, 0, nullptr);
+  testing::internal::GetCapturedStdout();
+  const auto contigs = parse_fasta(contents(fasta));
+  const std::string features = contents(gff);
+  fclose(fasta);
+  fclose(gff);
+  size_t runs = 0;
+  for (const auto &[name, codes] : contigs) {
+    for (const auto &[start, length] : n_runs(codes)) {
+      runs++;
+      int64_t gap = 0;
+      const std::string problem = place_run(f.genome.codes, codes, start, length, &gap);
+      EXPECT_EQ(problem, "") << name << " at " << start;
+      if (problem.empty()) EXPECT_NEAR(static_cast<double>(length), static_cast<double>(gap), 60.0) << name;
+    }
+  }
+  EXPECT_EQ(runs, f.genome.holes.size());
+  std::istringstream lines(features);
+  std::string line;
+  size_t scaffold_features = 0;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> cols;
+    std::istringstream fields(line);
+    for (std::string col; std::getline(fields, col, '\t');) cols.push_back(col);
+    if (cols.size() < 5 || cols[2] != "Scaffold") continue;
+    scaffold_features++;
+    const auto contig = std::find_if(contigs.begin(), contigs.end(), [&](const auto &c) { return c.first == cols[0]; });
+    ASSERT_NE(contig, contigs.end()) << line;
+    const size_t from = std::stoul(cols[3]) - 1, to = std::stoul(cols[4]);
+    bool spans = false;
+    for (const auto &[start, length] : n_runs(contig->second)) spans |= start >= from && start + length <= to;
+    EXPECT_TRUE(spans) << line;
+  }
+  EXPECT_GT(scaffold_features, 0u) << features;
   contig_info_free(info);
 }
 
