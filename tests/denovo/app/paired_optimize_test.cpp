@@ -195,4 +195,27 @@ TEST(PairedOptimize, EvaluateSwitches) {
   }
 }
 
+TEST(PairedOptimize, EdgeRemovalsOnlyForShortLibraries) {
+  // The end of contig 0 branches to 2 and 3; the one enumerated path runs
+  // 0 -> 2, so the edge to 3 goes, but only with a short-insert library.
+  for (int32_t short_library : {1, 0}) {
+    SCOPED_TRACE(short_library);
+    PairedFixture f({300, 500, 100, 100}, {{0, 2, -20}, {0, 3, -20}});
+    Job j(f, short_library, 0);
+    contig_links_t *links =
+        contig_links_new(&f.context, paired_test::link_list({{f.contig_of(2) ^ R, 5, -50, 50, 0}}), 0, 1, 100);
+    contig_path_list_t *paths = contig_path_list_new_single(2, -20, paired_link_list_get(links->links, 0));
+    paths->paths[0]->ids[0] = f.contig_of(0);
+    paths->paths[0]->ids[1] = f.contig_of(2);
+    paired_optimize_evaluate(&j.job, nullptr, links, nullptr, paths);
+    const oriented_id_t e03 = fragment_graph_find_next_edge_to(f.graph, 0, 3);
+    const std::vector<Edge> expected = short_library ? std::vector<Edge>{{e03, 0, 3}} : std::vector<Edge>{};
+    EXPECT_EQ(j.removals(), expected);
+    // Two contigs are never a confirmed path.
+    EXPECT_EQ(j.job.contig_paths->count, 0u);
+    contig_path_list_free(paths);
+    contig_links_free(links);
+  }
+}
+
 }  // namespace
