@@ -142,7 +142,8 @@ array_list_t *scaffold_links_pair(array_list_t *list) {
       continue;  // the same join as the link handled before
     }
     last_handled = r;
-    const auto [lo, hi] = run_of(list, fragment_graph_reverse_node(r->link.to), fragment_graph_reverse_node(r->link.from));
+    const auto [lo, hi] =
+        run_of(list, fragment_graph_reverse_node(r->link.to), fragment_graph_reverse_node(r->link.from));
     if (lo == hi) continue;  // not confirmed from the other strand
     // Start at the partner nearest above r's gap (the last one when all lie
     // below) and step toward r's gap until one lies within the tolerance.
@@ -171,8 +172,7 @@ array_list_t *scaffold_links_pair(array_list_t *list) {
   return kept;
 }
 
-int32_t contig_path_distance_to_end(const fragment_graph_t *graph, const contig_path_t *path, int32_t j,
-                                    int reverse) {
+int32_t contig_path_distance_to_end(const fragment_graph_t *graph, const contig_path_t *path, int32_t j, int reverse) {
   const int32_t m = path->count;
   int64_t sum = 0;
   if (!reverse) {
@@ -289,8 +289,7 @@ void scaffold_links_drop_unusable(paired_context_t *context, array_list_t *list)
       }
       for (oriented_id_t c : {b, a}) {
         if (c == kOrientedIdNone) continue;
-        if (contig_info_get_first_node(info, c) ==
-            fragment_graph_reverse_node(contig_info_get_last_node(info, c))) {
+        if (contig_info_get_first_node(info, c) == fragment_graph_reverse_node(contig_info_get_last_node(info, c))) {
           drop = true;
         }
       }
@@ -312,8 +311,12 @@ void scaffold_links_move_to_contig_ends(paired_context_t *context, array_list_t 
     const oriented_id_t b = contig_of(context, l->link.from);
     const oriented_id_t a = contig_of(context, l->link.to);
     if (!contig_exists(context, b) || !contig_exists(context, a)) {
-      auto first = [&](oriented_id_t c) { return contig_exists(context, c) ? contig_info_get_first_node(info, c) : kOrientedIdNone; };
-      auto last = [&](oriented_id_t c) { return contig_exists(context, c) ? contig_info_get_last_node(info, c) : kOrientedIdNone; };
+      auto first = [&](oriented_id_t c) {
+        return contig_exists(context, c) ? contig_info_get_first_node(info, c) : kOrientedIdNone;
+      };
+      auto last = [&](oriented_id_t c) {
+        return contig_exists(context, c) ? contig_info_get_last_node(info, c) : kOrientedIdNone;
+      };
       printf("Internal error: ");
       printf("Pair %8.8x -> %8.8x (%i) is part of contig %8.8x (%8.8x - %8.8x) and %8.8x (%8.8x - %8.8x)\n",
              l->link.from, l->link.to, l->link.gap, b, first(b), last(b), a, first(a), last(a));

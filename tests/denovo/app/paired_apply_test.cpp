@@ -47,7 +47,8 @@ TEST(PairedApply, PathsBuiltInOrderAndBrokenPathsInvalid) {
   // 0-2-3 copied 2 as node 5; 1-2-4 then found 2 with one way in and one
   // way out left and changed nothing.
   EXPECT_EQ(f.graph->node_count, 6);
-  EXPECT_EQ(edge_set(f.graph), sorted({canonical(0, 5, 5), canonical(5, 3, 7), canonical(1, 2, 6), canonical(2, 4, 8)}));
+  EXPECT_EQ(edge_set(f.graph),
+            sorted({canonical(0, 5, 5), canonical(5, 3, 7), canonical(1, 2, 6), canonical(2, 4, 8)}));
   for (oriented_id_t n : {0u, 3u, 5u}) EXPECT_EQ(fragment_graph_get_mark2(f.graph, n), 1) << n;
   EXPECT_EQ(fragment_graph_get_mark2(f.graph, 1), 0);
 }
@@ -59,10 +60,10 @@ TEST(PairedApply, PathOrder) {
     int expected;
   };
   const Case cases[] = {
-      {{1, 2}, {1 | R, 3}, 0, 0, -1},   // strand ignored: 2 < 3 decides
-      {{1, 2}, {1, 2, 0}, 9, 0, -1},    // a prefix comes first
-      {{1, 2}, {1, 2}, 4, 3, 1},        // then the smaller distance
-      {{1, 2 | R}, {1, 2}, 3, 3, 1},    // then the oriented ids
+      {{1, 2}, {1 | R, 3}, 0, 0, -1},  // strand ignored: 2 < 3 decides
+      {{1, 2}, {1, 2, 0}, 9, 0, -1},   // a prefix comes first
+      {{1, 2}, {1, 2}, 4, 3, 1},       // then the smaller distance
+      {{1, 2 | R}, {1, 2}, 3, 3, 1},   // then the oriented ids
       {{1, 2}, {1, 2}, 3, 3, 0},
   };
   for (const Case &c : cases) {

@@ -199,7 +199,8 @@ std::vector<std::pair<size_t, size_t>> n_runs(const Codes &c) {
 std::string place_run(const Codes &genome, const Codes &contig, size_t start, size_t length, int64_t *gap) {
   const size_t probe = 40;
   if (start < probe || start + length + probe > contig.size()) return "run at a contig end";
-  const Codes before(contig.begin() + static_cast<ptrdiff_t>(start - probe), contig.begin() + static_cast<ptrdiff_t>(start));
+  const Codes before(contig.begin() + static_cast<ptrdiff_t>(start - probe),
+                     contig.begin() + static_cast<ptrdiff_t>(start));
   const Codes after(contig.begin() + static_cast<ptrdiff_t>(start + length),
                     contig.begin() + static_cast<ptrdiff_t>(start + length + probe));
   for (const Codes &strand : {genome, reverse_complement(genome)}) {
@@ -225,8 +226,7 @@ struct Fixture {
 const Fixture &big_fixture() {
   static Fixture *f = [] {
     auto *x = new Fixture;
-    x->genome = make_genome(7, 100000, {{1500, {20000, 50000, 80000}}, {150, {10000, 60000}}},
-                            {35000, 65000, 92000});
+    x->genome = make_genome(7, 100000, {{1500, {20000, 50000, 80000}}, {150, {10000, 60000}}}, {35000, 65000, 92000});
     x->mates = simulate_pairs(x->genome, 8, 30.0, x->setting);
     return x;
   }();

@@ -162,8 +162,8 @@ TEST(PairedOptimize, ScaffoldLinksNeedSourceOf120Bases) {
     PairedFixture f({c.source, 500}, {});
     Job j(f);
     const oriented_id_t target = f.contig_of(1);
-    contig_links_t *links =
-        contig_links_new(&f.context, paired_test::link_list({{target, 5, c.centre - 50, c.centre + 50, c.centre}}), 0, 1, 100);
+    contig_links_t *links = contig_links_new(
+        &f.context, paired_test::link_list({{target, 5, c.centre - 50, c.centre + 50, c.centre}}), 0, 1, 100);
     array_list_t *candidates = array_list_new(sizeof(paired_link_t *));
     paired_results_add_scaffold_links(&j.job, nullptr, links, candidates);
     EXPECT_EQ(j.links().size(), c.links);
