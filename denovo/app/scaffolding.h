@@ -55,12 +55,12 @@ constexpr int32_t kScaffoldPairTolerance = 40;
 constexpr int32_t kScaffoldMaxEndMove = 2000;
 
 // Runs scaffolding over the job's graph. links: the kind-6 results
-// (pointers, owned by the job; the list is not changed); paths: the kind-8
+// (pointers, owned by the job; the list is sorted, the links changed); paths: the kind-8
 // results after path building (invalid paths have first node -1). Stores a
 // new array_list_t of scaffold_join_t into *join_slot, or frees it when the
 // slot is null. A link whose node lies in no contig ends the process with
 // status 1 (see scaffold_links_move_to_contig_ends).
-void paired_scaffold(paired_optimize_job_t *job, const array_list_t *links, const array_list_t *paths,
+void paired_scaffold(paired_optimize_job_t *job, array_list_t *links, const array_list_t *paths,
                      progress_meter_t *meter, array_list_t **join_slot);
 
 // The steps, in the order paired_scaffold runs them. Link lists are
