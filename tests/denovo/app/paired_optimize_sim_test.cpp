@@ -301,7 +301,9 @@ TEST(PairedOptimizeSim, ScaffoldsAcrossHolesAndResolvesShortRepeat) {
       int64_t gap = 0;
       const std::string problem = place_run(f.genome.codes, codes, start, length, &gap);
       EXPECT_EQ(problem, "") << name << " at " << start;
-      if (problem.empty()) EXPECT_NEAR(static_cast<double>(length), static_cast<double>(gap), 60.0) << name;
+      if (problem.empty()) {
+        EXPECT_NEAR(static_cast<double>(length), static_cast<double>(gap), 60.0) << name;
+      }
     }
   }
   EXPECT_EQ(runs, f.genome.holes.size());

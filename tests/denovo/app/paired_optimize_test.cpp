@@ -58,7 +58,7 @@ TEST(PairedOptimize, Eligibility) {
   // 0: lone, 39 bases. 1: lone, 40. 2 -> 3: 39 bases with an edge.
   // 4 -> 5 -> 4: circular. 6: lone, later given the bubble-node bit.
   PairedFixture f({39, 40, 39, 100, 100, 100, 100}, {{2, 3, -20}, {4, 5, -20}, {5, 4, -20}});
-  const contig_info_t *info = f.contigs();
+  ASSERT_NE(f.contigs(), nullptr);
   f.graph->nodes[6].flags |= kGraphBubbleNodeBit;
   const struct {
     oriented_id_t node;
@@ -167,7 +167,9 @@ TEST(PairedOptimize, ScaffoldLinksNeedSourceOf120Bases) {
     array_list_t *candidates = array_list_new(sizeof(paired_link_t *));
     paired_results_add_scaffold_links(&j.job, nullptr, links, candidates);
     EXPECT_EQ(j.links().size(), c.links);
-    if (c.links == 1) EXPECT_EQ(j.links()[0], (Edge{0, 1 | R, c.centre}));
+    if (c.links == 1) {
+      EXPECT_EQ(j.links()[0], (Edge{0, 1 | R, c.centre}));
+    }
     array_list_free(candidates);
     contig_links_free(links);
   }
