@@ -35,26 +35,16 @@ struct Output {
 
 // Fragments, graph (word size 21) and, once built, the contig info. The
 // read table holds only the end-info list, which is all the writer reads.
-struct GraphFixture {
-  seq_db_t *db;
-  fragment_graph_t *graph;
+struct GraphFixture : graph_test::HandGraph {
   contig_info_t *info = nullptr;
   read_table_t table{};
 
-  GraphFixture(const std::vector<std::string> &letters, const std::vector<graph_test::Edge> &edges) {
-    db = graph_test::fragments_of_letters(letters);
-    graph = fragment_graph_new(static_cast<int32_t>(letters.size()), 21);
-    graph->fragments = db;
-    for (const auto &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
-  }
+  GraphFixture(const std::vector<std::string> &letters, const std::vector<graph_test::Edge> &edges)
+      : HandGraph(graph_test::fragments_of_letters(letters), edges) {}
   ~GraphFixture() {
     contig_info_free(info);
     end_info_free(table.end_info);
-    fragment_graph_free(graph);
-    seq_db_free_records(db);
   }
-  GraphFixture(const GraphFixture &) = delete;
-  GraphFixture &operator=(const GraphFixture &) = delete;
 
   contig_info_t *contigs() {
     if (info == nullptr) info = contig_info_build(graph, 1, 1);

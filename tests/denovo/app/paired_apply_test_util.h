@@ -15,9 +15,7 @@ namespace paired_apply_test {
 
 using graph_test::R;
 
-struct PairedFixture {
-  seq_db_t *db;
-  fragment_graph_t *graph;
+struct PairedFixture : graph_test::HandGraph {
   read_table_t table{};
   paired_context_t context{};
   paired_optimize_job_t job{};
@@ -25,11 +23,8 @@ struct PairedFixture {
   std::vector<std::unique_ptr<contig_path_t>> paths;
   std::vector<std::unique_ptr<std::vector<oriented_id_t>>> path_ids;
 
-  PairedFixture(const std::vector<uint32_t> &lengths, const std::vector<graph_test::Edge> &edges) {
-    db = graph_test::fragments_of_lengths(lengths);
-    graph = fragment_graph_new(static_cast<int32_t>(lengths.size()), 21);
-    graph->fragments = db;
-    for (const auto &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
+  PairedFixture(const std::vector<uint32_t> &lengths, const std::vector<graph_test::Edge> &edges)
+      : HandGraph(graph_test::fragments_of_lengths(lengths), edges) {
     fragment_graph_clear_all_flags(graph);
     table.read_info = graph_test::read_paths(static_cast<uint32_t>(lengths.size()), {});
     context = {graph, &table, nullptr};
@@ -46,11 +41,7 @@ struct PairedFixture {
     array_list_free(job.contig_paths);
     contig_info_free(context.contigs);
     read_info_free(table.read_info);
-    fragment_graph_free(graph);
-    seq_db_free_records(db);
   }
-  PairedFixture(const PairedFixture &) = delete;
-  PairedFixture &operator=(const PairedFixture &) = delete;
 
   void build_contigs() {
     context.contigs = contig_info_free(context.contigs);

@@ -43,18 +43,13 @@ struct Library {
   int32_t max;
 };
 
-struct PairedFixture {
-  seq_db_t *db;
-  fragment_graph_t *graph;
+struct PairedFixture : graph_test::HandGraph {
   read_table_t table{};
   std::vector<paired_setting_t *> settings;
   paired_context_t context{};
 
-  PairedFixture(const std::vector<uint32_t> &lengths, const std::vector<graph_test::Edge> &edges, int32_t k = 21) {
-    db = graph_test::fragments_of_lengths(lengths);
-    graph = fragment_graph_new(static_cast<int32_t>(lengths.size()), k);
-    graph->fragments = db;
-    for (const auto &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
+  PairedFixture(const std::vector<uint32_t> &lengths, const std::vector<graph_test::Edge> &edges, int32_t k = 21)
+      : HandGraph(graph_test::fragments_of_lengths(lengths), edges, k) {
     // Fragments are unique unless a test makes copies.
     for (int32_t i = 0; i < graph->node_count; i++) graph->nodes[i].other_node = kOrientedIdNone;
     context.graph = graph;
@@ -67,11 +62,7 @@ struct PairedFixture {
     for (int32_t i = 0; i < table.file_count; i++) pair_dist_info_free(table.pair_dist_info[i]);
     ryx_free(table.pair_dist_info);
     for (paired_setting_t *s : settings) paired_setting_free(s);
-    fragment_graph_free(graph);
-    seq_db_free_records(db);
   }
-  PairedFixture(const PairedFixture &) = delete;
-  PairedFixture &operator=(const PairedFixture &) = delete;
 
   // One read file per library (null: an unpaired file).
   void libraries(const std::vector<const Library *> &libs) {

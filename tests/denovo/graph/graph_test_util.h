@@ -1,7 +1,11 @@
-// Helpers for the graph tests: fragment databases of given lengths, the
-// edges of a graph as a multiset of (from, to, distance) in one canonical
-// orientation, and next lists read back as (target, distance) pairs.
+// Helpers for the graph tests: fragment databases of given lengths, a
+// hand-built graph over them, the edges of a graph as a multiset of (from,
+// to, distance) in one canonical orientation, next lists read back as
+// (target, distance) pairs, and death tests on messages printed to standard
+// output.
 #pragma once
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -15,6 +19,13 @@
 #include "denovo/graph/fragment_graph.h"
 #include "seqio/seq_db_memory.h"
 #include "seqio/seq_record.h"
+
+// Death tests read standard error; these messages go to standard output.
+#define ON_STDOUT(statement) \
+  {                          \
+    dup2(2, 1);              \
+    statement;               \
+  }
 
 namespace graph_test {
 
@@ -81,6 +92,27 @@ inline read_info_t *read_paths(uint32_t fragment_count, const std::vector<PathRe
   read_info_make_searchable(info);
   return info;
 }
+
+// Fragments and a graph over them that the fixture owns: node i carries
+// fragment i, the edges are added in the order given. Fixtures derive from
+// it; their own destructors run first, so whatever they hold that points
+// into the graph is freed before it.
+struct HandGraph {
+  seq_db_t *db;
+  fragment_graph_t *graph;
+  // Takes ownership of fragments (records from memory).
+  HandGraph(seq_db_t *fragments, const std::vector<Edge> &edges, int32_t word_size = 21)
+      : db(fragments), graph(fragment_graph_new(static_cast<int32_t>(fragments->sequence_count), word_size)) {
+    graph->fragments = db;
+    for (const auto &[from, to, d] : edges) fragment_graph_add_edge(graph, from, to, d);
+  }
+  ~HandGraph() {
+    fragment_graph_free(graph);
+    seq_db_free_records(db);
+  }
+  HandGraph(const HandGraph &) = delete;
+  HandGraph &operator=(const HandGraph &) = delete;
+};
 
 inline std::vector<Edge> sorted(std::vector<Edge> v) {
   std::sort(v.begin(), v.end());

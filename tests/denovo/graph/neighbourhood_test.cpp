@@ -20,23 +20,11 @@ namespace {
 using namespace graph_test;
 
 // A graph over fragments of the given lengths with the given edges.
-struct Graph {
-  seq_db_t *db;
-  fragment_graph_t *graph;
+struct Graph : HandGraph {
   neighbourhood_t *context = nullptr;
-  Graph(const std::vector<uint32_t> &lengths, const std::vector<Edge> &edges, int32_t word_size = 21) {
-    db = fragments_of_lengths(lengths);
-    graph = fragment_graph_new(static_cast<int32_t>(lengths.size()), word_size);
-    graph->fragments = db;
-    for (const Edge &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
-  }
-  ~Graph() {
-    neighbourhood_free(context);
-    fragment_graph_free(graph);
-    seq_db_free_records(db);
-  }
-  Graph(const Graph &) = delete;
-  Graph &operator=(const Graph &) = delete;
+  Graph(const std::vector<uint32_t> &lengths, const std::vector<Edge> &edges, int32_t word_size = 21)
+      : HandGraph(fragments_of_lengths(lengths), edges, word_size) {}
+  ~Graph() { neighbourhood_free(context); }
   neighbourhood_t *ctx() {
     if (context == nullptr) context = neighbourhood_new(graph, 600);
     return context;
