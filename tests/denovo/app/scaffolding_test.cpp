@@ -251,11 +251,7 @@ TEST(ScaffoldingDeath, LinkOutsideEveryContig) {
   f.context.contigs->node_map[1] = kOrientedIdNone;
   f.link(0, 1, 10);
   EXPECT_EXIT(
-      {
-        dup2(2, 1);
-        scaffold_links_move_to_contig_ends(&f.context, f.job.scaffold_links);
-      },
-      testing::ExitedWithCode(1),
+      ON_STDOUT(scaffold_links_move_to_contig_ends(&f.context, f.job.scaffold_links)), testing::ExitedWithCode(1),
       "Internal error: Pair 00000000 -> 00000001 \\(10\\) is part of contig 00000000 \\(00000000 - 00000000\\) and "
       "ffffffff \\(ffffffff - ffffffff\\)");
 }
