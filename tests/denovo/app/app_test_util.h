@@ -1,6 +1,6 @@
 // Helpers for the contig output and report tests: a hand-built fragment
 // graph over fragments given as letters, its contig info, and the contig
-// writer run into memory.
+// writer run into memory (on any graph).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -33,6 +33,26 @@ struct Output {
   std::string trace;  // standard output
 };
 
+// Runs the contig writer into memory: the FASTA text, the features (only
+// when asked for) and what it printed on standard output.
+inline Output write_contigs(fragment_graph_t *graph, read_table_t *table, contig_info_t *info, int32_t min_length,
+                            int32_t mode = kContigFeaturesGff, bool with_features = false,
+                            gap_sequence_map_t *gaps = nullptr, int32_t show = 0) {
+  FILE *fasta = tmpfile();
+  FILE *features = with_features ? tmpfile() : nullptr;
+  testing::internal::CaptureStdout();
+  contig_output_write(fasta, features, mode, graph, table, info, min_length, nullptr, show, gaps);
+  Output out;
+  out.trace = testing::internal::GetCapturedStdout();
+  out.fasta = contents(fasta);
+  fclose(fasta);
+  if (features != nullptr) {
+    out.features = contents(features);
+    fclose(features);
+  }
+  return out;
+}
+
 // Fragments, graph (word size 21) and, once built, the contig info. The
 // read table holds only the end-info list, which is all the writer reads.
 struct GraphFixture : graph_test::HandGraph {
@@ -63,20 +83,7 @@ struct GraphFixture : graph_test::HandGraph {
   }
   Output write(int32_t min_length, int32_t mode = kContigFeaturesGff, bool with_features = false,
                gap_sequence_map_t *gaps = nullptr, int32_t show = 0) {
-    contigs();
-    FILE *fasta = tmpfile();
-    FILE *features = with_features ? tmpfile() : nullptr;
-    testing::internal::CaptureStdout();
-    contig_output_write(fasta, features, mode, graph, &table, info, min_length, nullptr, show, gaps);
-    Output out;
-    out.trace = testing::internal::GetCapturedStdout();
-    out.fasta = contents(fasta);
-    fclose(fasta);
-    if (features != nullptr) {
-      out.features = contents(features);
-      fclose(features);
-    }
-    return out;
+    return write_contigs(graph, &table, contigs(), min_length, mode, with_features, gaps, show);
   }
 };
 

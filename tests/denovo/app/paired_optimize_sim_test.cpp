@@ -10,7 +10,7 @@
 #include <random>
 #include <sstream>
 
-#include "denovo/app/contig_output.h"
+#include "app_test_util.h"
 #include "denovo/app/paired_optimize.h"
 #include "denovo/app/scaffolding.h"
 #include "tests/denovo/graph/graph_test_util.h"
@@ -126,9 +126,24 @@ Outcome assemble(const std::vector<Codes> &mates, paired_setting_t *setting, boo
   return run;
 }
 
-// Where a gap edge lies on the genome: the codes around it found once, on
-// one strand, in order. Returns the genome distance between the end of
-// from and the start of to, or a message.
+// Where two flanks lie on the genome: each found once, both on one strand.
+// Sets gap to the genome distance between the end of before and the start
+// of after and returns ""; otherwise returns what failed.
+std::string place_flanks(const Codes &genome, const Codes &before, const Codes &after, int64_t *gap) {
+  for (const Codes &strand : {genome, reverse_complement(genome)}) {
+    auto b = std::search(strand.begin(), strand.end(), before.begin(), before.end());
+    auto a = std::search(strand.begin(), strand.end(), after.begin(), after.end());
+    if (b == strand.end() || a == strand.end()) continue;
+    if (std::search(b + 1, strand.end(), before.begin(), before.end()) != strand.end()) return "flank before repeated";
+    if (std::search(a + 1, strand.end(), after.begin(), after.end()) != strand.end()) return "flank after repeated";
+    *gap = (a - strand.begin()) - (b - strand.begin() + static_cast<int64_t>(before.size()));
+    return "";
+  }
+  return "flanks not on one strand";
+}
+
+// Where a gap edge lies on the genome: the 40 bases before and after it
+// placed by place_flanks.
 std::string place_gap(const fragment_graph_t *g, const Codes &genome, const graph_test::Edge &edge, int64_t *gap) {
   const auto [from, to, d] = edge;
   const Codes u = optimize_harness::node_codes(g, from);
@@ -137,27 +152,7 @@ std::string place_gap(const fragment_graph_t *g, const Codes &genome, const grap
   if (u.size() < probe || v.size() < probe) return "short node";
   const Codes tail(u.end() - static_cast<ptrdiff_t>(probe), u.end());
   const Codes head(v.begin(), v.begin() + static_cast<ptrdiff_t>(probe));
-  for (const Codes &strand : {genome, reverse_complement(genome)}) {
-    auto t = std::search(strand.begin(), strand.end(), tail.begin(), tail.end());
-    auto h = std::search(strand.begin(), strand.end(), head.begin(), head.end());
-    if (t == strand.end() || h == strand.end()) continue;
-    if (std::search(t + 1, strand.end(), tail.begin(), tail.end()) != strand.end()) return "tail repeated";
-    if (std::search(h + 1, strand.end(), head.begin(), head.end()) != strand.end()) return "head repeated";
-    *gap = (h - strand.begin()) - (t - strand.begin() + static_cast<int64_t>(probe));
-    return "";
-  }
-  return "not on one strand";
-}
-
-// Contents of an open temporary file.
-std::string contents(FILE *f) {
-  fflush(f);
-  rewind(f);
-  std::string out;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof(buffer), f)) > 0) out.append(buffer, n);
-  return out;
+  return place_flanks(genome, tail, head, gap);
 }
 
 // FASTA records as (name, codes 0 to 4).
@@ -194,8 +189,8 @@ std::vector<std::pair<size_t, size_t>> n_runs(const Codes &c) {
   return out;
 }
 
-// The genome distance between the 40 bases before and after a run, found
-// once each on one strand in order; a message when they are not.
+// Where a run of N in a contig lies on the genome: the 40 bases before and
+// after it placed by place_flanks.
 std::string place_run(const Codes &genome, const Codes &contig, size_t start, size_t length, int64_t *gap) {
   const size_t probe = 40;
   if (start < probe || start + length + probe > contig.size()) return "run at a contig end";
@@ -203,16 +198,7 @@ std::string place_run(const Codes &genome, const Codes &contig, size_t start, si
                      contig.begin() + static_cast<ptrdiff_t>(start));
   const Codes after(contig.begin() + static_cast<ptrdiff_t>(start + length),
                     contig.begin() + static_cast<ptrdiff_t>(start + length + probe));
-  for (const Codes &strand : {genome, reverse_complement(genome)}) {
-    auto b = std::search(strand.begin(), strand.end(), before.begin(), before.end());
-    auto a = std::search(strand.begin(), strand.end(), after.begin(), after.end());
-    if (b == strand.end() || a == strand.end()) continue;
-    if (std::search(b + 1, strand.end(), before.begin(), before.end()) != strand.end()) return "flank repeated";
-    if (std::search(a + 1, strand.end(), after.begin(), after.end()) != strand.end()) return "flank repeated";
-    *gap = (a - strand.begin()) - (b - strand.begin() + static_cast<int64_t>(probe));
-    return "";
-  }
-  return "flanks not on one strand";
+  return place_flanks(genome, before, after, gap);
 }
 
 struct Fixture {
@@ -285,15 +271,9 @@ TEST(PairedOptimizeSim, ScaffoldsAcrossHolesAndResolvesShortRepeat) {
   // "Scaffold" feature covers an N run of its contig.
   end_info_read_temp_file(a.table->end_info);
   end_info_sort(a.table->end_info);
-  FILE *fasta = tmpfile();
-  FILE *gff = tmpfile();
-  testing::internal::CaptureStdout();
-  contig_output_write(fasta, gff, kContigFeaturesGff, g, a.table, info, 0, nullptr, 0, nullptr);
-  testing::internal::GetCapturedStdout();
-  const auto contigs = parse_fasta(contents(fasta));
-  const std::string features = contents(gff);
-  fclose(fasta);
-  fclose(gff);
+  const app_test::Output written = app_test::write_contigs(g, a.table, info, 0, kContigFeaturesGff, true);
+  const auto contigs = parse_fasta(written.fasta);
+  const std::string &features = written.features;
   size_t runs = 0;
   for (const auto &[name, codes] : contigs) {
     for (const auto &[start, length] : n_runs(codes)) {
