@@ -6,16 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "common/cpus.h"
 #include "denovo/app/contig_links.h"
 #include "denovo/app/contig_paths.h"
 #include "denovo/app/paired_optimize_records.h"
 #include "denovo/graph/dead_ends.h"
-#include "denovo/graph/fragment_graph_build.h"
 #include "denovo/graph/weak_edges.h"
 #include "tests/denovo/graph/read_optimize_harness.h"
 
@@ -29,12 +28,9 @@ constexpr int32_t kDistance = 500;
 struct SimRun {
   Codes genome;
   paired_setting_t *setting;
-  read_store_t *store;
-  word_counter_t *counter;
-  seq_db_t *db;
+  std::unique_ptr<optimize_harness::Assembly> assembly;
   read_table_t *table;
   fragment_graph_t *graph;
-  int saved_cpus = get_number_of_cpus();
 
   // Pairs of 100-base reads in the given orientation, every one exactly
   // kDistance apart, about 60-fold coverage.
@@ -52,13 +48,9 @@ struct SimRun {
       reads.push_back(p.mate1);
       reads.push_back(p.mate2);
     }
-    set_number_of_cpus(2);
-    store = read_sim::store_of({{reads, true}});
-    counter = word_counter_build(store, nullptr, kWord, nullptr);
-    db = fragment_builder_run_threads(store, nullptr, nullptr, counter, nullptr, 2);
-    paired_setting_t *settings[] = {setting};
-    table = read_mapping_run_threads(db, store, nullptr, nullptr, settings, nullptr, kWord, nullptr, 2);
-    graph = fragment_graph_build(db, table->read_info, kWord, 1);
+    assembly = std::make_unique<optimize_harness::Assembly>(reads, kWord, setting);
+    table = assembly->table;
+    graph = assembly->graph;
     fragment_graph_clear_all_flags(graph);
     fragment_graph_sort_edges(graph);
     remove_weak_edges(graph, table, -1, 40, nullptr);
@@ -66,13 +58,8 @@ struct SimRun {
     fragment_graph_set_other_nodes(graph);
   }
   ~SimRun() {
-    fragment_graph_free(graph);
-    read_table_free(table);
-    seq_db_free(db);
-    word_counter_free(counter);
-    read_store_free(store);
+    assembly.reset();  // the read table points at the setting
     paired_setting_free(setting);
-    set_number_of_cpus(saved_cpus);
   }
   SimRun(const SimRun &) = delete;
   SimRun &operator=(const SimRun &) = delete;

@@ -86,24 +86,18 @@ struct Assembly {
   fragment_graph_t *graph;
   int saved_cpus = get_number_of_cpus();
 
-  Assembly(const std::vector<Codes> &reads, int32_t k) {
+  Assembly(const std::vector<Codes> &reads, int32_t k) : Assembly(reads, k, nullptr) {}
+  // With a setting, paired reads: mates interleaved (mate 1, mate 2, mate
+  // 1, ...) as one paired read file with that setting, which must outlive
+  // the assembly (the read table points at it). Without, unpaired reads.
+  Assembly(const std::vector<Codes> &reads, int32_t k, paired_setting_t *setting) {
     set_number_of_cpus(2);
-    store = read_sim::store_of({{reads, false}});
-    counter = word_counter_build(store, nullptr, k, nullptr);
-    db = fragment_builder_run_threads(store, nullptr, nullptr, counter, nullptr, 2);
-    table = read_mapping_run_threads(db, store, nullptr, nullptr, nullptr, nullptr, k, nullptr, 2);
-    graph = fragment_graph_build(db, table->read_info, k, 1);
-  }
-  // Paired reads: mates interleaved (mate 1, mate 2, mate 1, ...) as one
-  // paired read file with the given setting, which must outlive the
-  // assembly (the read table points at it).
-  Assembly(const std::vector<Codes> &mates, int32_t k, paired_setting_t *setting) {
-    set_number_of_cpus(2);
-    store = read_sim::store_of({{mates, true}});
+    store = read_sim::store_of({{reads, setting != nullptr}});
     counter = word_counter_build(store, nullptr, k, nullptr);
     db = fragment_builder_run_threads(store, nullptr, nullptr, counter, nullptr, 2);
     paired_setting_t *settings[1] = {setting};
-    table = read_mapping_run_threads(db, store, nullptr, nullptr, settings, nullptr, k, nullptr, 2);
+    table = read_mapping_run_threads(db, store, nullptr, nullptr, setting != nullptr ? settings : nullptr, nullptr, k,
+                                     nullptr, 2);
     graph = fragment_graph_build(db, table->read_info, k, 1);
   }
   ~Assembly() {
