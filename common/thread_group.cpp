@@ -97,3 +97,31 @@ thread_group_t *thread_group_free(thread_group_t *group) {
   ryx_free(group);
   return nullptr;
 }
+
+void thread_group_run_pipeline(int32_t workers, int32_t queue_capacity, thread_start_fn source,
+                               thread_start_fn worker, thread_start_fn sink, void *context,
+                               thread_arbiter_t **arbiter_slot) {
+  thread_queue_t *queues[2] = {thread_queue_new(queue_capacity), thread_queue_new(queue_capacity)};
+  *arbiter_slot = thread_arbiter_new(queues, 2, workers, 0);
+  thread_group_t *sources = thread_group_new(1, source, nullptr, queues[0], context);
+  thread_group_t *middle = thread_group_new(workers, worker, queues[0], queues[1], context);
+  thread_group_t *sinks = thread_group_new(1, sink, queues[1], nullptr, context);
+  thread_queue_reset(queues[0]);
+  thread_queue_reset(queues[1]);
+  thread_group_register(sources);
+  thread_group_register(middle);
+  thread_group_register(sinks);
+  thread_arbiter_count_threads(*arbiter_slot);
+  thread_group_start(sources);
+  thread_group_start(middle);
+  thread_group_start(sinks);
+  thread_group_join(sinks);
+  thread_group_join(middle);
+  thread_group_join(sources);
+  thread_group_free(sources);
+  thread_group_free(middle);
+  thread_group_free(sinks);
+  thread_queue_free(queues[0]);
+  thread_queue_free(queues[1]);
+  *arbiter_slot = thread_arbiter_free(*arbiter_slot);
+}

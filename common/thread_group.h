@@ -13,6 +13,8 @@
 // A start routine loops on thread_queue_get of its input until it returns
 // null, passes results on with thread_queue_put and finally calls
 // thread_queue_producer_done on its output.
+// thread_group_run_pipeline does all of steps 1 to 6 for the usual shape:
+// one source thread, a group of workers, one sink thread.
 #pragma once
 
 #include <pthread.h>
@@ -67,3 +69,15 @@ void thread_group_join(thread_group_t *group);
 // Frees the handles, the input array, the arguments and the group (not the
 // queues); returns null.
 thread_group_t *thread_group_free(thread_group_t *group);
+
+// Runs a source -> workers -> sink pipeline to its end in the calling order
+// above: one source thread feeds the workers threads through a queue of
+// queue_capacity, they feed one sink thread through a second such queue,
+// under an arbiter with workers running slots and no budget. The arbiter is
+// stored in *arbiter_slot (a member of context, by convention its first)
+// before any thread starts; on return everything the run made is freed and
+// the slot is null. Thread start failures end the process as in
+// thread_group_start.
+void thread_group_run_pipeline(int32_t workers, int32_t queue_capacity, thread_start_fn source,
+                               thread_start_fn worker, thread_start_fn sink, void *context,
+                               thread_arbiter_t **arbiter_slot);

@@ -304,29 +304,8 @@ void contig_overlap_run(fragment_graph_t *graph, gap_sequence_map_t *map, const 
   shared.info = info;
   pthread_mutex_init(&shared.node_sequence_mutex, nullptr);
   shared.results = static_cast<contig_overlap_result_t **>(ryx_calloc(sizeof(contig_overlap_result_t *) * count));
-  thread_queue_t *queues[2] = {thread_queue_new(5 * workers), thread_queue_new(5 * workers)};
-  shared.arbiter = thread_arbiter_new(queues, 2, workers, 0);
-  thread_group_t *producer = thread_group_new(1, producer_thread, nullptr, queues[0], &shared);
-  thread_group_t *aligners = thread_group_new(workers, worker_thread, queues[0], queues[1], &shared);
-  thread_group_t *applier = thread_group_new(1, applier_thread, queues[1], nullptr, &shared);
-  thread_queue_reset(queues[0]);
-  thread_queue_reset(queues[1]);
-  thread_group_register(producer);
-  thread_group_register(aligners);
-  thread_group_register(applier);
-  thread_arbiter_count_threads(shared.arbiter);
-  thread_group_start(producer);
-  thread_group_start(aligners);
-  thread_group_start(applier);
-  thread_group_join(applier);
-  thread_group_join(aligners);
-  thread_group_join(producer);
-  thread_group_free(producer);
-  thread_group_free(aligners);
-  thread_group_free(applier);
-  thread_queue_free(queues[0]);
-  thread_queue_free(queues[1]);
-  thread_arbiter_free(shared.arbiter);
+  thread_group_run_pipeline(workers, 5 * workers, producer_thread, worker_thread, applier_thread, &shared,
+                            &shared.arbiter);
   ryx_free(shared.results);
   pthread_mutex_destroy(&shared.node_sequence_mutex);
 }

@@ -396,29 +396,8 @@ void paired_distance_collect(read_table_t *table, fragment_graph_t *graph) {
   contig_info_t *info = contig_info_build(graph, 1, 0);
   const int32_t workers = std::max(1, get_number_of_cpus());
   paired_distance_shared_t shared{nullptr, info, graph, table};
-  thread_queue_t *queues[2] = {thread_queue_new(4 * workers), thread_queue_new(4 * workers)};
-  shared.arbiter = thread_arbiter_new(queues, 2, workers, 0);
-  thread_group_t *producer = thread_group_new(1, paired_distance_producer, nullptr, queues[0], &shared);
-  thread_group_t *walkers = thread_group_new(workers, paired_distance_worker, queues[0], queues[1], &shared);
-  thread_group_t *merger = thread_group_new(1, paired_distance_merger, queues[1], nullptr, &shared);
-  thread_queue_reset(queues[0]);
-  thread_queue_reset(queues[1]);
-  thread_group_register(producer);
-  thread_group_register(walkers);
-  thread_group_register(merger);
-  thread_arbiter_count_threads(shared.arbiter);
-  thread_group_start(producer);
-  thread_group_start(walkers);
-  thread_group_start(merger);
-  thread_group_join(merger);
-  thread_group_join(walkers);
-  thread_group_join(producer);
-  thread_group_free(producer);
-  thread_group_free(walkers);
-  thread_group_free(merger);
-  thread_queue_free(queues[0]);
-  thread_queue_free(queues[1]);
-  thread_arbiter_free(shared.arbiter);
+  thread_group_run_pipeline(workers, 4 * workers, paired_distance_producer, paired_distance_worker,
+                            paired_distance_merger, &shared, &shared.arbiter);
   contig_info_free(info);
   fragment_graph_clear_flags(graph, kGraphMark1);
 }

@@ -301,29 +301,8 @@ contig_info_t *paired_optimize_graph_threaded(fragment_graph_t *graph, read_tabl
   shared.claim_count = std::max(1, graph->node_count);
   shared.claims = new std::atomic<uint8_t>[static_cast<size_t>(shared.claim_count)]();
   pthread_mutex_init(&shared.result_mutex, nullptr);
-  thread_queue_t *queues[2] = {thread_queue_new(4 * workers), thread_queue_new(4 * workers)};
-  shared.arbiter = thread_arbiter_new(queues, 2, workers, 0);
-  thread_group_t *producer = thread_group_new(1, paired_optimize_producer, nullptr, queues[0], &shared);
-  thread_group_t *evaluators = thread_group_new(workers, paired_optimize_worker, queues[0], queues[1], &shared);
-  thread_group_t *collector = thread_group_new(1, paired_optimize_collector, queues[1], nullptr, &shared);
-  thread_queue_reset(queues[0]);
-  thread_queue_reset(queues[1]);
-  thread_group_register(producer);
-  thread_group_register(evaluators);
-  thread_group_register(collector);
-  thread_arbiter_count_threads(shared.arbiter);
-  thread_group_start(producer);
-  thread_group_start(evaluators);
-  thread_group_start(collector);
-  thread_group_join(collector);
-  thread_group_join(evaluators);
-  thread_group_join(producer);
-  thread_group_free(producer);
-  thread_group_free(evaluators);
-  thread_group_free(collector);
-  thread_queue_free(queues[0]);
-  thread_queue_free(queues[1]);
-  thread_arbiter_free(shared.arbiter);
+  thread_group_run_pipeline(workers, 4 * workers, paired_optimize_producer, paired_optimize_worker,
+                            paired_optimize_collector, &shared, &shared.arbiter);
   pthread_mutex_destroy(&shared.result_mutex);
   delete[] shared.claims;
 

@@ -253,30 +253,8 @@ seq_db_t *fragment_builder_run_threads(read_store_t *store, const int32_t *use_f
   }
   fragment_builder_ctx_t *ctx = fragment_builder_ctx_new(store, use_flags, counter, output, meter);
 
-  thread_queue_t *queues[2] = {thread_queue_new(4 * thread_count), thread_queue_new(4 * thread_count)};
-  ctx->arbiter = thread_arbiter_new(queues, 2, thread_count, 0);
-  thread_group_t *reader = thread_group_new(1, fragment_builder_reader_thread, nullptr, queues[0], ctx);
-  thread_group_t *workers =
-      thread_group_new(thread_count, fragment_builder_worker_thread, queues[0], queues[1], ctx);
-  thread_group_t *writer = thread_group_new(1, fragment_builder_writer_thread, queues[1], nullptr, ctx);
-  thread_queue_reset(queues[0]);
-  thread_queue_reset(queues[1]);
-  thread_group_register(reader);
-  thread_group_register(workers);
-  thread_group_register(writer);
-  thread_arbiter_count_threads(ctx->arbiter);
-  thread_group_start(reader);
-  thread_group_start(workers);
-  thread_group_start(writer);
-  thread_group_join(writer);
-  thread_group_join(workers);
-  thread_group_join(reader);
-  thread_group_free(reader);
-  thread_group_free(workers);
-  thread_group_free(writer);
-  thread_queue_free(queues[0]);
-  thread_queue_free(queues[1]);
-  ctx->arbiter = thread_arbiter_free(ctx->arbiter);
+  thread_group_run_pipeline(thread_count, 4 * thread_count, fragment_builder_reader_thread,
+                            fragment_builder_worker_thread, fragment_builder_writer_thread, ctx, &ctx->arbiter);
 
   const int32_t has_result = ctx->has_result;
   fragment_builder_ctx_free(ctx);

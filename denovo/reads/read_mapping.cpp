@@ -498,29 +498,8 @@ read_table_t *read_mapping_run_threads(seq_db_t *fragment_db, read_store_t *stor
   ctx->global = global;
   progress_meter_set_range(meter, child, kReadMappingIndexShare, 1);
 
-  thread_queue_t *queues[2] = {thread_queue_new(4 * thread_count), thread_queue_new(4 * thread_count)};
-  ctx->arbiter = thread_arbiter_new(queues, 2, thread_count, 0);
-  thread_group_t *reader = thread_group_new(1, read_mapping_reader_thread, nullptr, queues[0], ctx);
-  thread_group_t *mappers = thread_group_new(thread_count, read_mapping_worker_thread, queues[0], queues[1], ctx);
-  thread_group_t *merger = thread_group_new(1, read_mapping_merge_thread, queues[1], nullptr, ctx);
-  thread_queue_reset(queues[0]);
-  thread_queue_reset(queues[1]);
-  thread_group_register(reader);
-  thread_group_register(mappers);
-  thread_group_register(merger);
-  thread_arbiter_count_threads(ctx->arbiter);
-  thread_group_start(reader);
-  thread_group_start(mappers);
-  thread_group_start(merger);
-  thread_group_join(merger);
-  thread_group_join(mappers);
-  thread_group_join(reader);
-  thread_group_free(reader);
-  thread_group_free(mappers);
-  thread_group_free(merger);
-  thread_queue_free(queues[0]);
-  thread_queue_free(queues[1]);
-  ctx->arbiter = thread_arbiter_free(ctx->arbiter);
+  thread_group_run_pipeline(thread_count, 4 * thread_count, read_mapping_reader_thread, read_mapping_worker_thread,
+                            read_mapping_merge_thread, ctx, &ctx->arbiter);
 
   if (reference_db != nullptr) {
     seq_record_t *reference = reference_db->get(reference_db, 0);

@@ -635,6 +635,69 @@ TEST(ThreadGroup, ThreadsGetFourMebibyteStacksAndSharedArguments) {
   EXPECT_EQ(thread_group_free(group), nullptr);
 }
 
+// The packaged source -> workers -> sink run: the source sends 0 .. n-1,
+// every worker squares what it gets, the sink adds up; each worker sees the
+// arbiter in the slot and its own role (one input, one output).
+struct RunContext {
+  thread_arbiter_t *arbiter = nullptr;
+  int64_t items = 0;
+  std::vector<int64_t> values;
+  std::atomic<int64_t> sum{0};
+  std::atomic<int> sink_items{0};
+  std::atomic<int> workers_seen{0};
+  std::atomic<int> wrong_wiring{0};
+};
+
+void *run_source(void *a) {
+  auto *args = static_cast<thread_args_t *>(a);
+  auto *c = static_cast<RunContext *>(args->context);
+  if (c->arbiter == nullptr || args->input != nullptr || args->output == nullptr) c->wrong_wiring++;
+  for (int64_t i = 0; i < c->items; i++) thread_queue_put(c->arbiter, args->output, &c->values[i], 0);
+  thread_queue_producer_done(c->arbiter, args->output, 0);
+  return nullptr;
+}
+
+void *run_worker(void *a) {
+  auto *args = static_cast<thread_args_t *>(a);
+  auto *c = static_cast<RunContext *>(args->context);
+  if (args->input == nullptr || args->output == nullptr || args->input == args->output) c->wrong_wiring++;
+  c->workers_seen++;
+  while (auto *v = static_cast<int64_t *>(thread_queue_get(c->arbiter, args->input, 0))) {
+    *v = *v * *v;
+    thread_queue_put(c->arbiter, args->output, v, 0);
+  }
+  thread_queue_producer_done(c->arbiter, args->output, 0);
+  return nullptr;
+}
+
+void *run_sink(void *a) {
+  auto *args = static_cast<thread_args_t *>(a);
+  auto *c = static_cast<RunContext *>(args->context);
+  if (args->input == nullptr || args->output != nullptr) c->wrong_wiring++;
+  while (auto *v = static_cast<int64_t *>(thread_queue_get(c->arbiter, args->input, 0))) {
+    c->sum += *v;
+    c->sink_items++;
+  }
+  return nullptr;
+}
+
+TEST(ThreadGroup, RunPipelineDeliversEveryItemAndClearsTheSlot) {
+  for (const auto &[workers, items] : {std::pair{1, 0}, std::pair{1, 500}, std::pair{4, 1000}}) {
+    SCOPED_TRACE("workers " + std::to_string(workers) + ", items " + std::to_string(items));
+    RunContext c;
+    c.items = items;
+    for (int64_t i = 0; i < items; i++) c.values.push_back(i);
+    run_bounded(
+        [&] { thread_group_run_pipeline(workers, 2 * workers, run_source, run_worker, run_sink, &c, &c.arbiter); },
+        20s, "packaged pipeline");
+    EXPECT_EQ(c.arbiter, nullptr);
+    EXPECT_EQ(c.wrong_wiring.load(), 0);
+    EXPECT_EQ(c.workers_seen.load(), workers);
+    EXPECT_EQ(c.sink_items.load(), items);
+    EXPECT_EQ(c.sum.load(), items == 0 ? 0 : (items - 1) * items * (2 * items - 1) / 6);
+  }
+}
+
 TEST(ThreadQueueDeath, CapacityBelowTwoIsRefused) {
   EXPECT_EXIT(thread_queue_new(1), testing::ExitedWithCode(1), "^thread_queue_new: capacity 1 is below 2\n$");
   thread_queue_t *q = thread_queue_new(2);
