@@ -17,11 +17,7 @@ using graph_test::R;
 // A finished one-path read info.
 read_info_t *path_of(uint32_t fragment_count, const std::vector<oriented_id_t> &fragments,
                      const std::vector<int32_t> &distances) {
-  read_info_t *info = read_info_new(fragment_count);
-  read_info_start_path(info, fragments[0]);
-  for (size_t i = 1; i < fragments.size(); i++) read_info_add_step(info, distances[i - 1], fragments[i]);
-  read_info_make_searchable(info);
-  return info;
+  return graph_test::read_paths(fragment_count, {{fragments, distances}});
 }
 
 std::vector<std::pair<oriented_id_t, int32_t>> steps(const read_info_t *info) {

@@ -18,12 +18,6 @@ using namespace graph_test;
 
 using Nodes = std::vector<oriented_id_t>;
 
-std::vector<Edge> chain_edges(const std::vector<std::pair<oriented_id_t, oriented_id_t>> &pairs) {
-  std::vector<Edge> out;
-  for (const auto &p : pairs) out.emplace_back(p.first, p.second, -5);
-  return out;
-}
-
 std::vector<uint32_t> lengths(size_t n) { return std::vector<uint32_t>(n, 30); }
 
 TEST(ComponentExpansion, BranchingTest) {
@@ -71,9 +65,6 @@ TEST(ComponentExpansion, MoreInformation) {
       chain_edges({{1, 0}, {0, 2}, {0, 5}, {2, 3}, {2, 4}, {3, 6}, {4, 6}, {5, 6}, {6, 7}, {7, 8}, {7, 9}});
   // B = 2 leads back into the window, which the read leaves again at E = 7.
   const auto loop = chain_edges({{1, 0}, {0, 2}, {2, 0}, {0, 7}});
-  auto reads = [](std::vector<oriented_id_t> path, int n) {
-    return PathReads{path, std::vector<int32_t>(path.size() - 1, -5), n};
-  };
   struct Case {
     const char *what;
     std::vector<Edge> edges;
@@ -85,23 +76,33 @@ TEST(ComponentExpansion, MoreInformation) {
       {"reads past the branching node at the chain's end count",
        plain,
        false,
-       {reads({1, 0, 2, 3, 4, 5}, 3), reads({1, 0, 2, 3}, 2), reads({1, 0, 7}, 1)},
+       {path_reads({1, 0, 2, 3, 4, 5}, 3), path_reads({1, 0, 2, 3}, 2), path_reads({1, 0, 7}, 1)},
        3,
        1},
       {"reads that stop on the branching node do not",
        plain,
        false,
-       {reads({1, 0, 2, 3, 4}, 3), reads({1, 0, 7}, 1)},
+       {path_reads({1, 0, 2, 3, 4}, 3), path_reads({1, 0, 7}, 1)},
        0,
        0},
       {"a branching node inside a bubble does not count; the one behind it does",
        bubbled,
        true,
-       {reads({1, 0, 2, 3, 6, 7, 8}, 3), reads({1, 0, 5, 6, 7}, 2)},
+       {path_reads({1, 0, 2, 3, 6, 7, 8}, 3), path_reads({1, 0, 5, 6, 7}, 2)},
        3,
        1},
-      {"reads that end behind the branching bubble node do not count", bubbled, true, {reads({1, 0, 2, 3, 6}, 4)}, 0, 0},
-      {"a read that re-enters the window counts where it leaves again", loop, false, {reads({1, 0, 2, 0, 7}, 2)}, 2, 1},
+      {"reads that end behind the branching bubble node do not count",
+       bubbled,
+       true,
+       {path_reads({1, 0, 2, 3, 6}, 4)},
+       0,
+       0},
+      {"a read that re-enters the window counts where it leaves again",
+       loop,
+       false,
+       {path_reads({1, 0, 2, 0, 7}, 2)},
+       2,
+       1},
   };
   for (const Case &c : cases) {
     WindowFixture f(lengths(10), c.edges, c.paths);

@@ -1,5 +1,6 @@
 // A graph with its fragments and read paths and a window context over
-// them, for the window, threading and component tests.
+// them, for the window, threading and component tests; chains of edges and
+// reads along paths, all at distance -5.
 #pragma once
 
 #include <vector>
@@ -9,6 +10,18 @@
 #include "graph_test_util.h"
 
 namespace graph_test {
+
+// Edges joining the given pairs of nodes, each at distance -5.
+inline std::vector<Edge> chain_edges(const std::vector<std::pair<oriented_id_t, oriented_id_t>> &pairs) {
+  std::vector<Edge> out;
+  for (const auto &p : pairs) out.emplace_back(p.first, p.second, -5);
+  return out;
+}
+
+// n reads along the path, every step at distance -5.
+inline PathReads path_reads(std::vector<oriented_id_t> path, int n) {
+  return PathReads{path, std::vector<int32_t>(path.size() - 1, -5), n};
+}
 
 struct WindowFixture : HandGraph {
   read_info_t *info;

@@ -19,16 +19,6 @@ namespace {
 
 using namespace graph_test;
 
-std::vector<Edge> chain_edges(const std::vector<std::pair<oriented_id_t, oriented_id_t>> &pairs) {
-  std::vector<Edge> out;
-  for (const auto &p : pairs) out.emplace_back(p.first, p.second, -5);
-  return out;
-}
-
-PathReads reads(std::vector<oriented_id_t> path, int n) {
-  return PathReads{path, std::vector<int32_t>(path.size() - 1, -5), n};
-}
-
 // What the decision functions saw.
 struct Calls {
   int32_t count = 0;
@@ -112,7 +102,7 @@ TEST(ComponentUnfold, NoWindowRebuiltOnePass) {
 TEST(ComponentUnfold, PassesOverCopiesAddUp) {
   const auto edges = chain_edges({{0, 4}, {1, 4}, {4, 2}, {4, 3}, {4, 5}});
   WindowFixture f(std::vector<uint32_t>(6, 30), edges,
-                  {reads({0, 4, 2}, 5), reads({1, 4, 3}, 6), reads({1, 4, 5}, 2)});
+                  {path_reads({0, 4, 2}, 5), path_reads({1, 4, 3}, 6), path_reads({1, 4, 5}, 2)});
   g_calls = {};
   QuietMeter m;
   EXPECT_EQ(component_unfold_all_nodes(f.context, thresholding, 10, m.meter), 2);
@@ -133,7 +123,7 @@ TEST(ComponentUnfold, PassesOverCopiesAddUp) {
 // reads a P Q c and b P Q d. Alone, neither P nor Q separates the reads
 // (each sees one component of two path groups); together they do.
 const std::vector<Edge> kPair = chain_edges({{2, 0}, {3, 0}, {0, 1}, {1, 4}, {1, 5}});
-const std::vector<PathReads> kPairReads = {reads({2, 0, 1, 4}, 4), reads({3, 0, 1, 5}, 4)};
+const std::vector<PathReads> kPairReads = {path_reads({2, 0, 1, 4}, 4), path_reads({3, 0, 1, 5}, 4)};
 
 TEST(ComponentUnfold, GrowthBoundedByDepth) {
   for (const int32_t depth : {0, 1}) {
@@ -193,7 +183,7 @@ TEST(ComponentUnfold, Trace) {
     EXPECT_EQ(r, 0);
   }
   {
-    WindowFixture f(std::vector<uint32_t>(5, 30), kCross, {reads({0, 4, 2}, 1), reads({1, 4, 3}, 1)});
+    WindowFixture f(std::vector<uint32_t>(5, 30), kCross, {path_reads({0, 4, 2}, 1), path_reads({1, 4, 3}, 1)});
     EXPECT_EQ(traced(f, {4}, 10, &r),
               "Window: 4\ncomponents\n"
               "  component 0, size 1:\n    00000002 <-> 80000000, count 1, 0 <-> 0 (2) <=> (0)\n\n"
@@ -214,7 +204,7 @@ TEST(ComponentUnfold, Trace) {
   }
   {
     // Reads that end on the border: nothing beyond the window.
-    WindowFixture f(std::vector<uint32_t>(6, 30), kPair, {reads({2, 0, 1}, 4), reads({3, 0, 1}, 4)});
+    WindowFixture f(std::vector<uint32_t>(6, 30), kPair, {path_reads({2, 0, 1}, 4), path_reads({3, 0, 1}, 4)});
     EXPECT_NE(traced(f, {0}, 10, &r).find("6\nNo more info, returning\n"), std::string::npos);
     EXPECT_EQ(r, 0);
   }
