@@ -31,22 +31,17 @@ TEST(DenovoDiagnostics, TimingLines) {
 // Chains 0 - 1 - 2 and 3 - 4' (joined through the reverse strand), node 5
 // alone, node 6 disabled; one read walks 0 1 2, one sits on 3 alone.
 TEST(DenovoDiagnostics, NodesAndComponents) {
-  seq_db_t *db = fragments_of_lengths({30, 30, 30, 30, 30, 30, 30});
-  fragment_graph_t *graph = fragment_graph_new(7, 21);
-  graph->fragments = db;
-  fragment_graph_add_edge(graph, 0, 1, -5);
-  fragment_graph_add_edge(graph, 1, 2, -5);
-  fragment_graph_add_edge(graph, 3, 4 | R, -5);
-  fragment_graph_disable_node(graph, 6);
-  read_info_t *info = read_paths(7, {{{0, 1, 2}, {-5, -5}, 2}, {{3}, {}, 1}});
-  testing::internal::CaptureStdout();
-  // Live 0 to 5; only fragment 1 has a read with a previous and a next step.
-  EXPECT_EQ(denovo_count_active_nodes(graph, info), 5);
-  EXPECT_EQ(denovo_count_connected_components(graph), 3);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nactive node 6\nnumber of connected components 3\n");
-  read_info_free(info);
-  fragment_graph_free(graph);
-  seq_db_free_records(db);
+  {
+    HandGraph g(fragments_of_lengths({30, 30, 30, 30, 30, 30, 30}), {{0, 1, -5}, {1, 2, -5}, {3, 4 | R, -5}});
+    fragment_graph_disable_node(g.graph, 6);
+    read_info_t *info = read_paths(7, {{{0, 1, 2}, {-5, -5}, 2}, {{3}, {}, 1}});
+    testing::internal::CaptureStdout();
+    // Live 0 to 5; only fragment 1 has a read with a previous and a next step.
+    EXPECT_EQ(denovo_count_active_nodes(g.graph, info), 5);
+    EXPECT_EQ(denovo_count_connected_components(g.graph), 3);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "\nactive node 6\nnumber of connected components 3\n");
+    read_info_free(info);
+  }
 
   fragment_graph_t *empty = fragment_graph_new(0, 21);
   read_info_t *none = read_paths(0, {});
