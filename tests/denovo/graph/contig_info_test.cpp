@@ -13,19 +13,9 @@ namespace {
 
 using namespace graph_test;
 
-struct Fixture {
-  seq_db_t *db;
-  fragment_graph_t *graph;
-  Fixture(const std::vector<uint32_t> &lengths, const std::vector<Edge> &edges) {
-    db = fragments_of_lengths(lengths);
-    graph = fragment_graph_new(static_cast<int32_t>(lengths.size()), 21);
-    graph->fragments = db;
-    for (const Edge &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
-  }
-  ~Fixture() {
-    fragment_graph_free(graph);
-    seq_db_free_records(db);
-  }
+struct Fixture : HandGraph {
+  Fixture(const std::vector<uint32_t> &lengths, const std::vector<Edge> &edges)
+      : HandGraph(fragments_of_lengths(lengths), edges) {}
 };
 
 struct Contig {

@@ -13,23 +13,14 @@ namespace {
 
 using namespace graph_test;
 
-struct TestGraph {
-  seq_db_t *db = nullptr;
-  fragment_graph_t *graph = nullptr;
+struct TestGraph : HandGraph {
   read_info_t *info = nullptr;
   TestGraph(const std::vector<uint32_t> &lengths, const std::vector<Edge> &edges,
-            const std::vector<PathReads> &paths = {}) {
-    db = fragments_of_lengths(lengths);
-    graph = fragment_graph_new(static_cast<int32_t>(lengths.size()), 21);
-    graph->fragments = db;
-    for (const Edge &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
+            const std::vector<PathReads> &paths = {})
+      : HandGraph(fragments_of_lengths(lengths), edges) {
     info = read_paths(static_cast<uint32_t>(lengths.size()), paths);
   }
-  ~TestGraph() {
-    fragment_graph_free(graph);
-    read_info_free(info);
-    seq_db_free_records(db);
-  }
+  ~TestGraph() { read_info_free(info); }
   uint16_t bubble_bits(oriented_id_t n) const { return graph->nodes[fragment_graph_node_index(n)].flags & 0x1C; }
   bool valid() const {
     return fragment_graph_check_links(graph, kOrientedIdNone) && fragment_graph_check_bubbles(graph, kOrientedIdNone) &&

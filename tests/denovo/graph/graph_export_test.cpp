@@ -265,26 +265,18 @@ struct SixNodes {
 
 // Fragments of 600, 30, 40, 20, 499 and 500 bases: 0 -> 1, 0 -> reverse(2)
 // and reverse(3) -> 1, so that every node is a contig of its own.
-struct BranchingContigs {
-  seq_db_t *db;
-  fragment_graph_t *graph;
+struct BranchingContigs : HandGraph {
   read_table_t table{};
   contig_info_t *contigs;
-  BranchingContigs() {
-    db = fragments_of_lengths({600, 30, 40, 20, 499, 500});
-    graph = fragment_graph_new(6, 20);
-    graph->fragments = db;
-    fragment_graph_add_edge(graph, 0, 1, -10);
-    fragment_graph_add_edge(graph, 0, 2 | R, -10);
-    fragment_graph_add_edge(graph, 3 | R, 1, -5);
+  BranchingContigs()
+      : HandGraph(fragments_of_lengths({600, 30, 40, 20, 499, 500}), {{0, 1, -10}, {0, 2 | R, -10}, {3 | R, 1, -5}},
+                  20) {
     table.read_info = read_paths(6, {{{0, 1}, {-10}, 2}, {{0, 2 | R}, {-10}, 1}});
     contigs = contig_info_build(graph, 1, 1);
   }
   ~BranchingContigs() {
     contig_info_free(contigs);
-    fragment_graph_free(graph);
     read_info_free(table.read_info);
-    seq_db_free_records(db);
   }
 };
 

@@ -11,22 +11,13 @@ namespace {
 
 using namespace graph_test;
 
-struct Fixture {
-  seq_db_t *db;
-  fragment_graph_t *graph;
+struct Fixture : HandGraph {
   read_table_t table{};
-  Fixture(const std::vector<uint32_t> &lengths, const std::vector<Edge> &edges, const std::vector<PathReads> &paths) {
-    db = fragments_of_lengths(lengths);
-    graph = fragment_graph_new(static_cast<int32_t>(lengths.size()), 21);
-    graph->fragments = db;
-    for (const Edge &e : edges) fragment_graph_add_edge(graph, std::get<0>(e), std::get<1>(e), std::get<2>(e));
+  Fixture(const std::vector<uint32_t> &lengths, const std::vector<Edge> &edges, const std::vector<PathReads> &paths)
+      : HandGraph(fragments_of_lengths(lengths), edges) {
     table.read_info = read_paths(static_cast<uint32_t>(lengths.size()), paths);
   }
-  ~Fixture() {
-    fragment_graph_free(graph);
-    read_info_free(table.read_info);
-    seq_db_free_records(db);
-  }
+  ~Fixture() { read_info_free(table.read_info); }
   bool clean() const {
     return fragment_graph_check_links(graph, kOrientedIdNone) && fragment_graph_check_marks(graph, kOrientedIdNone);
   }
