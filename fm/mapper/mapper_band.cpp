@@ -240,6 +240,18 @@ VectorizedMapperBand::VectorizedMapperBand(int32_t match, int32_t mismatch, int3
     : MapperBand(match, mismatch, insertion_open, insertion_cost, deletion_open, deletion_cost) {
   band_costs16_init(&costs16_, insertion_open, insertion_cost, deletion_open, deletion_cost, 1);
   band_costs32_init(&costs32_, insertion_open, insertion_cost, deletion_open, deletion_cost, 1);
+  for (uint8_t x = 0; x < 5; x++) {
+    uint8_t low[16];
+    uint8_t high[16];
+    for (uint8_t code = 0; code < 16; code++) {
+      const int32_t v = code < kOutOfRead ? score(code, x) : -out_of_read_penalty_;
+      const uint16_t lanes = static_cast<uint16_t>(static_cast<int16_t>(v));
+      low[code] = static_cast<uint8_t>(lanes & 0xFF);
+      high[code] = static_cast<uint8_t>(lanes >> 8);
+    }
+    score_low_[x] = _mm_loadu_si128(reinterpret_cast<__m128i const *>(low));
+    score_high_[x] = _mm_loadu_si128(reinterpret_cast<__m128i const *>(high));
+  }
 }
 
 VectorizedMapperBand::~VectorizedMapperBand() = default;
@@ -308,19 +320,21 @@ void VectorizedMapperBand::update_parameters(uint32_t rows, int32_t threshold, b
   if (h_.reserve(vectors)) allocations_++;
   if (!linear_ && e_.reserve(vectors)) allocations_++;
 
-  stride16_ = has16 ? columns16 + segments16_ : 0;
+  // One word per position of the 16-bit columns, two words per vector.
+  const size_t positions16 = has16 ? columns16 + segments16_ : 0;
+  if (rows16_.reserve((positions16 + 1) / 2)) allocations_++;
+  if (profile_column16_.reserve(segments16_)) allocations_++;
   stride32_ = has32 ? columns - step_up_ + segments32_ : 0;
-  if (profile16_.reserve(5 * stride16_)) allocations_++;
   if (profile32_.reserve(5 * stride32_)) allocations_++;
 
   if (has16) band_costs16_init(&costs16_, insertion_open_, insertion_cost_, deletion_open_, deletion_cost_, segments16_);
   if (has32) band_costs32_init(&costs32_, insertion_open_, insertion_cost_, deletion_open_, deletion_cost_, segments32_);
 
   write_start_column();
-  profile16_end_ = 0;
+  rows16_end_ = 0;
   profile32_end_ = 0;
   profile32_ready_ = false;
-  if (has16) fill_profile16();
+  if (has16) fill_rows16();
   if (step_up_ == 0) fill_profile32();
 }
 
@@ -352,19 +366,20 @@ void VectorizedMapperBand::write_start_column() {
   }
 }
 
-void VectorizedMapperBand::fill_profile16() {
+uint64_t VectorizedMapperBand::row_code(int64_t r) const {
+  if (r < 0 || r >= static_cast<int64_t>(rows_)) return kOutOfRead;
+  return read_[r];
+}
+
+void VectorizedMapperBand::fill_rows16() {
   const int64_t upper = upper_width_;
-  for (uint8_t x = 0; x < 5; x++) {
-    __m128i *base = profile16_.data() + x * stride16_;
-    for (int64_t p = 0; p < segments16_; p++) {
-      for (int64_t l = 0; l < 8; l++) {
-        int64_t band_row = l * segments16_ + p;
-        set_lane<int16_t>(base, segments16_, band_row,
-                          static_cast<int16_t>(profile_score(p + l * segments16_ - upper, x)));
-      }
-    }
+  uint64_t *rows = reinterpret_cast<uint64_t *>(rows16_.data());
+  for (int64_t p = 0; p < segments16_; p++) {
+    uint64_t word = 0;
+    for (int64_t l = 0; l < 8; l++) word |= row_code(p + l * segments16_ - upper) << (8 * l);
+    rows[p] = word;
   }
-  profile16_end_ = segments16_;
+  rows16_end_ = segments16_;
 }
 
 void VectorizedMapperBand::fill_profile32() {
@@ -384,15 +399,15 @@ void VectorizedMapperBand::fill_profile32() {
   profile32_ready_ = true;
 }
 
-void VectorizedMapperBand::grow_profile16(size_t end) {
+void VectorizedMapperBand::grow_rows16(size_t end) {
+  // Word p is word p - S moved down one byte, with the code of the row
+  // that becomes the band's bottom row in the top byte.
   const int64_t upper = upper_width_;
-  while (profile16_end_ < end) {
-    int64_t p = static_cast<int64_t>(profile16_end_);
-    int64_t r = p + 7 * static_cast<int64_t>(segments16_) - upper;  // the top lane's row
-    int16_t top[5];
-    for (uint8_t x = 0; x < 5; x++) top[x] = static_cast<int16_t>(profile_score(r, x));
-    band_profile16_extend(profile16_.data(), stride16_, profile16_end_, segments16_, top);
-    profile16_end_++;
+  uint64_t *rows = reinterpret_cast<uint64_t *>(rows16_.data());
+  while (rows16_end_ < end) {
+    const int64_t p = static_cast<int64_t>(rows16_end_);
+    rows[p] = (rows[p - segments16_] >> 8) | (row_code(p + 7 * static_cast<int64_t>(segments16_) - upper) << 56);
+    rows16_end_++;
   }
 }
 
@@ -412,8 +427,10 @@ int32_t VectorizedMapperBand::column(uint32_t c, uint8_t code) {
   assert(c < column_count_ && code < 5);
   int32_t best;
   if (is16(c)) {
-    grow_profile16(c + segments16_);
-    __m128i const *prof = profile16_.data() + code * stride16_ + c;
+    grow_rows16(c + segments16_);
+    __m128i *prof = profile_column16_.data();
+    band_profile16_column(prof, reinterpret_cast<uint64_t const *>(rows16_.data()) + c, segments16_, score_low_[code],
+                          score_high_[code]);
     __m128i *h = h_.data() + offset16(c);
     if (linear_) {
       best = band_column16_linear(h - segments16_, h, prof, segments16_, costs16_);

@@ -25,9 +25,12 @@ int32_t band_column32_linear(__m128i const *hp, __m128i *h, __m128i const *prof,
 int32_t band_column32_affine(__m128i const *hp, __m128i const *ep, __m128i *h, __m128i *e, __m128i const *prof,
                              uint32_t segments, BandCosts32 const &costs);
 
+// Writes the S 16-bit profile vectors of one column: vector j holds in
+// lane l the 16-bit value whose low byte is low[b] and high byte high[b],
+// b being byte l of rows[j] (a code below 16).
+void band_profile16_column(__m128i *out, uint64_t const *rows, uint32_t segments, __m128i low, __m128i high);
 // Appends profile vector p for each of the five codes (stride vectors
 // apart): vector p - S moved down one lane with top[x] in the top lane.
-void band_profile16_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int16_t const top[5]);
 void band_profile32_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int32_t const top[5]);
 
 // Sets every lane of n vectors to value.

@@ -129,11 +129,10 @@ int32_t band_column16_affine(__m128i const *hp, __m128i const *ep, __m128i *h, _
   return apply_insertions(h, segments, prefix_insertions(f, k), k);
 }
 
-void band_profile16_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int16_t const top[5]) {
-  for (int x = 0; x < 5; x++) {
-    __m128i *base = profile + x * stride;
-    __m128i in = _mm_cvtsi32_si128(static_cast<uint16_t>(top[x]));
-    store(base + p, _mm_alignr_epi8(in, load(base + p - segments), 2));
+void band_profile16_column(__m128i *out, uint64_t const *rows, uint32_t segments, __m128i low, __m128i high) {
+  for (uint32_t j = 0; j < segments; j++) {
+    __m128i codes = _mm_loadl_epi64(reinterpret_cast<__m128i const *>(rows + j));
+    store(out + j, _mm_unpacklo_epi8(_mm_shuffle_epi8(low, codes), _mm_shuffle_epi8(high, codes)));
   }
 }
 
