@@ -323,7 +323,6 @@ void VectorizedMapperBand::update_parameters(uint32_t rows, int32_t threshold, b
   // One word per position of the 16-bit columns, two words per vector.
   const size_t positions16 = has16 ? columns16 + segments16_ : 0;
   if (rows16_.reserve((positions16 + 1) / 2)) allocations_++;
-  if (profile_column16_.reserve(segments16_)) allocations_++;
   stride32_ = has32 ? columns - step_up_ + segments32_ : 0;
   if (profile32_.reserve(5 * stride32_)) allocations_++;
 
@@ -427,10 +426,9 @@ int32_t VectorizedMapperBand::column(uint32_t c, uint8_t code) {
   assert(c < column_count_ && code < 5);
   int32_t best;
   if (is16(c)) {
-    grow_rows16(c + segments16_);
-    __m128i *prof = profile_column16_.data();
-    band_profile16_column(prof, reinterpret_cast<uint64_t const *>(rows16_.data()) + c, segments16_, score_low_[code],
-                          score_high_[code]);
+    if (rows16_end_ < c + segments16_) grow_rows16(c + segments16_);
+    const BandProfile16 prof = {reinterpret_cast<uint64_t const *>(rows16_.data()) + c, score_low_[code],
+                                score_high_[code]};
     __m128i *h = h_.data() + offset16(c);
     if (linear_) {
       best = band_column16_linear(h - segments16_, h, prof, segments16_, costs16_);

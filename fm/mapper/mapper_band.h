@@ -263,7 +263,6 @@ class alignas(32) VectorizedMapperBand final : public MapperBand {
   // for all five codes, and a new band writes S16 words.
   static constexpr uint64_t kOutOfRead = 8;
   BandBuffer rows16_;
-  BandBuffer profile_column16_;  // the S16 profile vectors of the column being computed
   __m128i score_low_[5];
   __m128i score_high_[5];
   size_t rows16_end_ = 0;
