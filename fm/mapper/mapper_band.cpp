@@ -18,8 +18,10 @@ constexpr int64_t kSpan16 = 65000;
 
 // Lane of band row f in a column of S vectors of T lanes: vector f mod S,
 // lane f div S.
+// (Band rows and segment counts fit 32 bits, whose division is the
+// cheaper one.)
 template <typename T>
-T lane(__m128i const *vectors, uint32_t segments, int64_t band_row) {
+T lane(__m128i const *vectors, uint32_t segments, uint32_t band_row) {
   T v;
   memcpy(&v,
          reinterpret_cast<char const *>(vectors + band_row % segments) + sizeof(T) * (band_row / segments),
@@ -28,7 +30,7 @@ T lane(__m128i const *vectors, uint32_t segments, int64_t band_row) {
 }
 
 template <typename T>
-void set_lane(__m128i *vectors, uint32_t segments, int64_t band_row, T v) {
+void set_lane(__m128i *vectors, uint32_t segments, uint32_t band_row, T v) {
   memcpy(reinterpret_cast<char *>(vectors + band_row % segments) + sizeof(T) * (band_row / segments), &v, sizeof v);
 }
 
@@ -466,10 +468,10 @@ int32_t VectorizedMapperBand::cell(__m128i const *buffer, int32_t r, int32_t c) 
   int64_t band_row = static_cast<int64_t>(r) - c + upper_width_;
   if (band_row < 0 || band_row >= band_height_) return kMinusInfinity;
   if (is16(c)) {
-    int16_t v = lane<int16_t>(buffer + offset16(c), segments16_, band_row);
+    int16_t v = lane<int16_t>(buffer + offset16(c), segments16_, static_cast<uint32_t>(band_row));
     return v == -32768 ? kMinusInfinity : v - bias_;
   }
-  return lane<int32_t>(buffer + offset32(c), segments32_, band_row);
+  return lane<int32_t>(buffer + offset32(c), segments32_, static_cast<uint32_t>(band_row));
 }
 
 int32_t VectorizedMapperBand::value(int32_t r, int32_t c) const { return cell(h_.data(), r, c); }
@@ -485,14 +487,32 @@ int32_t VectorizedMapperBand::value_e(int32_t r, int32_t c) const {
 int32_t VectorizedMapperBand::max_row_index(uint32_t c) const {
   const int64_t upper = upper_width_;
   if (global_) return static_cast<int32_t>(std::min<int64_t>(rows_, static_cast<int64_t>(c) + lower_width_ + 1) - 1);
-  // Band rows in order, so the first row holding the maximum wins.
+  // Band rows in order, so the first row holding the maximum wins: band
+  // row l * S + j is lane l of vector j, so lanes outside, vectors inside.
   int64_t best_row = 0;
   int32_t best = INT_MIN;
-  for (int64_t f = 0; f < band_height_; f++) {
-    int32_t v = value(static_cast<int32_t>(c + f - upper), static_cast<int32_t>(c));
-    if (v > best) {
-      best = v;
-      best_row = f;
+  if (is16(c)) {
+    int16_t const *lanes = reinterpret_cast<int16_t const *>(h_.data() + offset16(c));
+    for (uint32_t l = 0; l < 8; l++) {
+      for (uint32_t j = 0; j < segments16_; j++) {
+        const int16_t stored = lanes[8 * j + l];
+        const int32_t v = stored == -32768 ? kMinusInfinity : stored - bias_;
+        if (v > best) {
+          best = v;
+          best_row = static_cast<int64_t>(l) * segments16_ + j;
+        }
+      }
+    }
+  } else {
+    int32_t const *lanes = reinterpret_cast<int32_t const *>(h_.data() + offset32(c));
+    for (uint32_t l = 0; l < 4; l++) {
+      for (uint32_t j = 0; j < segments32_; j++) {
+        const int32_t v = lanes[4 * j + l];
+        if (v > best) {
+          best = v;
+          best_row = static_cast<int64_t>(l) * segments32_ + j;
+        }
+      }
     }
   }
   return static_cast<int32_t>(c + best_row - upper);
