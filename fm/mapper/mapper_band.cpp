@@ -123,6 +123,16 @@ bool MapperBand::possible_match_or_mismatch(int32_t r, int32_t c) const {
   return value(r, c) == before + score(read_[r], reference_[c]);
 }
 
+uint32_t MapperBand::match_run(int32_t r, int32_t c) const {
+  uint32_t n = 0;
+  while (r >= 0 && c >= 0 && possible_match_or_mismatch(r, c)) {
+    n++;
+    r--;
+    c--;
+  }
+  return n;
+}
+
 bool MapperBand::possible_insertion(int32_t r, int32_t c, int32_t *run) const {
   // An insertion run may start below row -1, whose cells in the band hold
   // the deletions along the top: -(deletion open + (c + 1) * cost).
@@ -482,6 +492,36 @@ int32_t VectorizedMapperBand::value_e(int32_t r, int32_t c) const {
     return value(r, c - 1) - deletion_cost_;
   }
   return cell(e_.data(), r, c);
+}
+
+uint32_t VectorizedMapperBand::match_run(int32_t r, int32_t c) const {
+  // Along a diagonal the band row stays the same, so every cell of the
+  // run sits in the same vector and lane of its column: no division per
+  // cell. The edges of the matrix (row 0, column 0) and diagonals outside
+  // the band take the general test.
+  const int64_t band_row = static_cast<int64_t>(r) - c + upper_width_;
+  if (band_row < 0 || band_row >= band_height_) return MapperBand::match_run(r, c);
+  const uint32_t f = static_cast<uint32_t>(band_row);
+  const size_t at16 = f % segments16_ * 8 + f / segments16_;  // int16 lane of a 16-bit column
+  const size_t at32 = f % segments32_ * 4 + f / segments32_;  // int32 lane of a 32-bit column
+  auto diagonal_value = [&](int32_t column) -> int32_t {
+    if (is16(column)) {
+      const int16_t v = reinterpret_cast<int16_t const *>(h_.data() + offset16(column))[at16];
+      return v == -32768 ? kMinusInfinity : v - bias_;
+    }
+    return reinterpret_cast<int32_t const *>(h_.data() + offset32(column))[at32];
+  };
+  uint32_t n = 0;
+  int32_t here = r >= 0 && c >= 0 ? diagonal_value(c) : 0;
+  while (r > 0 && c > 0) {
+    const int32_t before = diagonal_value(c - 1);
+    if (here != static_cast<int64_t>(before) + score(read_[r], reference_[c])) return n;
+    n++;
+    r--;
+    c--;
+    here = before;
+  }
+  return n + MapperBand::match_run(r, c);
 }
 
 int32_t VectorizedMapperBand::max_row_index(uint32_t c) const {

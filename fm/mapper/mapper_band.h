@@ -76,6 +76,11 @@ class MapperBand {
   // Backtrace tests on computed cells, r >= 0 and c >= 0.
   // Cell (r, c) can be reached by a match or mismatch step.
   bool possible_match_or_mismatch(int32_t r, int32_t c) const;
+  // How many cells in a row pass possible_match_or_mismatch going up the
+  // diagonal from (r, c): (r, c), (r - 1, c - 1), ..., stopping at the
+  // first that fails or when r or c would drop below 0. The backtrace
+  // takes a match run in one call.
+  virtual uint32_t match_run(int32_t r, int32_t c) const;
   // Cell (r, c) can be reached by an insertion run; *run gets the shortest
   // such run (its first read row is r - *run + 1).
   bool possible_insertion(int32_t r, int32_t c, int32_t *run) const;
@@ -212,6 +217,7 @@ class alignas(32) VectorizedMapperBand final : public MapperBand {
   int32_t value(int32_t r, int32_t c) const override;
   int32_t value_e(int32_t r, int32_t c) const override;
   int32_t max_row_index(uint32_t c) const override;
+  uint32_t match_run(int32_t r, int32_t c) const override;
 
   // First column in 32-bit lanes: 0 when all are, column_count() + 1 when
   // none is.
