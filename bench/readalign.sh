@@ -27,32 +27,35 @@
 # Where the processor time goes (perf record on one thread, default
 # options, 5 Mbp genome; shares of the samples):
 #
-# - Seeding is the larger half at both lengths: about 60 % at 100 bases
+# - Seeding is the larger part at both lengths: about 60 % at 100 bases
 #   and 50 % at 250. It is bound by memory latency, not by instructions:
 #   nearly every sample of the search functions sits on one load, a rank
 #   block or k-mer table line that is not in the cache. A search costs one
-#   table look-up at its pivot, one or two rank look-ups while its range
-#   still holds several occurrences, then one dependent block load per
-#   symbol once it is down to one occurrence. Pivot searches of one strand
-#   cover the same read stretch several times over (at 250 bases about 65
-#   searches and 1600 one-occurrence steps per read), which the per-thread
-#   step cache turns into table hits; the first pass over a stretch still
-#   waits for memory at every symbol.
-# - The full extender takes most of the rest: about 25 % at 100 bases and
-#   35 % at 250. The band columns are the largest part; for the first seed
-#   of a read the band is wide (the result's best score is still the floor,
-#   so the allowance covers most of the read: at 250 bases 12 to 16 vectors
-#   per column), and every left end computes the columns of the seed again
-#   for its own right band. The walk's one-symbol extensions on the FM
-#   index are again block loads, mostly of the reversed array, which the
-#   seeding of the same strand did not touch.
-# - Listing hit positions (suffix-sample walks) takes about 5 % at 100
+#   table look-up at its pivot (fetched ahead for all pivots of a read),
+#   one or two rank look-ups while its range still holds several
+#   occurrences, then one dependent block load per symbol once it is down
+#   to one occurrence. The pivot searches of one strand cover the same
+#   read stretch several times over (at 250 bases about 65 searches and
+#   1600 one-occurrence steps per read), which the per-thread step cache
+#   turns into table hits; the first pass over a stretch still waits for
+#   memory at every symbol.
+# - The full extender takes most of the rest: about 20 % at 100 bases and
+#   35 % at 250. The band columns are its largest instruction cost: for
+#   the first seed of a read the band is wide (the result's best score is
+#   still the floor, so the allowance covers most of the read: at 250
+#   bases 12 to 16 vectors per column), later seeds get narrow bands. The
+#   walk's one-symbol extensions on the FM index are again block loads
+#   (about 8 % at 100 bases, 12 % at 250), mostly of rows the seeding did
+#   not touch (the left walk of a forward seed, the right walk of a
+#   reverse one).
+# - Listing hit positions (suffix-sample walks) takes about 6 % at 100
 #   bases and 1 % at 250; parsing, pairing and writing a few per cent.
-#   Loading the index rebuilds its k-mer table once per run (about 0.1 s).
+#   Loading the index rebuilds its k-mer table once per run (about 0.1 s
+#   on one thread).
 #
 # So the cost per read grows with length through the extender's wide first
-# band and the repeated pivot searches, and the seeding's price is memory
-# latency, which the index layout and the order of the pivot searches fix.
+# band and the repeated pivot searches of long stretches between errors,
+# and the seeding's price is memory latency per symbol searched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 length=100
