@@ -4,26 +4,79 @@
 #   bash bench/readalign.sh [pairs [genome bases [work folder]]]
 #                           (defaults 1000000 and 5000000)
 #   bash bench/readalign.sh quick      (20000 pairs on 1 Mbp)
+#   bash bench/readalign.sh long [pairs [genome bases [work folder]]]
+#                           (pairs of 250 bases; defaults 100000 and 5000000)
 #
-# Simulates a genome in 4 sequences and read pairs of 100 bases (fragments
-# of 300 +- 30 bases, the left mate forward and the right one backward, 1 %
-# error: 0.9 % substitutions and 0.1 % small insertions and deletions) with
-# read_simulator, interleaved in one FASTQ file. Builds the index file once,
-# then maps the pairs from it with 1 and with 8 threads (-p fb ss 100 600)
-# and prints for each run the wall time, reads per second (in all and per
-# thread) and peak memory, then the speed-up, whether both runs wrote the
-# same records, and read_evaluator's accuracy: the share of reads placed
-# at their true position (same sequence and strand, start within 10 bases),
-# elsewhere, and not at all. Without a work folder the data go to a
-# temporary folder that is removed at the end.
+# Simulates a genome in 4 sequences and read pairs with read_simulator,
+# interleaved in one FASTQ file: by default pairs of 100 bases (fragments
+# of 300 +- 30 bases, 1 % error: 0.9 % substitutions and 0.1 % small
+# insertions and deletions); in the long mode pairs of 250 bases
+# (fragments of 600 +- 60, 2 % error: 1.8 % substitutions, 0.2 % indels).
+# The left mate is forward and the right one backward. Builds the index
+# file once, then maps the pairs from it with 1 and with 8 threads
+# (-p fb ss 100 600, or 200 1000 for 250 bases) and prints for each run
+# the wall time, the user and system processor time, the user time per
+# million reads, reads per second (in all and per thread) and peak memory,
+# then the speed-up, whether both runs wrote the same records, and
+# read_evaluator's accuracy: the share of reads placed at their true
+# position (same sequence and strand, start within 10 bases), elsewhere,
+# and not at all. Without a work folder the data go to a temporary folder
+# that is removed at the end; a work folder that already holds the data of
+# the same settings is reused without simulating again.
+#
+# Where the processor time goes (perf record on one thread, default
+# options, 5 Mbp genome; shares of the samples):
+#
+# - Seeding is the larger part at both lengths: about 60 % at 100 bases
+#   and 50 % at 250. It is bound by memory latency, not by instructions:
+#   nearly every sample of the search functions sits on one load, a rank
+#   block or k-mer table line that is not in the cache. A search costs one
+#   table look-up at its pivot (fetched ahead for all pivots of a read),
+#   one or two rank look-ups while its range still holds several
+#   occurrences, then one dependent block load per symbol once it is down
+#   to one occurrence. The pivot searches of one strand cover the same
+#   read stretch several times over (at 250 bases about 65 searches and
+#   1600 one-occurrence steps per read), which the per-thread step cache
+#   turns into table hits; the first pass over a stretch still waits for
+#   memory at every symbol.
+# - The full extender takes most of the rest: about 20 % at 100 bases and
+#   35 % at 250. The band columns are its largest instruction cost: for
+#   the first seed of a read the band is wide (the result's best score is
+#   still the floor, so the allowance covers most of the read: at 250
+#   bases 12 to 16 vectors per column), later seeds get narrow bands. The
+#   walk's one-symbol extensions on the FM index are again block loads
+#   (about 8 % at 100 bases, 12 % at 250), mostly of rows the seeding did
+#   not touch (the left walk of a forward seed, the right walk of a
+#   reverse one).
+# - Listing hit positions (suffix-sample walks) takes about 6 % at 100
+#   bases and 1 % at 250; parsing, pairing and writing a few per cent.
+#   Loading the index rebuilds its k-mer table once per run (about 0.1 s
+#   on one thread).
+#
+# So the cost per read grows with length through the extender's wide first
+# band and the repeated pivot searches of long stretches between errors,
+# and the seeding's price is memory latency per symbol searched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+length=100
+fragment="300 30"
+errors="--substitution 0.009 --indel 0.001"
+pair_range="100 600"
+default_pairs=1000000
+if [ "${1:-}" = long ]; then
+  shift
+  length=250
+  fragment="600 60"
+  errors="--substitution 0.018 --indel 0.002"
+  pair_range="200 1000"
+  default_pairs=100000
+fi
 if [ "${1:-}" = quick ]; then
   pairs=20000
   bases=1000000
   work_arg=${2:-}
 else
-  pairs=${1:-1000000}
+  pairs=${1:-$default_pairs}
   bases=${2:-5000000}
   work_arg=${3:-}
 fi
@@ -46,11 +99,22 @@ else
 fi
 reads=$((2 * pairs))
 
-echo "simulating $pairs pairs on $bases bases in $work"
-"$bin/read_simulator" --genome-size "$bases" --reads "$pairs" --pairs "$work/genome.fa" "$work/reads.fq"
+# The settings the data in the work folder were made with.
+settings="$pairs $bases $length $fragment $errors"
+if [ -f "$work/settings.txt" ] && [ "$(cat "$work/settings.txt")" = "$settings" ] &&
+  [ -f "$work/genome.fa" ] && [ -f "$work/reads.fq" ]; then
+  echo "reusing $pairs pairs of $length bases on $bases bases in $work"
+else
+  rm -f "$work/settings.txt" "$work/genome.idx"
+  echo "simulating $pairs pairs of $length bases on $bases bases in $work"
+  # shellcheck disable=SC2086 # the settings are words
+  "$bin/read_simulator" --genome-size "$bases" --reads "$pairs" --pairs --length "$length" --fragment $fragment \
+    $errors "$work/genome.fa" "$work/reads.fq"
+  echo "$settings" >"$work/settings.txt"
+fi
 
-# Runs a command and prints its wall time, processor time and peak memory;
-# leaves the wall time in $wall.
+# Runs a command and prints its wall time, user and system time and peak
+# memory; leaves the wall time in $wall and the user time in $user.
 measure() {
   local label=$1
   shift
@@ -59,20 +123,22 @@ measure() {
     echo "$label failed" >&2
     exit 1
   }
+  local sys peak
   read -r wall user sys peak <"$work/time.txt"
   awk -v l="$label" -v w="$wall" -v u="$user" -v s="$sys" -v p="$peak" \
-    'BEGIN { printf "%-22s %8.2f s wall %8.2f s cpu  peak memory %7.1f MiB\n", l, w, u + s, p / 1024 }'
+    'BEGIN { printf "%-22s %8.2f s wall %8.2f s user %6.2f s sys  peak memory %7.1f MiB\n", l, w, u, s, p / 1024 }'
 }
 
 measure "index build (8 cpus)" "$bin/ryx_readalign" --noprogress --cpus 8 -d "$work/genome.fa" -n "$work/genome.idx"
 
 declare -A walls
 for cpus in 1 8; do
+  # shellcheck disable=SC2086 # the pair range is two words
   measure "mapping, $cpus cpus" "$bin/ryx_readalign" --noprogress --cpus "$cpus" -d "$work/genome.idx" \
-    -o "$work/result_$cpus.nyr" -q -p fb ss 100 600 "$work/reads.fq"
+    -o "$work/result_$cpus.nyr" -q -p fb ss $pair_range "$work/reads.fq"
   walls[$cpus]=$wall
-  awk -v n="$reads" -v w="$wall" -v c="$cpus" \
-    'BEGIN { printf "%22s %8.0f reads/s  %8.0f reads/s/thread\n", "", n / w, n / w / c }'
+  awk -v n="$reads" -v w="$wall" -v u="$user" -v c="$cpus" \
+    'BEGIN { printf "%22s %8.0f reads/s  %8.0f reads/s/thread  %6.2f s user per 1M reads\n", "", n / w, n / w / c, u * 1e6 / n }'
 done
 awk -v a="${walls[1]}" -v b="${walls[8]}" 'BEGIN { printf "speed-up 1 -> 8 cpus: %.2f\n", a / b }'
 

@@ -118,6 +118,31 @@ void BidirectionalMatcher::init_search(BidirectionalSearch *search, const unsign
   for (; i < length; i++) search->add_symbol(0, pattern[i]);
 }
 
+void BidirectionalMatcher::prefetch_windows(const unsigned char *codes, uint64_t n) const {
+  const int k = depth_;
+  if (k < 1 || k > 32 || !table_) return;
+  // v: the last k - 1 symbols before position i, as init_search reads
+  // them; run: how many symbols below 4 end there.
+  const uint64_t mask = (uint64_t{1} << (2 * (k - 1))) - 1;
+  uint64_t v = 0;
+  uint64_t run = 0;
+  for (uint64_t i = 0; i < n; i++) {
+    const unsigned char c = codes[i];
+    if (c >= 4) {
+      run = 0;
+      v = 0;
+      continue;
+    }
+    if (run >= static_cast<uint64_t>(k - 1)) {
+      const uint64_t e = 9 * v + 2 * c;
+      table_->prefetch(e);
+      table_->prefetch(e + 2);
+    }
+    v = ((v << 2) | c) & mask;
+    run++;
+  }
+}
+
 unsigned char BidirectionalMatcher::step_implicit(const NucleotideArray *array, match_range *own,
                                                   match_range *companion, unsigned long long target) {
   unsigned long long lo[7], hi[7];

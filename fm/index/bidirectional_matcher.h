@@ -44,6 +44,13 @@ class BidirectionalMatcher {
   // symbols come from the table when they are all A, C, G or T.
   void init_search(BidirectionalSearch *search, const unsigned char *pattern, int length) const;
 
+  // Asks the processor to fetch the table fields that init_search reads
+  // for every window of k symbols of codes[0, n) that holds no N; no other
+  // effect. A seeder calls it before searching from many places of a read,
+  // so that the table's cache misses overlap instead of following one
+  // another.
+  void prefetch_windows(const unsigned char *codes, uint64_t n) const;
+
   // Steps own / companion over array with the symbol whose companion
   // sub-range holds row target, and returns that symbol; 255 (nothing
   // changed) when target lies outside the companion range.

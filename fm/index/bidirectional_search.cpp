@@ -105,6 +105,26 @@ void BidirectionalSearch::add_all_symbols(int direction, BidirectionalSearch *ou
   }
 }
 
+unsigned char BidirectionalSearch::add_only_symbol(int direction, BidirectionalSearch *out) const {
+  const NucleotideArray *array = direction == 0 ? matcher->text_array() : matcher->reversed_array();
+  const match_range &own = direction == 0 ? forward : reverse;
+  const match_range &companion = direction == 0 ? reverse : forward;
+  const unsigned char x = array->get(own.begin);
+  if (x >= 5) return x;
+  // The step of step_all for a one-row range holding x: the row moves by
+  // the last-to-first mapping, and no occurrence continues with a symbol
+  // below x, so the companion range keeps its begin.
+  const unsigned long long begin = array->C()[x] + array->occ(own.begin, x);
+  array->prefetch(begin);
+  out->matcher = matcher;
+  out->length = length + 1;
+  const match_range own_out = {begin, begin + 1};
+  const match_range companion_out = {companion.begin, companion.begin + 1};
+  out->forward = direction == 0 ? own_out : companion_out;
+  out->reverse = direction == 0 ? companion_out : own_out;
+  return x;
+}
+
 void BidirectionalSearch::num_matches_for_symbols(int direction, unsigned long long *counts) const {
   const NucleotideArray *array = direction == 0 ? matcher->text_array() : matcher->reversed_array();
   const match_range &range = direction == 0 ? forward : reverse;

@@ -47,6 +47,12 @@ class BidirectionalSearch {
   // out[0..5]: this search extended by each symbol 0 to 5 in the direction
   // (0 on the right, 1 on the left).
   void add_all_symbols(int direction, BidirectionalSearch *out) const;
+  // For a search whose range in the direction is one row (one occurrence
+  // to extend): returns the symbol (0 to 5) that the occurrence continues
+  // with and, when it is below 5, sets *out to this search extended by it,
+  // exactly as add_all_symbols would (every other extension is empty). One
+  // rank look-up on the row's block instead of the six extensions.
+  unsigned char add_only_symbol(int direction, BidirectionalSearch *out) const;
   // counts[c]: how many occurrences continue with symbol c (0 to 5) in the
   // direction.
   void num_matches_for_symbols(int direction, unsigned long long *counts) const;

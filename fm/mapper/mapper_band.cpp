@@ -18,8 +18,10 @@ constexpr int64_t kSpan16 = 65000;
 
 // Lane of band row f in a column of S vectors of T lanes: vector f mod S,
 // lane f div S.
+// (Band rows and segment counts fit 32 bits, whose division is the
+// cheaper one.)
 template <typename T>
-T lane(__m128i const *vectors, uint32_t segments, int64_t band_row) {
+T lane(__m128i const *vectors, uint32_t segments, uint32_t band_row) {
   T v;
   memcpy(&v,
          reinterpret_cast<char const *>(vectors + band_row % segments) + sizeof(T) * (band_row / segments),
@@ -28,7 +30,7 @@ T lane(__m128i const *vectors, uint32_t segments, int64_t band_row) {
 }
 
 template <typename T>
-void set_lane(__m128i *vectors, uint32_t segments, int64_t band_row, T v) {
+void set_lane(__m128i *vectors, uint32_t segments, uint32_t band_row, T v) {
   memcpy(reinterpret_cast<char *>(vectors + band_row % segments) + sizeof(T) * (band_row / segments), &v, sizeof v);
 }
 
@@ -119,6 +121,16 @@ bool MapperBand::possible_match_or_mismatch(int32_t r, int32_t c) const {
     before = value(r - 1, c - 1);
   }
   return value(r, c) == before + score(read_[r], reference_[c]);
+}
+
+uint32_t MapperBand::match_run(int32_t r, int32_t c) const {
+  uint32_t n = 0;
+  while (r >= 0 && c >= 0 && possible_match_or_mismatch(r, c)) {
+    n++;
+    r--;
+    c--;
+  }
+  return n;
 }
 
 bool MapperBand::possible_insertion(int32_t r, int32_t c, int32_t *run) const {
@@ -240,6 +252,18 @@ VectorizedMapperBand::VectorizedMapperBand(int32_t match, int32_t mismatch, int3
     : MapperBand(match, mismatch, insertion_open, insertion_cost, deletion_open, deletion_cost) {
   band_costs16_init(&costs16_, insertion_open, insertion_cost, deletion_open, deletion_cost, 1);
   band_costs32_init(&costs32_, insertion_open, insertion_cost, deletion_open, deletion_cost, 1);
+  for (uint8_t x = 0; x < 5; x++) {
+    uint8_t low[16];
+    uint8_t high[16];
+    for (uint8_t code = 0; code < 16; code++) {
+      const int32_t v = code < kOutOfRead ? score(code, x) : -out_of_read_penalty_;
+      const uint16_t lanes = static_cast<uint16_t>(static_cast<int16_t>(v));
+      low[code] = static_cast<uint8_t>(lanes & 0xFF);
+      high[code] = static_cast<uint8_t>(lanes >> 8);
+    }
+    score_low_[x] = _mm_loadu_si128(reinterpret_cast<__m128i const *>(low));
+    score_high_[x] = _mm_loadu_si128(reinterpret_cast<__m128i const *>(high));
+  }
 }
 
 VectorizedMapperBand::~VectorizedMapperBand() = default;
@@ -308,19 +332,20 @@ void VectorizedMapperBand::update_parameters(uint32_t rows, int32_t threshold, b
   if (h_.reserve(vectors)) allocations_++;
   if (!linear_ && e_.reserve(vectors)) allocations_++;
 
-  stride16_ = has16 ? columns16 + segments16_ : 0;
+  // One word per position of the 16-bit columns, two words per vector.
+  const size_t positions16 = has16 ? columns16 + segments16_ : 0;
+  if (rows16_.reserve((positions16 + 1) / 2)) allocations_++;
   stride32_ = has32 ? columns - step_up_ + segments32_ : 0;
-  if (profile16_.reserve(5 * stride16_)) allocations_++;
   if (profile32_.reserve(5 * stride32_)) allocations_++;
 
   if (has16) band_costs16_init(&costs16_, insertion_open_, insertion_cost_, deletion_open_, deletion_cost_, segments16_);
   if (has32) band_costs32_init(&costs32_, insertion_open_, insertion_cost_, deletion_open_, deletion_cost_, segments32_);
 
   write_start_column();
-  profile16_end_ = 0;
+  rows16_end_ = 0;
   profile32_end_ = 0;
   profile32_ready_ = false;
-  if (has16) fill_profile16();
+  if (has16) fill_rows16();
   if (step_up_ == 0) fill_profile32();
 }
 
@@ -352,19 +377,20 @@ void VectorizedMapperBand::write_start_column() {
   }
 }
 
-void VectorizedMapperBand::fill_profile16() {
+uint64_t VectorizedMapperBand::row_code(int64_t r) const {
+  if (r < 0 || r >= static_cast<int64_t>(rows_)) return kOutOfRead;
+  return read_[r];
+}
+
+void VectorizedMapperBand::fill_rows16() {
   const int64_t upper = upper_width_;
-  for (uint8_t x = 0; x < 5; x++) {
-    __m128i *base = profile16_.data() + x * stride16_;
-    for (int64_t p = 0; p < segments16_; p++) {
-      for (int64_t l = 0; l < 8; l++) {
-        int64_t band_row = l * segments16_ + p;
-        set_lane<int16_t>(base, segments16_, band_row,
-                          static_cast<int16_t>(profile_score(p + l * segments16_ - upper, x)));
-      }
-    }
+  uint64_t *rows = reinterpret_cast<uint64_t *>(rows16_.data());
+  for (int64_t p = 0; p < segments16_; p++) {
+    uint64_t word = 0;
+    for (int64_t l = 0; l < 8; l++) word |= row_code(p + l * segments16_ - upper) << (8 * l);
+    rows[p] = word;
   }
-  profile16_end_ = segments16_;
+  rows16_end_ = segments16_;
 }
 
 void VectorizedMapperBand::fill_profile32() {
@@ -384,15 +410,15 @@ void VectorizedMapperBand::fill_profile32() {
   profile32_ready_ = true;
 }
 
-void VectorizedMapperBand::grow_profile16(size_t end) {
+void VectorizedMapperBand::grow_rows16(size_t end) {
+  // Word p is word p - S moved down one byte, with the code of the row
+  // that becomes the band's bottom row in the top byte.
   const int64_t upper = upper_width_;
-  while (profile16_end_ < end) {
-    int64_t p = static_cast<int64_t>(profile16_end_);
-    int64_t r = p + 7 * static_cast<int64_t>(segments16_) - upper;  // the top lane's row
-    int16_t top[5];
-    for (uint8_t x = 0; x < 5; x++) top[x] = static_cast<int16_t>(profile_score(r, x));
-    band_profile16_extend(profile16_.data(), stride16_, profile16_end_, segments16_, top);
-    profile16_end_++;
+  uint64_t *rows = reinterpret_cast<uint64_t *>(rows16_.data());
+  while (rows16_end_ < end) {
+    const int64_t p = static_cast<int64_t>(rows16_end_);
+    rows[p] = (rows[p - segments16_] >> 8) | (row_code(p + 7 * static_cast<int64_t>(segments16_) - upper) << 56);
+    rows16_end_++;
   }
 }
 
@@ -412,8 +438,9 @@ int32_t VectorizedMapperBand::column(uint32_t c, uint8_t code) {
   assert(c < column_count_ && code < 5);
   int32_t best;
   if (is16(c)) {
-    grow_profile16(c + segments16_);
-    __m128i const *prof = profile16_.data() + code * stride16_ + c;
+    if (rows16_end_ < c + segments16_) grow_rows16(c + segments16_);
+    const BandProfile16 prof = {reinterpret_cast<uint64_t const *>(rows16_.data()) + c, score_low_[code],
+                                score_high_[code]};
     __m128i *h = h_.data() + offset16(c);
     if (linear_) {
       best = band_column16_linear(h - segments16_, h, prof, segments16_, costs16_);
@@ -451,10 +478,10 @@ int32_t VectorizedMapperBand::cell(__m128i const *buffer, int32_t r, int32_t c) 
   int64_t band_row = static_cast<int64_t>(r) - c + upper_width_;
   if (band_row < 0 || band_row >= band_height_) return kMinusInfinity;
   if (is16(c)) {
-    int16_t v = lane<int16_t>(buffer + offset16(c), segments16_, band_row);
+    int16_t v = lane<int16_t>(buffer + offset16(c), segments16_, static_cast<uint32_t>(band_row));
     return v == -32768 ? kMinusInfinity : v - bias_;
   }
-  return lane<int32_t>(buffer + offset32(c), segments32_, band_row);
+  return lane<int32_t>(buffer + offset32(c), segments32_, static_cast<uint32_t>(band_row));
 }
 
 int32_t VectorizedMapperBand::value(int32_t r, int32_t c) const { return cell(h_.data(), r, c); }
@@ -467,17 +494,65 @@ int32_t VectorizedMapperBand::value_e(int32_t r, int32_t c) const {
   return cell(e_.data(), r, c);
 }
 
+uint32_t VectorizedMapperBand::match_run(int32_t r, int32_t c) const {
+  // Along a diagonal the band row stays the same, so every cell of the
+  // run sits in the same vector and lane of its column: no division per
+  // cell. The edges of the matrix (row 0, column 0) and diagonals outside
+  // the band take the general test.
+  const int64_t band_row = static_cast<int64_t>(r) - c + upper_width_;
+  if (band_row < 0 || band_row >= band_height_) return MapperBand::match_run(r, c);
+  const uint32_t f = static_cast<uint32_t>(band_row);
+  const size_t at16 = f % segments16_ * 8 + f / segments16_;  // int16 lane of a 16-bit column
+  const size_t at32 = f % segments32_ * 4 + f / segments32_;  // int32 lane of a 32-bit column
+  auto diagonal_value = [&](int32_t column) -> int32_t {
+    if (is16(column)) {
+      const int16_t v = reinterpret_cast<int16_t const *>(h_.data() + offset16(column))[at16];
+      return v == -32768 ? kMinusInfinity : v - bias_;
+    }
+    return reinterpret_cast<int32_t const *>(h_.data() + offset32(column))[at32];
+  };
+  uint32_t n = 0;
+  int32_t here = r >= 0 && c >= 0 ? diagonal_value(c) : 0;
+  while (r > 0 && c > 0) {
+    const int32_t before = diagonal_value(c - 1);
+    if (here != static_cast<int64_t>(before) + score(read_[r], reference_[c])) return n;
+    n++;
+    r--;
+    c--;
+    here = before;
+  }
+  return n + MapperBand::match_run(r, c);
+}
+
 int32_t VectorizedMapperBand::max_row_index(uint32_t c) const {
   const int64_t upper = upper_width_;
   if (global_) return static_cast<int32_t>(std::min<int64_t>(rows_, static_cast<int64_t>(c) + lower_width_ + 1) - 1);
-  // Band rows in order, so the first row holding the maximum wins.
+  // Band rows in order, so the first row holding the maximum wins: band
+  // row l * S + j is lane l of vector j, so lanes outside, vectors inside.
   int64_t best_row = 0;
   int32_t best = INT_MIN;
-  for (int64_t f = 0; f < band_height_; f++) {
-    int32_t v = value(static_cast<int32_t>(c + f - upper), static_cast<int32_t>(c));
-    if (v > best) {
-      best = v;
-      best_row = f;
+  if (is16(c)) {
+    int16_t const *lanes = reinterpret_cast<int16_t const *>(h_.data() + offset16(c));
+    for (uint32_t l = 0; l < 8; l++) {
+      for (uint32_t j = 0; j < segments16_; j++) {
+        const int16_t stored = lanes[8 * j + l];
+        const int32_t v = stored == -32768 ? kMinusInfinity : stored - bias_;
+        if (v > best) {
+          best = v;
+          best_row = static_cast<int64_t>(l) * segments16_ + j;
+        }
+      }
+    }
+  } else {
+    int32_t const *lanes = reinterpret_cast<int32_t const *>(h_.data() + offset32(c));
+    for (uint32_t l = 0; l < 4; l++) {
+      for (uint32_t j = 0; j < segments32_; j++) {
+        const int32_t v = lanes[4 * j + l];
+        if (v > best) {
+          best = v;
+          best_row = static_cast<int64_t>(l) * segments32_ + j;
+        }
+      }
     }
   }
   return static_cast<int32_t>(c + best_row - upper);

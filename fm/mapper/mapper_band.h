@@ -76,6 +76,11 @@ class MapperBand {
   // Backtrace tests on computed cells, r >= 0 and c >= 0.
   // Cell (r, c) can be reached by a match or mismatch step.
   bool possible_match_or_mismatch(int32_t r, int32_t c) const;
+  // How many cells in a row pass possible_match_or_mismatch going up the
+  // diagonal from (r, c): (r, c), (r - 1, c - 1), ..., stopping at the
+  // first that fails or when r or c would drop below 0. The backtrace
+  // takes a match run in one call.
+  virtual uint32_t match_run(int32_t r, int32_t c) const;
   // Cell (r, c) can be reached by an insertion run; *run gets the shortest
   // such run (its first read row is r - *run + 1).
   bool possible_insertion(int32_t r, int32_t c, int32_t *run) const;
@@ -212,6 +217,7 @@ class alignas(32) VectorizedMapperBand final : public MapperBand {
   int32_t value(int32_t r, int32_t c) const override;
   int32_t value_e(int32_t r, int32_t c) const override;
   int32_t max_row_index(uint32_t c) const override;
+  uint32_t match_run(int32_t r, int32_t c) const override;
 
   // First column in 32-bit lanes: 0 when all are, column_count() + 1 when
   // none is.
@@ -231,9 +237,12 @@ class alignas(32) VectorizedMapperBand final : public MapperBand {
   int32_t profile_score(int64_t r, uint8_t code) const;
   void choose_step_up();
   void write_start_column();
-  void fill_profile16();
+  // Code of read row r for the 16-bit profile: the read code, or
+  // kOutOfRead outside the read.
+  uint64_t row_code(int64_t r) const;
+  void fill_rows16();
   void fill_profile32();
-  void grow_profile16(size_t end);
+  void grow_rows16(size_t end);
   void grow_profile32(size_t end);
   int32_t cell(__m128i const *buffer, int32_t r, int32_t c) const;
 
@@ -250,14 +259,23 @@ class alignas(32) VectorizedMapperBand final : public MapperBand {
   BandBuffer h_;
   BandBuffer e_;
   size_t start32_ = 0;
-  // Query profiles of codes 0 to 4: vector p of code x holds, in lane l,
-  // the score of read row p + l * S - U against x. Column c uses vectors
-  // c..c+S-1. The 32-bit profile starts at position K.
-  BandBuffer profile16_;
+  // The 16-bit query profile is kept as read codes, one 64-bit word per
+  // position p holding in byte l the code of read row p + l * S16 - U;
+  // column c takes words c..c+S16-1 and turns them into its S16 profile
+  // vectors for the reference code with one table look-up per vector
+  // (score_low_ and score_high_: the low and high bytes of the 16-bit
+  // score of each read code against the reference code x, kOutOfRead
+  // giving minus the out-of-read penalty). So a new column costs one word
+  // for all five codes, and a new band writes S16 words.
+  static constexpr uint64_t kOutOfRead = 8;
+  BandBuffer rows16_;
+  __m128i score_low_[5];
+  __m128i score_high_[5];
+  size_t rows16_end_ = 0;
+  // Query profiles of codes 0 to 4 in 32-bit lanes: vector p of code x
+  // holds, in lane l, the score of read row K + p + l * S32 - U against x.
   BandBuffer profile32_;
-  size_t stride16_ = 0;
   size_t stride32_ = 0;
-  size_t profile16_end_ = 0;
   size_t profile32_end_ = 0;
   bool profile32_ready_ = false;
   uint64_t allocations_ = 0;

@@ -1,6 +1,8 @@
 // Column kernels of the vectorised band. hp/ep are the previous column,
-// h/e the column being computed and prof its query profile, S vectors
-// each; every kernel returns the column maximum in its own lane units
+// h/e the column being computed, S vectors each, and prof its query
+// profile (S vectors in 32-bit lanes; in 16-bit lanes S read-code words
+// and the reference code's score tables, see BandProfile16); every kernel
+// returns the column maximum in its own lane units
 // (stored 16-bit values, or 32-bit scores).
 #pragma once
 
@@ -16,9 +18,18 @@ void band_costs16_init(BandCosts16 *costs, int32_t insertion_open, int32_t inser
 void band_costs32_init(BandCosts32 *costs, int32_t insertion_open, int32_t insertion_cost, int32_t deletion_open,
                        int32_t deletion_cost, uint32_t segments);
 
-int32_t band_column16_linear(__m128i const *hp, __m128i *h, __m128i const *prof, uint32_t segments,
+// The 16-bit profile of one column: vector j holds in lane l the 16-bit
+// value whose low byte is low[b] and high byte high[b], b being byte l of
+// rows[j] (a code below 16).
+struct BandProfile16 {
+  uint64_t const *rows;
+  __m128i low;
+  __m128i high;
+};
+
+int32_t band_column16_linear(__m128i const *hp, __m128i *h, BandProfile16 const &prof, uint32_t segments,
                              BandCosts16 const &costs);
-int32_t band_column16_affine(__m128i const *hp, __m128i const *ep, __m128i *h, __m128i *e, __m128i const *prof,
+int32_t band_column16_affine(__m128i const *hp, __m128i const *ep, __m128i *h, __m128i *e, BandProfile16 const &prof,
                              uint32_t segments, BandCosts16 const &costs);
 int32_t band_column32_linear(__m128i const *hp, __m128i *h, __m128i const *prof, uint32_t segments,
                              BandCosts32 const &costs);
@@ -27,7 +38,6 @@ int32_t band_column32_affine(__m128i const *hp, __m128i const *ep, __m128i *h, _
 
 // Appends profile vector p for each of the five codes (stride vectors
 // apart): vector p - S moved down one lane with top[x] in the top lane.
-void band_profile16_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int16_t const top[5]);
 void band_profile32_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int32_t const top[5]);
 
 // Sets every lane of n vectors to value.

@@ -92,32 +92,39 @@ void band_costs16_init(BandCosts16 *costs, int32_t insertion_open, int32_t inser
   }
 }
 
-int32_t band_column16_linear(__m128i const *hp, __m128i *h, __m128i const *prof, uint32_t segments,
+// The profile vector of read-code word *row: the 16-bit table entries of
+// its eight code bytes.
+inline __m128i profile_vector(uint64_t const *row, BandProfile16 const &p) {
+  __m128i codes = _mm_loadl_epi64(reinterpret_cast<__m128i const *>(row));
+  return _mm_unpacklo_epi8(_mm_shuffle_epi8(p.low, codes), _mm_shuffle_epi8(p.high, codes));
+}
+
+int32_t band_column16_linear(__m128i const *hp, __m128i *h, BandProfile16 const &prof, uint32_t segments,
                              BandCosts16 const &k) {
   __m128i f = k.floor;
   uint32_t last = segments - 1;
   for (uint32_t j = 0; j < last; j++) {
     __m128i ev = _mm_subs_epi16(load(hp + j + 1), k.deletion_cost);
-    __m128i hv = _mm_adds_epi16(load(hp + j), load(prof + j));
+    __m128i hv = _mm_adds_epi16(load(hp + j), profile_vector(prof.rows + j, prof));
     hv = _mm_max_epi16(_mm_max_epi16(hv, ev), f);
     store(h + j, hv);
     f = _mm_subs_epi16(hv, k.insertion_cost);
   }
   // The row below the last vector's is the first vector's, one lane on.
   __m128i ev = _mm_subs_epi16(_mm_alignr_epi8(k.floor, load(hp), 2), k.deletion_cost);
-  __m128i hv = _mm_adds_epi16(load(hp + last), load(prof + last));
+  __m128i hv = _mm_adds_epi16(load(hp + last), profile_vector(prof.rows + last, prof));
   hv = _mm_max_epi16(_mm_max_epi16(hv, ev), f);
   store(h + last, hv);
   f = _mm_subs_epi16(hv, k.insertion_cost);
   return apply_insertions(h, segments, prefix_insertions(f, k), k);
 }
 
-int32_t band_column16_affine(__m128i const *hp, __m128i const *ep, __m128i *h, __m128i *e, __m128i const *prof,
+int32_t band_column16_affine(__m128i const *hp, __m128i const *ep, __m128i *h, __m128i *e, BandProfile16 const &prof,
                              uint32_t segments, BandCosts16 const &k) {
   __m128i f = k.floor;
   auto step = [&](uint32_t j, __m128i hn, __m128i en) {
     __m128i ev = _mm_subs_epi16(_mm_max_epi16(_mm_subs_epi16(hn, k.deletion_open), en), k.deletion_cost);
-    __m128i hv = _mm_adds_epi16(load(hp + j), load(prof + j));
+    __m128i hv = _mm_adds_epi16(load(hp + j), profile_vector(prof.rows + j, prof));
     hv = _mm_max_epi16(_mm_max_epi16(hv, ev), f);
     store(h + j, hv);
     store(e + j, ev);
@@ -127,14 +134,6 @@ int32_t band_column16_affine(__m128i const *hp, __m128i const *ep, __m128i *h, _
   for (uint32_t j = 0; j < last; j++) step(j, load(hp + j + 1), load(ep + j + 1));
   step(last, _mm_alignr_epi8(k.floor, load(hp), 2), _mm_alignr_epi8(k.floor, load(ep), 2));
   return apply_insertions(h, segments, prefix_insertions(f, k), k);
-}
-
-void band_profile16_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int16_t const top[5]) {
-  for (int x = 0; x < 5; x++) {
-    __m128i *base = profile + x * stride;
-    __m128i in = _mm_cvtsi32_si128(static_cast<uint16_t>(top[x]));
-    store(base + p, _mm_alignr_epi8(in, load(base + p - segments), 2));
-  }
 }
 
 void band_fill16(__m128i *v, size_t n, int16_t value) {

@@ -103,6 +103,26 @@ void walk_extension_side(MapperExtensionSide &side, int32_t start_score, Preorde
     }
     int pushed = 0;
     if (preorder(top, stack[top].depth)) {
+      const BidirectionalSearch &search = stack[top].search;
+      const match_range &own = side.direction == 0 ? search.forward : search.reverse;
+      if (own.end - own.begin == 1) {
+        // One occurrence: at most one child, which is the first and free.
+        BidirectionalSearch only;
+        const unsigned char code = search.add_only_symbol(side.direction, &only);
+        if (code < 5) {
+          const uint32_t depth = stack[top].depth + 1;
+          const int32_t path_best = std::max(stack[top].score, stack[top].path_best);
+          MapperExtensionNode &child = stack.emplace_back();
+          child.search = only;
+          child.path_best = path_best;
+          child.parent = top;
+          child.code = code;
+          child.depth = depth;
+          continue;
+        }
+        finished_parent = finish(top);
+        continue;
+      }
       BidirectionalSearch next[6];
       stack[top].search.add_all_symbols(side.direction, next);
       const uint32_t depth = stack[top].depth + 1;

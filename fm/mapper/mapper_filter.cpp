@@ -51,7 +51,11 @@ bool filter_alignment(MapperFilter *filter, const Alignment &alignment, const ui
     const uint8_t kind = alignment_kind(byte);
     const uint32_t k = alignment_run(byte);
     if (kind == kMatchBase) {
-      for (uint32_t j = 0; j < k; j++, r++, f++) filter->add(read[r] == reference[f] && read[r] < 4, 1);
+      // One value per column, appended directly.
+      const int32_t match = static_cast<int32_t>(filter->similarity_denominator - filter->similarity_numerator);
+      const int32_t other = -static_cast<int32_t>(filter->similarity_numerator);
+      for (uint32_t j = 0; j < k; j++, r++, f++)
+        filter->track.push_back(read[r] == reference[f] && read[r] < 4 ? match : other);
     } else if (kind == kInsertionBase) {
       filter->add(false, k);
       r += k;

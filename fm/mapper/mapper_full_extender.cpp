@@ -239,8 +239,11 @@ uint32_t MapperFullExtender::aligner_backtrace_complex(bool with_clips) {
         continue;
       }
     } else {
-      if (band.possible_match_or_mismatch(r, c)) {
-        match();
+      // A run of matches, taken at once.
+      if (const uint32_t k = band.match_run(r, c); k > 0) {
+        walk_.add_matches(k);
+        r -= static_cast<int32_t>(k);
+        c -= static_cast<int32_t>(k);
         continue;
       }
       if (band.possible_insertion(r, c, &run)) {

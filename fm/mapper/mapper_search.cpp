@@ -34,28 +34,34 @@ void MapperStepCache::use(const BidirectionalMatcher *matcher) {
   }
 }
 
-bool MapperStepCache::step_narrow(BidirectionalSearch *search, int direction, unsigned char symbol) {
+template <int direction>
+uint32_t MapperStepCache::walk_narrow(BidirectionalSearch *search, const unsigned char *codes, uint32_t pos,
+                                      uint32_t end) {
   match_range &own = direction == 0 ? search->forward : search->reverse;
-  const uint64_t row = own.begin;
-  Entry &e = entries_[direction][(row * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
-  const NucleotideArray *array = nullptr;
-  if (e.stamp != stamp_ || e.row != row) {
-    array = direction == 0 ? matcher_->text_array() : matcher_->reversed_array();
-    e = Entry{row, kUnknown, stamp_, array->get(row)};
+  const NucleotideArray *array = direction == 0 ? matcher_->text_array() : matcher_->reversed_array();
+  std::vector<Entry> &entries = entries_[direction];
+  uint64_t row = own.begin;
+  uint32_t i = pos;
+  for (; i < end; i++) {
+    const unsigned char c = codes[i];
+    if (c >= 4) break;
+    const unsigned char symbol = direction == 0 ? c : static_cast<unsigned char>(3 - c);
+    // The row's symbol, and the last-to-first step over it: what
+    // BidirectionalSearch::step computes for a one-row range holding it.
+    // The other range keeps its one row: the occurrence still starts
+    // (ends) where it did.
+    Entry &e = entries[(row * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    if (e.stamp != stamp_ || e.row != row) e = Entry{row, kUnknown, stamp_, array->get(row)};
+    if (e.symbol != symbol) break;
+    if (e.next == kUnknown) e.next = array->C()[symbol] + array->occ(row, symbol);
+    row = e.next;
   }
-  // Another symbol: no occurrence continues with this one.
-  if (e.symbol != symbol) return false;
-  if (e.next == kUnknown) {
-    // The last-to-first step of the row: what BidirectionalSearch::step
-    // computes for a one-row range whose row holds the symbol.
-    if (array == nullptr) array = direction == 0 ? matcher_->text_array() : matcher_->reversed_array();
-    e.next = array->C()[symbol] + array->occ(row, symbol);
+  const uint32_t n = i - pos;
+  if (n > 0) {
+    own = {row, row + 1};
+    search->length += static_cast<int>(n);
   }
-  // The other range keeps its one row: the occurrence still starts (ends)
-  // where it did.
-  own = {e.next, e.next + 1};
-  search->length++;
-  return true;
+  return n;
 }
 
 template <int direction>
@@ -82,9 +88,8 @@ uint32_t MapperSearch::match(const unsigned char *codes, uint32_t pos, uint32_t 
     if (c >= 4) break;
     const unsigned char symbol = direction == 0 ? c : static_cast<unsigned char>(3 - c);
     if (cache != nullptr && search.count() == 1) {
-      if (!cache->step_narrow(&search, direction, symbol)) break;
-      n++;
-      continue;
+      n += cache->walk_narrow<direction>(&search, codes, i, end);
+      break;
     }
     const BidirectionalSearch before = search;
     search.add_symbol(direction, symbol);

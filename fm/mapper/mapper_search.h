@@ -35,13 +35,17 @@ class MapperStepCache {
   // index.
   void use(const BidirectionalMatcher *matcher);
 
-  // One step of a search whose own range in direction (0 forward over the
-  // text array, 1 backward over the reversed array) is the one row of an
-  // occurrence, by symbol (0 to 3). Returns false when the occurrence does
-  // not continue with symbol (the search is left as it was); otherwise
-  // the search holds the extended match, exactly as
-  // BidirectionalSearch::add_symbol leaves it.
-  bool step_narrow(BidirectionalSearch *search, int direction, unsigned char symbol);
+  // Steps a search whose own range in direction (0 forward over the text
+  // array, 1 backward over the reversed array) is the one row of an
+  // occurrence by the read symbols codes[pos], codes[pos + 1], ...
+  // (complemented in direction 1) while the occurrence continues with
+  // them, stopping before an N and at end. Returns the number of symbols
+  // matched; the search then holds the extended match exactly as
+  // BidirectionalSearch::add_symbol leaves it (unchanged when 0). A search
+  // stays on its occurrence, so the loop keeps the row in a register and
+  // asks the table for each step.
+  template <int direction>
+  uint32_t walk_narrow(BidirectionalSearch *search, const unsigned char *codes, uint32_t pos, uint32_t end);
 
  private:
   static constexpr int kBits = 11;

@@ -52,6 +52,10 @@ void MapperStandardSeeder::run(MapperRead *read, MapperSeeds *seeds, uint32_t st
   for (uint32_t i = 0; i < indexes.size(); i++) {
     searches_.clear();
     step_cache_.use(indexes[i].matcher.get());
+    // Every search starts with a table look-up at its pivot; fetching them
+    // all at once overlaps their cache misses.
+    if ((strand_mask & 1) != 0) indexes[i].matcher->prefetch_windows(read->forward_codes, read->length);
+    if ((strand_mask & 2) != 0) indexes[i].matcher->prefetch_windows(read->reverse_codes, read->length);
     for (Subset &s : subsets_) {
       s.reset();
       s.add_range(0, L - c + 1);

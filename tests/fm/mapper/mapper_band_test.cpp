@@ -131,6 +131,16 @@ void run_whole_band(Case const &t, std::mt19937 &random, std::vector<uint32_t> *
     int32_t result = band->column(static_cast<uint32_t>(c), ref[c]);
     expect_column(*band, oracle, c, result, t.costs, &failures);
   }
+  // The diagonal match runs equal the cell-by-cell test, from random cells
+  // and from column ends, where the runs of an alignment's last matches
+  // start.
+  const int32_t columns = static_cast<int32_t>(oracle.columns());
+  for (int i = 0; i < 40 && failures == 0 && columns > 0; i++) {
+    const int32_t c = static_cast<int32_t>(random() % static_cast<uint32_t>(columns));
+    const int32_t r = i % 2 == 0 ? static_cast<int32_t>(random() % t.rows)
+                                 : std::max(0, band->max_row_index(static_cast<uint32_t>(c)));
+    EXPECT_EQ(band->match_run(r, c), band->MapperBand::match_run(r, c)) << "cell " << r << ", " << c;
+  }
 }
 
 TEST(MapperBand, EqualsTheOracleWithinTheOptionRanges) {
