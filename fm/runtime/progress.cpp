@@ -1,11 +1,20 @@
 #include "fm/runtime/progress.h"
 
 #include <chrono>
+#include <cstdio>
+#include <system_error>
 
 #include "common/activity.h"
+#include "common/ryx_exit.h"
 
 Progress::Progress(FILE *output, RootActivity *root) : output_(output), root_(root) {
-  thread_ = std::thread([this] { display(); });
+  try {
+    thread_ = std::thread([this] { display(); });
+  } catch (const std::system_error &) {
+    // As for the worker threads: a clear message instead of an abort.
+    fprintf(stderr, "Out of memory\n");
+    ryx_exit(1);
+  }
 }
 
 Progress::~Progress() { stop(); }

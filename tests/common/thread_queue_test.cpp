@@ -19,6 +19,7 @@
 
 #include "common/thread_group.h"
 #include "common/thread_queue.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -705,22 +706,6 @@ TEST(ThreadQueueDeath, CapacityBelowTwoIsRefused) {
   thread_queue_free(q);
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// Limits the address space to what the process uses now plus 1 MiB: room
-// for small allocations, none for a 4 MiB thread stack.
-void limit_address_space_to_current_use() {
-  long pages = 0;
-  FILE *statm = fopen("/proc/self/statm", "r");
-  if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(3);
-  fclose(statm);
-  rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (1 << 20);
-  struct rlimit rl;
-  rl.rlim_cur = limit;
-  rl.rlim_max = limit;
-  if (setrlimit(RLIMIT_AS, &rl) != 0) _exit(4);
-}
-#endif
-
 // Without address space left for a thread stack, starting a group reports
 // the shortage and ends with status 1.
 TEST(ThreadGroupDeath, StartWithoutMemoryForAStack) {
@@ -734,7 +719,7 @@ TEST(ThreadGroupDeath, StartWithoutMemoryForAStack) {
   thread_group_t *group = thread_group_new(2, stack_probe, nullptr, nullptr, &c);
   EXPECT_EXIT(
       {
-        limit_address_space_to_current_use();
+        ryx_test::limit_address_space_to_current_use();
         thread_group_start(group);
       },
       testing::ExitedWithCode(1), "^Out of memory\n$");

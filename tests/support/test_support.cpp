@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -265,6 +266,18 @@ RunResult run_tool(const std::string &name, std::vector<std::string> words) {
 
 std::string program_path(const std::string &name) {
   return std::string(RYX_BINARY_DIR) + "/bin/" + name;
+}
+
+void limit_address_space_to_current_use() {
+  long pages = 0;
+  FILE *statm = fopen("/proc/self/statm", "r");
+  if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1) _exit(3);
+  fclose(statm);
+  const rlim_t limit = static_cast<rlim_t>(pages) * static_cast<rlim_t>(sysconf(_SC_PAGESIZE)) + (1 << 20);
+  struct rlimit rl;
+  rl.rlim_cur = limit;
+  rl.rlim_max = limit;
+  if (setrlimit(RLIMIT_AS, &rl) != 0) _exit(4);
 }
 
 }  // namespace ryx_test

@@ -87,4 +87,10 @@ RunResult run_tool(const std::string &name, std::vector<std::string> words);
 // Path of a program built in this build tree, e.g. program_path("ryx_pick").
 std::string program_path(const std::string &name);
 
+// Limits the address space to what the process uses now plus 1 MiB: room
+// for small allocations, none for a thread stack. For death tests of
+// thread starts (sanitizer runtimes reserve address space, so those builds
+// cannot apply it). Exits with 3 or 4 when the limit cannot be read or set.
+void limit_address_space_to_current_use();
+
 }  // namespace ryx_test

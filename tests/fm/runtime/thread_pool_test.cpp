@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fm/runtime/thread_pool.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -220,6 +221,23 @@ TEST(ThreadPool, StressWithRandomDependencies) {
     for (uint32_t d : state.depends_on[i]) ASSERT_GT(state.run_stamp[i], state.finish_stamp[d]) << i << " after " << d;
     for (uint32_t c : state.children[i]) ASSERT_GT(state.finish_stamp[i], state.finish_stamp[c]) << i << " child " << c;
   }
+}
+
+// Without address space for a worker's stack, the pool reports the shortage
+// and ends with status 1 instead of aborting on an escaped exception.
+TEST(ThreadPoolDeath, StartWithoutMemoryForAStack) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizer runtimes reserve address space, so an address-space limit cannot be applied";
+#else
+  // A fresh process: stacks cached from earlier threads would be reused.
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        ryx_test::limit_address_space_to_current_use();
+        ThreadPool pool(4);
+      },
+      testing::ExitedWithCode(1), "^Out of memory\n$");
+#endif
 }
 
 }  // namespace
