@@ -487,7 +487,8 @@ const char *const kLoads[] = {"", "--loadfragments", "--loadreads", "--loadiniti
 
 // A run that saves every stage on its way writes the contigs and feature
 // file of a straight run; resuming from each stage file gives them again
-// byte for byte, with one thread (GFF) and with four (AGP). A save of the
+// byte for byte, with one thread (GFF) and with four (AGP, with the
+// distances estimated, which a resume before stage 5 repeats). A save of the
 // last stage to reach ends the run with its message and the same stage
 // file. Eight threads give the contigs of one.
 TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
@@ -501,7 +502,8 @@ TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
   struct Case {
     int cpus;
     std::string feature;
-  } cases[] = {{1, ".gff"}, {4, ".agp"}};
+    bool estimate;  // with -e: the estimates feed the paired stage
+  } cases[] = {{1, ".gff", false}, {4, ".agp", true}};
   std::string first_fasta, first_feature;
   for (const auto &c : cases) {
     SCOPED_TRACE(c.cpus);
@@ -510,6 +512,8 @@ TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
     const std::string fasta = p.dir.file(tag + "all.fa");
     const std::string feature = p.dir.file(tag + "all" + c.feature);
     std::vector<std::string> words = {"--cpus", cpus, "-o", fasta, "-f", feature};
+    const std::string estimates = p.dir.file(tag + "estimates.txt");
+    if (c.estimate) words.insert(words.end(), {"-e", estimates});
     for (int stage = 1; stage <= 5; stage++) {
       words.push_back(kSaves[stage]);
       words.push_back(p.dir.file(tag + "stage" + std::to_string(stage)));
@@ -518,6 +522,8 @@ TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
     ASSERT_EQ(whole.status, 0) << whole.err;
     const std::string want_fasta = read_file(fasta);
     const std::string want_feature = read_file(feature);
+    const std::string want_estimates = c.estimate ? read_file(estimates) : "";
+    if (c.estimate) EXPECT_EQ(std::count(want_estimates.begin(), want_estimates.end(), '\n'), 2) << want_estimates;
     ASSERT_FALSE(want_fasta.empty());
     if (c.feature == ".agp") {
       EXPECT_EQ(want_feature.substr(0, 18), "##agp-version\t2.0\n");
@@ -532,11 +538,16 @@ TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
       const std::string stage_file = p.dir.file(tag + "stage" + std::to_string(stage));
       const std::string out = p.dir.file(tag + "s" + std::to_string(stage) + ".fa");
       const std::string out_feature = p.dir.file(tag + "s" + std::to_string(stage) + c.feature);
-      const RunResult loaded =
-          denovo(p.with({"--cpus", cpus, kLoads[stage], stage_file, "-o", out, "-f", out_feature}));
+      std::vector<std::string> load = {"--cpus", cpus, kLoads[stage], stage_file, "-o", out, "-f", out_feature};
+      const std::string out_estimates = p.dir.file(tag + "s" + std::to_string(stage) + "_estimates.txt");
+      if (c.estimate) load.insert(load.end(), {"-e", out_estimates});
+      const RunResult loaded = denovo(p.with(load));
       ASSERT_EQ(loaded.status, 0) << loaded.err;
       EXPECT_TRUE(read_file(out) == want_fasta);
       EXPECT_TRUE(read_file(out_feature) == want_feature);
+      // The paired graph was made after the estimates: nothing to measure.
+      if (c.estimate && stage < 5) EXPECT_EQ(read_file(out_estimates), want_estimates);
+      if (c.estimate && stage == 5) EXPECT_FALSE(file_exists(out_estimates));
       if (c.cpus != 1) continue;
       const std::string alone = p.dir.file("alone" + std::to_string(stage));
       const RunResult saved = denovo(p.with({"--cpus", cpus, kSaves[stage], alone}));
