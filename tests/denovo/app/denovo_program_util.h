@@ -121,8 +121,8 @@ inline std::string random_letters(SimRandom &random, size_t length) {
   return s;
 }
 
-inline Genome make_genome(uint64_t seed, size_t length, size_t repeat_length, const std::vector<size_t> &repeat_places,
-                   std::vector<size_t> holes) {
+inline Genome make_genome(uint64_t seed, size_t length, size_t repeat_length,
+                          const std::vector<size_t> &repeat_places, std::vector<size_t> holes) {
   SimRandom random(seed);
   Genome g{random_letters(random, length), std::move(holes)};
   const std::string repeat = random_letters(random, repeat_length);
@@ -144,8 +144,8 @@ inline void write_fastq(FILE *out, const std::string &name, const std::string &l
 // count error-free "fb" pairs of 2 x 100 bases whose outer ends lie
 // insert +- sd apart (normal), none touching a hole; mate 1 to path1, mate
 // 2 to path2.
-inline void write_pairs(const Genome &g, uint64_t count, double insert, double sd, uint64_t seed, const std::string &path1,
-                 const std::string &path2) {
+inline void write_pairs(const Genome &g, uint64_t count, double insert, double sd, uint64_t seed,
+                        const std::string &path1, const std::string &path2) {
   SimRandom random(seed);
   FILE *out1 = fopen(path1.c_str(), "w");
   FILE *out2 = fopen(path2.c_str(), "w");
