@@ -4,7 +4,7 @@
 # random genome are mapped in two lanes, the lanes joined and the result
 # scored against the reads' known origins; a sample of the reads is drawn,
 # tags are counted, one mapping run is timed with its resource log, and the
-# reads of a small genome are assembled.
+# read pairs of a small genome are assembled into scaffolds.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -68,10 +68,17 @@ echo "$(grep -c '^[ACGT]' "$work/tags.tally") tags seen at least 20 times; the l
 head -n 12 "$work/tags.tally"
 
 echo
-echo "== ryx_denovo: assemble 20000 reads of 100 bases simulated from a 50 kbp genome"
-"$bin/read_simulator" --genome-size 50000 --sequences 1 --reads 20000 --length 100 --seed 5 \
-  "$work/genome50k.fa" "$work/reads50k.fq"
-"$bin/ryx_denovo" -o "$work/contigs.fa" -q "$work/reads50k.fq" > "$work/denovo.log"
+echo "== ryx_denovo: assemble 15000 pairs of 2 x 100 bases (inserts of 500 +- 25) from a 100 kbp genome"
+echo "   with six copies of a 300-base repeat, measuring the insert and scaffolding"
+"$bin/read_simulator" --genome-size 100000 --sequences 1 --repeats 6 --repeat-length 300 --reads 15000 \
+  --length 100 --pairs --fragment 500 25 --seed 5 "$work/genome100k.fa" "$work/pairs1.fq" "$work/pairs2.fq"
+"$bin/ryx_denovo" -o "$work/contigs.fa" -f "$work/contigs.gff" -e "$work/distances.txt" -p fb ss 400 600 \
+  -q -i "$work/pairs1.fq" "$work/pairs2.fq" > "$work/denovo.log"
+echo "estimated insert range (first file, second file, minimum, maximum, status):"
+sed "s|$work/||g" "$work/distances.txt"
 echo "contigs of at least 200 bases: $(grep -c '^>' "$work/contigs.fa"), bases in them:" \
-  "$(grep -v '^>' "$work/contigs.fa" | tr -d '\n' | wc -c) of 50000; the first lines:"
+  "$(grep -v '^>' "$work/contigs.fa" | tr -d '\n' | wc -c) of 100000; the first lines:"
 head -n 3 "$work/contigs.fa"
+"$bin/ryx_denovo" -n -o "$work/unjoined.fa" -p fb ss 400 600 -q -i "$work/pairs1.fq" "$work/pairs2.fq" \
+  > "$work/denovo_n.log"
+echo "without scaffolding (-n): $(grep -c '^>' "$work/unjoined.fa") contigs"

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "common/array_list.h"
 #include "common/cpus.h"
 #include "common/memory.h"
 #include "common/output_file.h"
@@ -11,12 +12,17 @@
 #include "common/random_state.h"
 #include "common/ryx_exit.h"
 #include "denovo/app/contig_output.h"
+#include "denovo/app/contig_overlap.h"
 #include "denovo/app/gap_sequence_map.h"
 #include "denovo/app/memory_report.h"
+#include "denovo/app/pair_distance_collection.h"
+#include "denovo/app/pair_distance_estimation.h"
+#include "denovo/app/paired_optimize.h"
 #include "denovo/app/read_optimize.h"
 #include "denovo/app/reference_report.h"
 #include "denovo/graph/contig_info.h"
 #include "denovo/graph/denovo_file.h"
+#include "denovo/graph/explorer.h"
 #include "denovo/graph/fragment_graph.h"
 #include "denovo/graph/fragment_graph_bubbles.h"
 #include "denovo/graph/fragment_graph_build.h"
@@ -245,10 +251,47 @@ void run_read_optimisation(run_t *run) {
   save_stage(run, kDenovoStageReadGraph, "Read optimized de Bruijn graph file saved. Quitting...");
 }
 
-// Stage 5. Only its unpaired part is built here: the flags are cleared, so
-// paired reads are loaded and mapped but their pairs join no contigs yet.
+// Pair distances measured along the contigs of the read-optimised graph
+// (-e with paired reads): written to the estimate file, and where an
+// estimate holds, put into the file's paired setting, which the read
+// table's histograms point to, so that the paired optimisation below uses
+// the measured range.
+void run_pair_distances(run_t *run) {
+  const denovo_options_t *o = run->options;
+  say(run, "\nInferring paired distances...");
+  paired_distance_collect(run->table, run->graph);
+  paired_distance_write_estimates(run->table, run->pair_settings, o->name_pairs, o->estimate_path);
+}
+
+// The paired optimisation, then, with scaffolding, the overlaps across the
+// short scaffold gaps; returns the contig info of the paired graph.
+contig_info_t *run_paired_optimisation(run_t *run) {
+  const denovo_options_t *o = run->options;
+  progress_meter_t *child = progress_meter_new_child(run->stage, 0.75, 1.0);
+  array_list_t *joins = nullptr;
+  say(run, "\nPerforming paired read optimizations and scaffolding...");
+  contig_info_t *contigs =
+      o->cpus == 1 || get_number_of_cpus() < 2
+          ? paired_optimize_graph(run->graph, run->table, o->bubble_size, o->scaffolding, child, &joins)
+          : paired_optimize_graph_threaded(run->graph, run->table, o->bubble_size, o->scaffolding, child, &joins);
+  progress_meter_free(child);
+  if (o->scaffolding != 0) {
+    say(run, "\nResolving contig overlaps...");
+    fragment_graph_set_bubbles(run->graph, run->table->read_info, o->bubble_size, o->bubble_size / 5, 1);
+    run->gaps = contig_overlap_resolve(run->graph, contigs, run->table, o->bubble_size, &joins);
+  }
+  // Without scaffolding the joins name no gap edge worth aligning.
+  if (joins != nullptr) array_list_free(joins);
+  return contigs;
+}
+
+// Stage 5: pair distances, the paired optimisation with scaffolding and
+// overlap resolution (paired reads only; unpaired data just has its flags
+// cleared), or the paired graph loaded with its gap-sequence map; then the
+// explorer when asked for.
 void run_paired_stage(run_t *run) {
   const denovo_options_t *o = run->options;
+  contig_info_t *paired_contigs = nullptr;
   if (o->load_stage == kDenovoStagePairedGraph) {
     printf("Loading paired optimized graph...\n");
     // The stored read table keeps its own file count; the settings array
@@ -257,8 +300,16 @@ void run_paired_stage(run_t *run) {
     load_stage(run, kDenovoStagePairedGraph, -1);
     set_pair_settings(run, run->table != nullptr ? run->table->file_count : 0);
   } else {
+    if (o->any_paired && o->estimate_path != nullptr) run_pair_distances(run);
     fragment_graph_clear_all_flags(run->graph);
+    if (o->any_paired) paired_contigs = run_paired_optimisation(run);
   }
+  if (o->explore) {
+    explorer_run(run->fragments, run->table, run->graph, read_optimize_max_function, o->bubble_size, nullptr,
+                 paired_optimize_graph);
+    fragment_graph_set_other_nodes(run->graph);
+  }
+  contig_info_free(paired_contigs);
   save_stage(run, kDenovoStagePairedGraph, "Paired optimized de Bruijn graph file saved. Quitting...");
 }
 
@@ -344,16 +395,6 @@ void denovo_check_stage_word_size(const char *path, int32_t stored, int32_t word
 }
 
 int denovo_run(denovo_options_t *options) {
-  // Parts of the assembler that this build does not hold yet are refused
-  // before any work, rather than skipped with an output missing.
-  if (options->explore) {
-    fprintf(stderr, "Error, the graph explorer is not available in this version\n");
-    ryx_exit(1);
-  }
-  if (options->estimate_path != nullptr && options->any_paired && options->load_stage != kDenovoStagePairedGraph) {
-    fprintf(stderr, "Error, pair-distance estimation is not available in this version\n");
-    ryx_exit(1);
-  }
   // The reference is mapped together with the reads; a run that loads the
   // mapped reads has no path of it to compare the contigs with.
   if (options->reference_path != nullptr && options->load_stage >= kDenovoStageReads) {

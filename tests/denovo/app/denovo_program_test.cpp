@@ -18,6 +18,7 @@
 #include "common/cpus.h"
 #include "common/version.h"
 #include "test_support.h"
+#include "tests/denovo/app/denovo_program_util.h"
 
 namespace {
 
@@ -27,8 +28,7 @@ using ryx_test::read_file;
 using ryx_test::RunResult;
 using ryx_test::ScratchDir;
 using ryx_test::write_file;
-
-RunResult denovo(std::vector<std::string> words) { return ryx_test::run_tool("ryx_denovo", std::move(words)); }
+using namespace denovo_program;
 
 std::string usage_text() {
   char *version = version_get_string("ryx_assembly_version");
@@ -95,30 +95,7 @@ std::string usage_text() {
   return text;
 }
 
-// Standard output without the progress lines, each of which ends with a
-// carriage return to be overwritten by the next.
-std::string without_progress(std::string out) {
-  for (size_t at = out.find("Progress: "); at != std::string::npos; at = out.find("Progress: ", at)) {
-    const size_t end = out.find('\r', at);
-    if (end == std::string::npos) break;
-    out.erase(at, end + 1 - at);
-  }
-  return out;
-}
-
 // ---------------------------------------------------------------- genomes
-
-std::string letters(const std::vector<uint8_t> &codes) {
-  std::string s;
-  for (uint8_t c : codes) s += "ACGTN"[c < 4 ? c : 4];
-  return s;
-}
-
-std::string reverse_complement(const std::string &s) {
-  std::string r(s.rbegin(), s.rend());
-  for (char &c : r) c = c == 'A' ? 'T' : c == 'C' ? 'G' : c == 'G' ? 'C' : c == 'T' ? 'A' : 'N';
-  return r;
-}
 
 // One random sequence of the given length.
 SimulatedGenome genome_of(uint64_t size, uint64_t seed) {
@@ -148,33 +125,6 @@ void write_reads(const SimulatedGenome &genome, uint64_t count, double error, ui
   }
   fclose(out);
   if (out2 != nullptr) fclose(out2);
-}
-
-struct Contig {
-  std::string name;
-  std::string sequence;
-};
-
-// The records of a FASTA file; longest_line receives the longest sequence
-// line.
-std::vector<Contig> read_fasta(const std::string &path, size_t *longest_line) {
-  std::vector<Contig> contigs;
-  *longest_line = 0;
-  const std::string text = read_file(path);
-  size_t at = 0;
-  while (at < text.size()) {
-    size_t end = text.find('\n', at);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(at, end - at);
-    if (!line.empty() && line[0] == '>') {
-      contigs.push_back({line.substr(1), ""});
-    } else if (!contigs.empty()) {
-      contigs.back().sequence += line;
-      *longest_line = std::max(*longest_line, line.size());
-    }
-    at = end + 1;
-  }
-  return contigs;
 }
 
 // Edit distance of the contig against the genome stretch it lies on, found
@@ -508,19 +458,21 @@ TEST(DenovoProgram, ReportsOnRequest) {
 
 // ---------------------------------------------------------------- stages
 
-// Paired reads in two entries, so that a feature file may be asked for.
+// Error-free paired reads in two entries, so that a feature file may be
+// asked for and every thread count gives the same fragments; two holes that
+// no read covers make scaffolds with N runs.
 struct PairedRun {
   ScratchDir dir;
   std::string reads1 = dir.file("r1.fq");
   std::string reads2 = dir.file("r2.fq");
   std::string reads3 = dir.file("r3.fq");
   std::string reads4 = dir.file("r4.fq");
-  std::vector<std::string> input = {"-p", "fb", "ss", "270", "330", "-q", "-i", reads1, reads2, "-i", reads3, reads4};
+  std::vector<std::string> input = {"-p", "fb", "ss", "400", "600", "-q", "-i", reads1, reads2, "-i", reads3, reads4};
 
   PairedRun() {
-    const SimulatedGenome genome = genome_of(30000, 12);
-    write_reads(genome, 3000, 0.005, 13, reads1, reads2);
-    write_reads(genome, 3000, 0.005, 14, reads3, reads4);
+    const Genome genome = make_genome(12, 24000, 0, {}, {8000, 16000});
+    write_pairs(genome, 1800, 500, 25, 13, reads1, reads2);
+    write_pairs(genome, 1800, 500, 25, 14, reads3, reads4);
   }
   std::vector<std::string> with(std::vector<std::string> words, bool reads = true) const {
     if (reads) words.insert(words.end(), input.begin(), input.end());
@@ -528,60 +480,101 @@ struct PairedRun {
   }
 };
 
+const char *const kSaves[] = {"", "--savefragments", "--savereads", "--saveinitialgraph", "--savereadgraph",
+                              "--savepairedgraph"};
+const char *const kLoads[] = {"", "--loadfragments", "--loadreads", "--loadinitialgraph", "--loadreadgraph",
+                              "--loadpairedgraph"};
+
+// A run that saves every stage on its way writes the contigs and feature
+// file of a straight run; resuming from each stage file gives them again
+// byte for byte, with one thread (GFF) and with four (AGP, with the
+// distances estimated, which a resume before stage 5 repeats). A save of the
+// last stage to reach ends the run with its message and the same stage
+// file. Eight threads give the contigs of one.
 TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
   PairedRun p;
-  // The contigs with either feature file; without scaffolds the GFF file
-  // holds no line, the AGP file one per contig (whose FASTA names the
-  // components).
-  const char *features[] = {".gff", ".agp"};
-  std::string want_fasta[2], want_feature[2];
-  for (int f = 0; f < 2; f++) {
-    const std::string fasta = p.dir.file("all.fa");
-    const std::string feature = p.dir.file(std::string("all") + features[f]);
-    const RunResult whole = denovo(p.with({"-o", fasta, "-f", feature}));
-    ASSERT_EQ(whole.status, 0) << whole.err;
-    want_fasta[f] = read_file(fasta);
-    want_feature[f] = read_file(feature);
-    ASSERT_FALSE(want_fasta[f].empty());
-  }
-  EXPECT_EQ(want_feature[1].substr(0, 18), "##agp-version\t2.0\n");
-  const char *saves[] = {"", "--savefragments", "--savereads", "--saveinitialgraph", "--savereadgraph",
-                         "--savepairedgraph"};
-  const char *loads[] = {"", "--loadfragments", "--loadreads", "--loadinitialgraph", "--loadreadgraph",
-                         "--loadpairedgraph"};
   const char *quits[] = {"",
                          "Fragment file saved. Quitting...\n",
                          "Read file saved. Quitting...\n",
                          "\nInitial de Bruijn graph file saved. Quitting...\n",
                          "Read optimized de Bruijn graph file saved. Quitting...\n",
                          "Paired optimized de Bruijn graph file saved. Quitting...\n"};
-  for (int stage = 1; stage <= 5; stage++) {
-    SCOPED_TRACE(stage);
-    const std::string stage_file = p.dir.file("stage" + std::to_string(stage));
-    const RunResult saved = denovo(p.with({saves[stage], stage_file}));
-    ASSERT_EQ(saved.status, 0) << saved.err;
-    ASSERT_GE(saved.out.size(), strlen(quits[stage]));
-    EXPECT_EQ(saved.out.substr(saved.out.size() - strlen(quits[stage])), quits[stage]);
-    for (int f = 0; f < 2; f++) {
-      const std::string out = p.dir.file("s" + std::to_string(stage) + ".fa");
-      const std::string feature = p.dir.file("s" + std::to_string(stage) + features[f]);
-      const RunResult loaded = denovo(p.with({loads[stage], stage_file, "-o", out, "-f", feature}));
+  struct Case {
+    int cpus;
+    std::string feature;
+    bool estimate;  // with -e: the estimates feed the paired stage
+  } cases[] = {{1, ".gff", false}, {4, ".agp", true}};
+  std::string first_fasta, first_feature;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.cpus);
+    const std::string cpus = std::to_string(c.cpus);
+    const std::string tag = "c" + cpus + "_";
+    const std::string fasta = p.dir.file(tag + "all.fa");
+    const std::string feature = p.dir.file(tag + "all" + c.feature);
+    std::vector<std::string> words = {"--cpus", cpus, "-o", fasta, "-f", feature};
+    const std::string estimates = p.dir.file(tag + "estimates.txt");
+    if (c.estimate) words.insert(words.end(), {"-e", estimates});
+    for (int stage = 1; stage <= 5; stage++) {
+      words.push_back(kSaves[stage]);
+      words.push_back(p.dir.file(tag + "stage" + std::to_string(stage)));
+    }
+    const RunResult whole = denovo(p.with(words));
+    ASSERT_EQ(whole.status, 0) << whole.err;
+    const std::string want_fasta = read_file(fasta);
+    const std::string want_feature = read_file(feature);
+    const std::string want_estimates = c.estimate ? read_file(estimates) : "";
+    if (c.estimate) EXPECT_EQ(std::count(want_estimates.begin(), want_estimates.end(), '\n'), 2) << want_estimates;
+    ASSERT_FALSE(want_fasta.empty());
+    if (c.feature == ".agp") {
+      EXPECT_EQ(want_feature.substr(0, 18), "##agp-version\t2.0\n");
+      EXPECT_NE(want_feature.find("\tN\t"), std::string::npos) << want_feature;
+    } else {
+      EXPECT_NE(want_feature.find("\tScaffold\t"), std::string::npos) << want_feature;
+      first_fasta = want_fasta;
+      first_feature = want_feature;
+    }
+    for (int stage = 1; stage <= 5; stage++) {
+      SCOPED_TRACE(stage);
+      const std::string stage_file = p.dir.file(tag + "stage" + std::to_string(stage));
+      const std::string out = p.dir.file(tag + "s" + std::to_string(stage) + ".fa");
+      const std::string out_feature = p.dir.file(tag + "s" + std::to_string(stage) + c.feature);
+      std::vector<std::string> load = {"--cpus", cpus, kLoads[stage], stage_file, "-o", out, "-f", out_feature};
+      const std::string out_estimates = p.dir.file(tag + "s" + std::to_string(stage) + "_estimates.txt");
+      if (c.estimate) load.insert(load.end(), {"-e", out_estimates});
+      const RunResult loaded = denovo(p.with(load));
       ASSERT_EQ(loaded.status, 0) << loaded.err;
-      EXPECT_EQ(read_file(out), want_fasta[f]);
-      EXPECT_EQ(read_file(feature), want_feature[f]);
+      EXPECT_TRUE(read_file(out) == want_fasta);
+      EXPECT_TRUE(read_file(out_feature) == want_feature);
+      // The paired graph was made after the estimates: nothing to measure.
+      if (c.estimate && stage < 5) EXPECT_EQ(read_file(out_estimates), want_estimates);
+      if (c.estimate && stage == 5) EXPECT_FALSE(file_exists(out_estimates));
+      if (c.cpus != 1) continue;
+      const std::string alone = p.dir.file("alone" + std::to_string(stage));
+      const RunResult saved = denovo(p.with({"--cpus", cpus, kSaves[stage], alone}));
+      ASSERT_EQ(saved.status, 0) << saved.err;
+      ASSERT_GE(saved.out.size(), strlen(quits[stage]));
+      EXPECT_EQ(saved.out.substr(saved.out.size() - strlen(quits[stage])), quits[stage]);
+      EXPECT_TRUE(read_file(alone) == read_file(stage_file));
     }
   }
+  const int most = std::min(8, get_system_number_of_cpus());
+  const RunResult eight = denovo(p.with({"--cpus", std::to_string(most), "-o", p.dir.file("eight.fa"), "-f",
+                                         p.dir.file("eight.gff")}));
+  ASSERT_EQ(eight.status, 0) << eight.err;
+  EXPECT_TRUE(read_file(p.dir.file("eight.fa")) == first_fasta);
+  EXPECT_TRUE(read_file(p.dir.file("eight.gff")) == first_feature);
+
   // The paired graph loads without read files, and with fewer or more than
   // were saved: the stored read table keeps its own files.
   for (const auto &reads : std::vector<std::vector<std::string>>{
            {},
-           {"-p", "fb", "ss", "270", "330", "-q", "-i", p.reads1, p.reads2},
+           {"-p", "fb", "ss", "400", "600", "-q", "-i", p.reads1, p.reads2},
            {"-q", p.reads1, p.reads2, p.reads3}}) {
-    std::vector<std::string> words = {"--loadpairedgraph", p.dir.file("stage5"), "-o", p.dir.file("again.fa")};
+    std::vector<std::string> words = {"--loadpairedgraph", p.dir.file("c1_stage5"), "-o", p.dir.file("again.fa")};
     words.insert(words.end(), reads.begin(), reads.end());
     const RunResult r = denovo(words);
     ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(read_file(p.dir.file("again.fa")), want_fasta[0]);
+    EXPECT_TRUE(read_file(p.dir.file("again.fa")) == first_fasta);
   }
 }
 
@@ -592,40 +585,15 @@ TEST(DenovoProgram, ResumeWithAnotherWordSizeIsRefused) {
   const std::string out = p.dir.file("out.fa");
   for (int stage = 1; stage <= 5; stage++) {
     SCOPED_TRACE(stage);
-    const char *saves[] = {"", "--savefragments", "--savereads", "--saveinitialgraph", "--savereadgraph",
-                           "--savepairedgraph"};
-    const char *loads[] = {"", "--loadfragments", "--loadreads", "--loadinitialgraph", "--loadreadgraph",
-                           "--loadpairedgraph"};
     const std::string file = p.dir.file("k21_" + std::to_string(stage));
-    ASSERT_EQ(denovo(p.with({"-w", "21", saves[stage], file})).status, 0);
+    ASSERT_EQ(denovo(p.with({"-w", "21", kSaves[stage], file})).status, 0);
     unlink(out.c_str());
-    const RunResult r = denovo(p.with({"-w", "23", loads[stage], file, "-o", out}, stage < 5));
+    const RunResult r = denovo(p.with({"-w", "23", kLoads[stage], file, "-o", out}, stage < 5));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Error, stage file " + file + " was made with word size 21, this run uses word size 23\n");
     EXPECT_FALSE(file_exists(out));
     // The size it was made with, given or chosen alike, is accepted.
-    EXPECT_EQ(denovo(p.with({"-w", "21", loads[stage], file, "-o", out}, stage < 5)).status, 0);
-  }
-}
-
-// Parts of the assembler that this version does not hold are refused
-// before any work, with nothing written.
-TEST(DenovoProgram, MissingPartsAreRefused) {
-  PairedRun p;
-  const std::string out = p.dir.file("out.fa");
-  struct Case {
-    std::vector<std::string> words;
-    std::string message;
-  } cases[] = {
-      {p.with({"-o", out, "-e", p.dir.file("est.txt")}),
-       "Error, pair-distance estimation is not available in this version\n"},
-      {p.with({"-o", out, "--explore"}), "Error, the graph explorer is not available in this version\n"},
-  };
-  for (const auto &c : cases) {
-    const RunResult r = denovo(c.words);
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, c.message);
-    EXPECT_FALSE(file_exists(out));
+    EXPECT_EQ(denovo(p.with({"-w", "21", kLoads[stage], file, "-o", out}, stage < 5)).status, 0);
   }
 }
 
