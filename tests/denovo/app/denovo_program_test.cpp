@@ -523,7 +523,9 @@ TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
     const std::string want_fasta = read_file(fasta);
     const std::string want_feature = read_file(feature);
     const std::string want_estimates = c.estimate ? read_file(estimates) : "";
-    if (c.estimate) EXPECT_EQ(std::count(want_estimates.begin(), want_estimates.end(), '\n'), 2) << want_estimates;
+    if (c.estimate) {
+      EXPECT_EQ(std::count(want_estimates.begin(), want_estimates.end(), '\n'), 2) << want_estimates;
+    }
     ASSERT_FALSE(want_fasta.empty());
     if (c.feature == ".agp") {
       EXPECT_EQ(want_feature.substr(0, 18), "##agp-version\t2.0\n");
@@ -546,8 +548,12 @@ TEST(DenovoProgram, EveryStageSavedAndLoadedGivesTheSameOutput) {
       EXPECT_TRUE(read_file(out) == want_fasta);
       EXPECT_TRUE(read_file(out_feature) == want_feature);
       // The paired graph was made after the estimates: nothing to measure.
-      if (c.estimate && stage < 5) EXPECT_EQ(read_file(out_estimates), want_estimates);
-      if (c.estimate && stage == 5) EXPECT_FALSE(file_exists(out_estimates));
+      if (c.estimate && stage < 5) {
+        EXPECT_EQ(read_file(out_estimates), want_estimates);
+      }
+      if (c.estimate && stage == 5) {
+        EXPECT_FALSE(file_exists(out_estimates));
+      }
       if (c.cpus != 1) continue;
       const std::string alone = p.dir.file("alone" + std::to_string(stage));
       const RunResult saved = denovo(p.with({"--cpus", cpus, kSaves[stage], alone}));
