@@ -1,6 +1,8 @@
 #include "denovo/reads/word_counter_pass.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "common/cpus.h"
 #include "common/memory.h"
@@ -93,24 +95,30 @@ void apply(word_counter_tables_t *tables, const word_slots_t &slot, uint32_t *s2
   }
 }
 
-template <int Kind>
+// Deferred is the ordered mode of the pass pipeline: the scan only
+// collects the entries to raise, so the entries it writes are not
+// prefetched (the filters still are, for the final pass's tests).
+template <int Kind, bool Deferred>
 void prefetch(const word_counter_tables_t *tables, const word_slots_t &slot) {
   if constexpr (Kind == kWordPassFirst) {
-    __builtin_prefetch(tables->filter_a.data + slot.a / 4, 1);
-    __builtin_prefetch(tables->filter_b.data + slot.b / 4, 1);
+    if constexpr (!Deferred) {
+      __builtin_prefetch(tables->filter_a.data + slot.a / 4, 1);
+      __builtin_prefetch(tables->filter_b.data + slot.b / 4, 1);
+    }
   } else {
     __builtin_prefetch(tables->filter_a.data + slot.a / 8);
     __builtin_prefetch(tables->filter_b.data + slot.b / 8);
-    __builtin_prefetch(tables->count_table.data + slot.c / (Kind == kWordPassRefine ? 4 : 2), 1);
+    if constexpr (!Deferred)
+      __builtin_prefetch(tables->count_table.data + slot.c / (Kind == kWordPassRefine ? 4 : 2), 1);
   }
 }
 
-// Scans the records and counts every word of k codes 0 to 3 once per
-// occurrence under the pass rule. Entries are computed and prefetched a
-// few words ahead of their update; the order of updates is the order of
-// the words.
-template <int Kind, bool Wide>
-void scan_records(word_counter_t *counter, seq_record_t **records, int32_t n, uint32_t *s2, uint32_t *s3) {
+// Scans the records and hands every word of k codes 0 to 3, once per
+// occurrence, to sink as its table entries. Entries are computed and
+// prefetched a few words ahead of the sink; the sink sees the words in
+// their order.
+template <int Kind, bool Wide, bool Deferred, typename Sink>
+void scan_records(word_counter_t *counter, seq_record_t **records, int32_t n, Sink &&sink) {
   word_counter_tables_t *tables = counter->tables;
   const int32_t k = counter->word_size;
   const uint64_t reverse_xor = counter->colour_space ? 0 : 3;
@@ -137,33 +145,29 @@ void scan_records(word_counter_t *counter, seq_record_t **records, int32_t n, ui
       word_value_t x = word_window_canonical(&w);
       if constexpr (!Wide) x.high = 0;
       word_slots_t slot;
-      if constexpr (Kind == kWordPassFinal) {
-        slot.a = word_hash_index(x, &tables->filter_a);
-        slot.b = word_hash_index(x, &tables->filter_b);
-        slot.c = word_hash_index(x, &tables->count_table);
-      } else {
-        slot.a = word_hash_index(x, &tables->filter_a);
-        slot.b = word_hash_index(x, &tables->filter_b);
-        slot.c = Kind == kWordPassRefine ? word_hash_index(x, &tables->count_table) : 0;
-      }
-      prefetch<Kind>(tables, slot);
+      slot.a = word_hash_index(x, &tables->filter_a);
+      slot.b = word_hash_index(x, &tables->filter_b);
+      slot.c = Kind == kWordPassFirst ? 0 : word_hash_index(x, &tables->count_table);
+      prefetch<Kind, Deferred>(tables, slot);
       word_slots_t &place = ring[queued % kPrefetchDepth];
-      if (queued >= kPrefetchDepth) apply<Kind>(tables, place, s2, s3);
+      if (queued >= kPrefetchDepth) sink(place);
       place = slot;
       queued++;
     }
   }
   const uint64_t first = queued > kPrefetchDepth ? queued - kPrefetchDepth : 0;
-  for (uint64_t q = first; q < queued; q++) apply<Kind>(tables, ring[q % kPrefetchDepth], s2, s3);
+  for (uint64_t q = first; q < queued; q++) sink(ring[q % kPrefetchDepth]);
 }
 
 template <int Kind>
 uint32_t count_batch(word_counter_t *clone, seq_record_t **records, int32_t n, uint32_t *s3) {
   uint32_t two = 0, three = 0;
+  word_counter_tables_t *tables = clone->tables;
+  auto sink = [&](const word_slots_t &slot) { apply<Kind>(tables, slot, &two, &three); };
   if (clone->word_size > 32)
-    scan_records<Kind, true>(clone, records, n, &two, &three);
+    scan_records<Kind, true, false>(clone, records, n, sink);
   else
-    scan_records<Kind, false>(clone, records, n, &two, &three);
+    scan_records<Kind, false, false>(clone, records, n, sink);
   clone->tables->reached_two = two;
   clone->tables->reached_three = three;
   if (s3 != nullptr) *s3 = three;
@@ -184,6 +188,170 @@ bool first_pass_too_small(const word_pass_ctx_t *ctx, int64_t s2, int64_t s3) {
                                    static_cast<uint64_t>(s3), 0, 0, &lambda, &a))
     return true;
   return word_counter_single_word_rejection(ctx->max_refinements, a, lambda) < 1 - 0.95 * ctx->target;
+}
+
+// Rules of the ordered passes on entries that only the calling thread
+// writes during the pass: the same rules as above on plain bytes.
+void raise_owned_saturating(uint8_t *data, uint64_t i, uint32_t *s2, uint32_t *s3) {
+  uint8_t *p = data + i / 4;
+  const int shift = static_cast<int>(2 * (i % 4));
+  const int v = (*p >> shift) & 3;
+  if (v == 3) return;
+  *p = static_cast<uint8_t>(*p + (1 << shift));
+  if (v == 1) ++*s2;
+  if (v == 2) ++*s3;
+}
+
+void raise_owned_approximately(uint8_t *data, word_counter_tables_t *generator, uint64_t i, uint32_t *s2) {
+  uint8_t *p = data + i / 2;
+  const int shift = static_cast<int>(4 * (i % 2));
+  const int v = (*p >> shift) & 15;
+  if (v >= 2 && v > word_counter_draw(generator)) return;
+  *p = static_cast<uint8_t>(*p + (1 << shift));
+  if (v == 1) ++*s2;
+}
+
+// Log2 of the partition count of a table of 2^log_entries entries: 32
+// partitions, more when that keeps a partition's offsets within 32 bits.
+// At least 2 entries of every partition share no byte with another
+// partition (entries of 2 and 4 bits, tables of at least 2^6 entries).
+int32_t log_partitions_for(int32_t log_entries) { return std::max(5, log_entries - 32); }
+
+// A generator seed for partition p from the handle's seed: both mixed so
+// that neighbouring partitions start far apart, cut to the 31 bits the
+// generator keeps.
+uint32_t partition_seed(uint32_t seed, int32_t p) {
+  uint64_t z = (static_cast<uint64_t>(seed) << 32 | static_cast<uint32_t>(p)) + 0x9E3779B97F4A7C15ull;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+  z ^= z >> 31;
+  return static_cast<uint32_t>(z) & 0x7FFFFFFFu;
+}
+
+// Entries one batch raises in an ordered pass, as offsets inside their
+// partition: per partition in A (the first pass) or C (the final pass), and
+// in B (the first pass). The buffers keep their capacity between batches.
+struct raise_lists_t {
+  std::vector<std::vector<uint32_t>> first;
+  std::vector<std::vector<uint32_t>> second;
+};
+
+// Applies one partition's list to a table in list order, prefetching a few
+// entries ahead.
+template <typename Raise>
+void apply_list(const std::vector<uint32_t> &list, const uint8_t *data, uint64_t base, int32_t entries_per_byte,
+                Raise &&raise) {
+  const size_t n = list.size();
+  for (size_t j = 0; j < n; j++) {
+    if (j + kPrefetchDepth < n) __builtin_prefetch(data + (base + list[j + kPrefetchDepth]) / entries_per_byte, 1);
+    raise(base + list[j]);
+  }
+}
+
+// Scans a batch into the lists (all cleared first).
+void collect_raises(const word_pass_ctx_t *ctx, word_counter_t *clone, word_batch_t *batch, raise_lists_t *lists) {
+  for (auto &list : lists->first) list.clear();
+  for (auto &list : lists->second) list.clear();
+  const int32_t shift = ctx->partition_shift;
+  const uint64_t mask = (1ull << shift) - 1;
+  const word_counter_tables_t *tables = clone->tables;
+  if (ctx->kind == kWordPassFirst) {
+    auto sink = [&](const word_slots_t &slot) {
+      lists->first[slot.a >> shift].push_back(static_cast<uint32_t>(slot.a & mask));
+      lists->second[slot.b >> shift].push_back(static_cast<uint32_t>(slot.b & mask));
+    };
+    if (clone->word_size > 32)
+      scan_records<kWordPassFirst, true, true>(clone, batch->records, batch->record_count, sink);
+    else
+      scan_records<kWordPassFirst, false, true>(clone, batch->records, batch->record_count, sink);
+  } else {
+    auto sink = [&](const word_slots_t &slot) {
+      // B is looked at only when A lets the word pass.
+      if (!filter_bit(tables->filter_a, slot.a) || !filter_bit(tables->filter_b, slot.b)) return;
+      lists->first[slot.c >> shift].push_back(static_cast<uint32_t>(slot.c & mask));
+    };
+    if (clone->word_size > 32)
+      scan_records<kWordPassFinal, true, true>(clone, batch->records, batch->record_count, sink);
+    else
+      scan_records<kWordPassFinal, false, true>(clone, batch->records, batch->record_count, sink);
+  }
+}
+
+// Waits until partition p takes batch number seq; false once the pass has
+// stopped.
+bool wait_for_turn(word_pass_ctx_t *ctx, word_partition_t *part, int32_t seq) {
+  pthread_mutex_lock(&part->mutex);
+  while (part->next_batch != seq && !ctx->stop.load(std::memory_order_relaxed))
+    pthread_cond_wait(&part->turn, &part->mutex);
+  const bool go = !ctx->stop.load(std::memory_order_relaxed);
+  pthread_mutex_unlock(&part->mutex);
+  return go;
+}
+
+// Stops an ordered pass: no batch is applied any more and every thread
+// waiting for a turn is woken.
+void stop_ordered_pass(word_pass_ctx_t *ctx) {
+  ctx->stop.store(1, std::memory_order_relaxed);
+  for (int32_t p = 0; p < ctx->partition_count; p++) {
+    pthread_mutex_lock(&ctx->partitions[p].mutex);
+    pthread_cond_broadcast(&ctx->partitions[p].turn);
+    pthread_mutex_unlock(&ctx->partitions[p].mutex);
+  }
+}
+
+// Applies a collected batch partition by partition in batch order. The
+// batch's totals join the pass totals, and the first pass's early stop is
+// decided, while the last partition is held: totals grow batch by batch.
+void apply_raises(word_pass_ctx_t *ctx, int32_t seq, const raise_lists_t &lists) {
+  word_counter_tables_t *tables = ctx->counter->tables;
+  const int32_t shift = ctx->partition_shift;
+  uint32_t s2 = 0, s3 = 0;
+  for (int32_t p = 0; p < ctx->partition_count; p++) {
+    word_partition_t *part = &ctx->partitions[p];
+    if (!wait_for_turn(ctx, part, seq)) return;
+    const uint64_t base = static_cast<uint64_t>(p) << shift;
+    if (ctx->kind == kWordPassFirst) {
+      uint8_t *a = tables->filter_a.data;
+      uint8_t *b = tables->filter_b.data;
+      apply_list(lists.first[p], a, base, 4, [&](uint64_t i) { raise_owned_saturating(a, i, &s2, &s3); });
+      apply_list(lists.second[p], b, base, 4, [&](uint64_t i) { raise_owned_saturating(b, i, &s2, &s3); });
+    } else {
+      uint8_t *c = tables->count_table.data;
+      word_counter_tables_t *generator = &part->generator;
+      apply_list(lists.first[p], c, base, 2,
+                 [&](uint64_t i) { raise_owned_approximately(c, generator, i, &s2); });
+    }
+    bool stop = false;
+    pthread_mutex_lock(&part->mutex);
+    part->next_batch = seq + 1;
+    if (p == ctx->partition_count - 1) {
+      ctx->s2_total += s2;
+      ctx->s3_total += s3;
+      stop = ctx->kind == kWordPassFirst && first_pass_too_small(ctx, ctx->s2_total, ctx->s3_total);
+    }
+    pthread_cond_broadcast(&part->turn);
+    pthread_mutex_unlock(&part->mutex);
+    if (stop) stop_ordered_pass(ctx);
+  }
+}
+
+// Counting thread of an ordered pass.
+void count_ordered(word_pass_ctx_t *ctx, thread_args_t *args, word_counter_t *clone) {
+  raise_lists_t lists;
+  lists.first.resize(static_cast<size_t>(ctx->partition_count));
+  lists.second.resize(ctx->kind == kWordPassFirst ? static_cast<size_t>(ctx->partition_count) : 0);
+  while (auto *batch = static_cast<word_batch_t *>(thread_queue_get(ctx->arbiter, args->input, 0))) {
+    if (!ctx->stop.load(std::memory_order_relaxed)) {
+      if (ctx->colour_space) word_counter_colour_convert(batch->records, batch->record_count);
+      collect_raises(ctx, clone, batch, &lists);
+      // The records are not needed any more: release them before waiting.
+      const int32_t seq = batch->tag;
+      word_batch_free(batch);
+      apply_raises(ctx, seq, lists);
+    } else {
+      word_batch_free(batch);
+    }
+  }
 }
 
 }  // namespace
@@ -251,11 +419,15 @@ void *word_counter_reader_thread(void *arg) {
   auto *ctx = static_cast<word_pass_ctx_t *>(args->context);
   if (ctx->rewind) read_store_rewind(ctx->store);
   int32_t file_index = 0;
+  int32_t seq = 0;
   while (seq_record_t *block = read_store_next_block(ctx->store, &file_index)) {
-    if (ctx->use_flags != nullptr && ctx->use_flags[file_index] == 0)
+    if (ctx->use_flags != nullptr && ctx->use_flags[file_index] == 0) {
       seq_record_release(block);
-    else
-      thread_queue_put(ctx->arbiter, args->output, word_batch_of_one(block), 0);
+    } else {
+      word_batch_t *batch = word_batch_of_one(block);
+      batch->tag = seq++;
+      thread_queue_put(ctx->arbiter, args->output, batch, 0);
+    }
     if (ctx->stop.load(std::memory_order_relaxed)) break;
   }
   thread_queue_producer_done(ctx->arbiter, args->output, 0);
@@ -268,18 +440,22 @@ void *word_counter_db_reader_thread(void *arg) {
   seq_db_t *db = ctx->source;
   array_list_t *list = nullptr;
   int64_t gathered = 0;
+  int32_t seq = 0;
+  auto put = [&]() {
+    word_batch_t *batch = word_batch_from_list(list);
+    batch->tag = seq++;
+    thread_queue_put(ctx->arbiter, args->output, batch, 0);
+    list = nullptr;
+    gathered = 0;
+  };
   for (int64_t i = 0; i < db->sequence_count; i++) {
     seq_record_t *record = db->get(db, i);
-    if (list != nullptr && gathered > 0 && gathered + record->length > kDbBatchSymbols) {
-      thread_queue_put(ctx->arbiter, args->output, word_batch_from_list(list), 0);
-      list = nullptr;
-      gathered = 0;
-    }
+    if (list != nullptr && gathered > 0 && gathered + record->length > kDbBatchSymbols) put();
     if (list == nullptr) list = array_list_new(sizeof(seq_record_t *));
     array_list_add(list, &record);
     gathered += record->length;
   }
-  if (list != nullptr) thread_queue_put(ctx->arbiter, args->output, word_batch_from_list(list), 0);
+  if (list != nullptr) put();
   thread_queue_producer_done(ctx->arbiter, args->output, 0);
   return nullptr;
 }
@@ -288,25 +464,21 @@ void *word_counter_count_thread(void *arg) {
   auto *args = static_cast<thread_args_t *>(arg);
   auto *ctx = static_cast<word_pass_ctx_t *>(args->context);
   word_counter_t *clone = word_counter_clone(ctx->counter);
+  if (ctx->partitions != nullptr) {
+    count_ordered(ctx, args, clone);
+    word_counter_clone_free(clone);
+    return nullptr;
+  }
   while (auto *batch = static_cast<word_batch_t *>(thread_queue_get(ctx->arbiter, args->input, 0))) {
     if (ctx->colour_space) word_counter_colour_convert(batch->records, batch->record_count);
     if (!ctx->stop.load(std::memory_order_relaxed)) {
       uint32_t s3 = 0;
       uint32_t s2 = 0;
-      if (ctx->kind == kWordPassFirst)
-        s2 = word_counter_count_first_batch(clone, batch->records, batch->record_count, &s3);
-      else if (ctx->kind == kWordPassRefine)
-        s2 = word_counter_count_refine_batch(clone, batch->records, batch->record_count, &s3);
-      else
-        s2 = word_counter_count_final_batch(clone, batch->records, batch->record_count, &s3);
+      s2 = word_counter_count_refine_batch(clone, batch->records, batch->record_count, &s3);
       pthread_mutex_lock(&ctx->mutex);
       ctx->s2_total += s2;
       ctx->s3_total += s3;
-      const int64_t s2_total = ctx->s2_total;
-      const int64_t s3_total = ctx->s3_total;
       pthread_mutex_unlock(&ctx->mutex);
-      if (ctx->kind == kWordPassFirst && first_pass_too_small(ctx, s2_total, s3_total))
-        ctx->stop.store(1, std::memory_order_relaxed);
     }
     word_batch_free(batch);
   }
@@ -332,6 +504,21 @@ int32_t word_counter_run_pass(word_counter_t *counter, seq_db_t *source, read_st
   ctx->stop.store(0);
   ctx->rewind = 1;
   pthread_mutex_init(&ctx->mutex, nullptr);
+  if (kind != kWordPassRefine) {
+    // The first pass splits A and B (2^d entries), the final pass C
+    // (2^(d-1) entries).
+    const int32_t log_entries = kind == kWordPassFirst ? counter->log_size : counter->log_size - 1;
+    const int32_t log_parts = log_partitions_for(log_entries);
+    ctx->partition_count = 1 << log_parts;
+    ctx->partition_shift = log_entries - log_parts;
+    ctx->partitions = new word_partition_t[static_cast<size_t>(ctx->partition_count)]();
+    for (int32_t p = 0; p < ctx->partition_count; p++) {
+      word_partition_t *part = &ctx->partitions[p];
+      pthread_mutex_init(&part->mutex, nullptr);
+      pthread_cond_init(&part->turn, nullptr);
+      part->generator.random_seed = partition_seed(counter->tables->random_seed, p);
+    }
+  }
 
   thread_queue_t *queue = thread_queue_new(4 * thread_count);
   ctx->arbiter = thread_arbiter_new(&queue, 1, thread_count, 0);
@@ -365,6 +552,11 @@ int32_t word_counter_run_pass(word_counter_t *counter, seq_db_t *source, read_st
   thread_group_free(counters);
   thread_queue_free(queue);
   pthread_mutex_destroy(&ctx->mutex);
+  for (int32_t p = 0; p < ctx->partition_count; p++) {
+    pthread_mutex_destroy(&ctx->partitions[p].mutex);
+    pthread_cond_destroy(&ctx->partitions[p].turn);
+  }
+  delete[] ctx->partitions;
   thread_arbiter_free(ctx->arbiter);
   delete ctx;
   return result;

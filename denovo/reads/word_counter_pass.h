@@ -17,11 +17,26 @@
 // too small stops early, as soon as the running totals show it.
 //
 // Every pass is a pipeline of the common thread groups: one reader thread
-// puts read-store blocks on a queue of 4 x threads items and one counting
-// thread per processor counts their words through its own clone of the
-// handle. Counters change only by compare-and-swap of the byte that holds
-// them, so counting takes no lock; the pass totals are summed under a mutex
-// once per batch.
+// puts read-store blocks, numbered in reading order, on a queue of
+// 4 x threads items and one counting thread per processor scans their words
+// through its own clone of the handle.
+//
+// The refinements raise counters by compare-and-swap of the byte that holds
+// them; +1 saturating at 2 commutes, so their tables and totals do not
+// depend on the order of the raises. The first and final passes are
+// ordered instead, so that their results are a function of the reads alone
+// for any thread count: the final pass's raises of C are random draws whose
+// chance depends on the entry's current value, and the first pass's early
+// stop is decided from running totals. In those passes the tables are split
+// into a fixed number of partitions by the top bits of the entry index
+// (chosen from the table size only); a counting thread scans and hashes its
+// batch (and tests the filters) in parallel with the others and lists the
+// entries to raise per partition, then applies its lists partition by
+// partition, each partition taking the batches strictly in their number
+// order. One thread at a time owns a partition, so it writes plain bytes;
+// the final pass draws from a generator per partition seeded from the
+// handle's seed and the partition number. The first pass's totals are added
+// and checked in batch order as the last partition of each batch is done.
 //
 // The caller owns the read store (which a pass rewinds and reads; no other
 // pass may run on it at the same time) and the counter that the build
@@ -57,7 +72,15 @@ struct word_batch_t {
   int32_t record_count;    // at least 1 for batches of records
   seq_record_t **records;  // owned array; each record released through its callback
   void *aux;               // owned buffer or null
-  int32_t tag;
+  int32_t tag;             // batches of records: number in reading order, from 0
+};
+
+// One partition of the tables in an ordered pass.
+struct word_partition_t {
+  pthread_mutex_t mutex;
+  pthread_cond_t turn;              // broadcast when next_batch moves or the pass stops
+  int32_t next_batch;               // number of the batch whose raises come next
+  word_counter_tables_t generator;  // only the generator fields are used (final pass)
 };
 
 // Shared by every thread of one pass; owned by word_counter_run_pass.
@@ -81,6 +104,10 @@ struct word_pass_ctx_t {
   // it late only costs some extra counting.
   std::atomic<int32_t> stop;
   int32_t rewind;                // the reader rewinds the store first
+  // Ordered passes (first and final); null and 0 otherwise.
+  word_partition_t *partitions;
+  int32_t partition_count;
+  int32_t partition_shift;       // entry index >> shift = partition
 };
 
 // Counts the words of the store's blocks (of files whose use flag is set,
@@ -113,7 +140,9 @@ void *word_counter_db_reader_thread(void *args);
 void *word_counter_count_thread(void *args);
 
 // Count the words of n records into the shared tables through a clone by
-// the rule of the first, refinement or final pass. Each returns the number
+// the rule of the first, refinement or final pass, in the order of the
+// words and with the clone's own generator (one thread's view; the pass
+// pipeline orders the raises of the first and final passes itself). Each returns the number
 // of counters that reached 2 and writes the number that reached 3 to s3
 // (always 0 but for the first pass) when s3 is not null. Codes above 3
 // (N, the separator 7) withhold the words that contain them.
