@@ -25,7 +25,7 @@ constexpr uint64_t kTableSlackBytes = 15;
 constexpr int32_t kMinLogSize = 7;
 constexpr int32_t kMaxLogSize = 60;
 
-word_counter_t *new_handle(int32_t log_size, int32_t word_size, int32_t colour_space) {
+word_counter_t *new_handle(int32_t log_size, int32_t word_size, int32_t colour_space, uint32_t seed) {
   if (word_size < 1 || word_size > 64) {
     fprintf(stderr, "Word size %d is outside 1 to 64\n", word_size);
     ryx_exit(1);
@@ -44,7 +44,7 @@ word_counter_t *new_handle(int32_t log_size, int32_t word_size, int32_t colour_s
   tables->top_mask = top_bits == 64 ? ~0ull : (1ull << top_bits) - 1;
   tables->top_shift = top_bits - 2;
   tables->word_size = word_size;
-  tables->random_seed = get_seed_int();
+  tables->random_seed = seed;
   return counter;
 }
 
@@ -55,14 +55,20 @@ void free_slot(counter_table_t *slot) {
 
 }  // namespace
 
-word_counter_t *word_counter_new(int32_t log_size, int32_t word_size) { return new_handle(log_size, word_size, 0); }
+word_counter_t *word_counter_new(int32_t log_size, int32_t word_size) {
+  return new_handle(log_size, word_size, 0, get_seed_int());
+}
 
 word_counter_t *word_counter_new_colour(int32_t log_size, int32_t word_size) {
-  return new_handle(log_size, word_size, 1);
+  return new_handle(log_size, word_size, 1, get_seed_int());
 }
 
 word_counter_t *word_counter_clone(const word_counter_t *source) {
-  word_counter_t *clone = new_handle(source->log_size, source->word_size, source->colour_space);
+  // The clone starts from the source's seed rather than drawing one: the
+  // number of clones depends on the thread count, and every seed drawn
+  // would shift the seeds handed out to whatever the run seeds later.
+  word_counter_t *clone =
+      new_handle(source->log_size, source->word_size, source->colour_space, source->tables->random_seed);
   const word_counter_tables_t *from = source->tables;
   word_counter_tables_t *to = clone->tables;
   counter_table_share(&from->filter_a, &to->filter_a);

@@ -84,9 +84,9 @@ struct word_counter_t {
 word_counter_t *word_counter_new(int32_t log_size, int32_t word_size);
 // The same for colour-space words.
 word_counter_t *word_counter_new_colour(int32_t log_size, int32_t word_size);
-// A handle for one worker thread: its own state and generator seed, the
-// tables' data, masks and multipliers shared with the source (no allocation
-// owned).
+// A handle for one worker thread: its own state and generator (started from
+// the source's seed, none drawn from the seed source), the tables' data,
+// masks and multipliers shared with the source (no allocation owned).
 word_counter_t *word_counter_clone(const word_counter_t *source);
 // Frees a clone; the shared tables stay. Null allowed; returns null.
 word_counter_t *word_counter_clone_free(word_counter_t *clone);

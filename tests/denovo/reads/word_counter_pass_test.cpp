@@ -13,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "common/cpus.h"
 #include "common/progress_meter.h"
+#include "common/random_state.h"
 #include "denovo/reads/word_counter_error_model.h"
 #include "denovo/reads/word_counter_lookup.h"
 #include "seqio/seq_db.h"
@@ -576,6 +578,96 @@ TEST(WordCountThread, TablesGrowWithTheInput) {
     word_counter_free(counter);
     read_store_free(store);
   }
+}
+
+// The tables a build leaves, as bytes, and the size they were built for.
+struct BuiltTables {
+  int log_size = 0;
+  std::vector<uint8_t> a, b, c;
+};
+
+BuiltTables tables_of(const word_counter_t *counter) {
+  const word_counter_tables_t *t = counter->tables;
+  const int d = counter->log_size;
+  auto bytes = [](const counter_table_t &table, uint64_t size) {
+    return std::vector<uint8_t>(table.data, table.data + size);
+  };
+  return {d, bytes(t->filter_a, counter_table_byte_size(d, 1)), bytes(t->filter_b, counter_table_byte_size(d, 1)),
+          bytes(t->count_table, counter_table_byte_size(d - 1, 4))};
+}
+
+// Reads with substitutions in small blocks (many batches in flight): the
+// same seed gives the same tables, byte for byte, and the same count of
+// every word of the reads for 1, 2, 4 and 8 counting threads, although
+// the final pass's raises are random draws depending on the entry's value.
+TEST(WordCountThread, SameTablesAndCountsForAnyThreadCount) {
+  const int k = 21;
+  const Simulation s = simulate(77, kSanitized ? 40000 : 200000, 30, 100, 0.02);
+  read_store_t *store = store_of({{s.reads}}, 0x8000);
+  ASSERT_GT(store->block_count, 40);
+  const int saved = get_number_of_cpus();
+  BuiltTables first;
+  std::vector<int> first_counts;
+  for (int threads : {1, 2, 4, 8}) {
+    SCOPED_TRACE(threads);
+    set_number_of_cpus(threads);
+    set_seed_int_source(4242);
+    word_counter_t *counter = word_counter_build(store, nullptr, k, nullptr);
+    std::vector<int> counts;
+    for (const Codes &r : s.reads)
+      for (size_t start = 0; start + k <= r.size(); start++) counts.push_back(word_counter_get_count(counter, r.data() + start));
+    const BuiltTables built = tables_of(counter);
+    word_counter_free(counter);
+    if (threads == 1) {
+      first = built;
+      first_counts = counts;
+      // Entries above 2 come from the draws: the comparison covers them.
+      EXPECT_GT(std::count_if(counts.begin(), counts.end(), [](int c) { return c > 2; }), 1000);
+      continue;
+    }
+    EXPECT_EQ(built.log_size, first.log_size);
+    EXPECT_TRUE(built.a == first.a);
+    EXPECT_TRUE(built.b == first.b);
+    EXPECT_TRUE(built.c == first.c);
+    EXPECT_TRUE(counts == first_counts);
+  }
+  set_number_of_cpus(saved);
+  read_store_free(store);
+}
+
+// The first pass of every table size up to one that suffices: whether it
+// stops early for too small tables, and the total it stopped at, do not
+// depend on the thread count.
+TEST(WordCountThread, FirstPassStopsAtTheSameBatchForAnyThreadCount) {
+  const Simulation s = simulate(78, kSanitized ? 30000 : 100000, 30, 100, 0.02);
+  read_store_t *store = store_of({{s.reads}}, 0x4000);
+  bool stopped = false, finished = false;
+  for (int d = 12; d <= 22; d++) {
+    SCOPED_TRACE(d);
+    int32_t first_result = -1;
+    uint64_t first_total = 0;
+    for (int threads : {1, 2, 4, 8}) {
+      word_counter_t *counter = word_counter_new(d, 21);
+      word_counter_alloc_pass1_tables(counter);
+      uint64_t total = 0;
+      const int32_t result = word_counter_run_pass(counter, nullptr, store, nullptr, kWordPassFirst, 0,
+                                                   kWordCounterTargetError, kWordCounterMaxRefinements, 0,
+                                                   threads, &total);
+      word_counter_free(counter);
+      if (threads == 1) {
+        first_result = result;
+        first_total = total;
+      } else {
+        EXPECT_EQ(result, first_result) << threads;
+        EXPECT_EQ(total, first_total) << threads;
+      }
+    }
+    stopped |= first_result == kWordPassTooSmall;
+    finished |= first_result == kWordPassGoOn;
+  }
+  EXPECT_TRUE(stopped);
+  EXPECT_TRUE(finished);
+  read_store_free(store);
 }
 
 }  // namespace

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "denovo/reads/word_counter.h"
+
+#include "common/random_state.h"
 #include "denovo/reads/word_counter_lookup.h"
 
 namespace {
@@ -236,7 +238,14 @@ TEST(WordCounterTables, ClonesShareTheTables) {
   word_counter_alloc_pass1_tables(other);
   EXPECT_EQ(other->tables->filter_a.multiplier, counter->tables->filter_a.multiplier);
   EXPECT_EQ(other->tables->filter_b.multiplier, counter->tables->filter_b.multiplier);
+  // A clone takes no seed from the seed source: the seeds drawn after it
+  // are those drawn without it.
+  set_seed_int_source(99);
+  const unsigned int next_seed = get_seed_int();
+  set_seed_int_source(99);
   word_counter_t *clone = word_counter_clone(counter);
+  EXPECT_EQ(get_seed_int(), next_seed);
+  EXPECT_EQ(clone->tables->random_seed, counter->tables->random_seed);
   EXPECT_EQ(clone->log_size, 12);
   EXPECT_EQ(clone->word_size, 21);
   EXPECT_EQ(clone->tables->filter_a.data, counter->tables->filter_a.data);
