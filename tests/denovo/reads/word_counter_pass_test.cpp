@@ -603,7 +603,7 @@ BuiltTables tables_of(const word_counter_t *counter) {
 TEST(WordCountThread, SameTablesAndCountsForAnyThreadCount) {
   const int k = 21;
   const Simulation s = simulate(77, kSanitized ? 40000 : 200000, 30, 100, 0.02);
-  read_store_t *store = store_of({{s.reads}}, 0x8000);
+  read_store_t *store = store_of({{s.reads}}, 0x4000);
   ASSERT_GT(store->block_count, 40);
   const int saved = get_number_of_cpus();
   BuiltTables first;
