@@ -94,14 +94,17 @@ struct word_pass_ctx_t {
   int32_t refinement;            // r, for kind 1
   int32_t max_refinements;       // R
   double target;                 // t
-  pthread_mutex_t mutex;         // guards the two totals
+  pthread_mutex_t mutex;         // guards the two totals in a refinement
+  // In the ordered passes the totals are guarded by the last partition's
+  // mutex instead and grow in batch order.
   uint64_t first_pass_total;     // T: the first pass's S2, given to kinds 1 and 2
   int64_t s2_total;              // counters that reached 2 in this pass
   int64_t s3_total;              // counters that reached 3 (first pass only)
   int32_t colour_space;
-  // Set by a counting thread once the first pass shows the tables too
-  // small; the reader stops reading and the counters stop counting. Seeing
-  // it late only costs some extra counting.
+  // Set once the first pass's totals, batch by batch, show the tables too
+  // small; the reader stops reading, the counters stop counting and no
+  // batch is applied any more. Seeing it late only costs some extra
+  // scanning.
   std::atomic<int32_t> stop;
   int32_t rewind;                // the reader rewinds the store first
   // Ordered passes (first and final); null and 0 otherwise.
