@@ -1,7 +1,8 @@
 // Word counting passes: the three counting rules against per-entry models
 // (collisions included), the threaded passes against the same models, file
-// selection, database sources, colour space, early stopping, and whole
-// builds on simulated genomes.
+// selection, database sources, colour space, early stopping, whole builds
+// on simulated genomes, and the same tables and early stops for any thread
+// count.
 #include "denovo/reads/word_counter_pass.h"
 
 #include <gtest/gtest.h>
