@@ -58,6 +58,7 @@
 # and the seeding's price is memory latency per symbol searched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timed.sh
 length=100
 fragment="300 30"
 errors="--substitution 0.009 --indel 0.001"
@@ -113,22 +114,6 @@ else
   echo "$settings" >"$work/settings.txt"
 fi
 
-# Runs a command and prints its wall time, user and system time and peak
-# memory; leaves the wall time in $wall and the user time in $user.
-measure() {
-  local label=$1
-  shift
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" >"$work/out.txt" 2>&1 || {
-    cat "$work/out.txt" >&2
-    echo "$label failed" >&2
-    exit 1
-  }
-  local sys peak
-  read -r wall user sys peak <"$work/time.txt"
-  awk -v l="$label" -v w="$wall" -v u="$user" -v s="$sys" -v p="$peak" \
-    'BEGIN { printf "%-22s %8.2f s wall %8.2f s user %6.2f s sys  peak memory %7.1f MiB\n", l, w, u, s, p / 1024 }'
-}
-
 measure "index build (8 cpus)" "$bin/ryx_readalign" --noprogress --cpus 8 -d "$work/genome.fa" -n "$work/genome.idx"
 
 declare -A walls
@@ -142,11 +127,7 @@ for cpus in 1 8; do
 done
 awk -v a="${walls[1]}" -v b="${walls[8]}" 'BEGIN { printf "speed-up 1 -> 8 cpus: %.2f\n", a / b }'
 
-# The records end where the fields block starts (the offset at byte 8);
-# the fields block differs by the command line.
-records_end() { od -An -t u8 -j 8 -N 8 "$1" | tr -d ' '; }
-if [ "$(records_end "$work/result_1.nyr")" = "$(records_end "$work/result_8.nyr")" ] &&
-  cmp -s -n "$(records_end "$work/result_1.nyr")" "$work/result_1.nyr" "$work/result_8.nyr"; then
+if same_records "$work/result_1.nyr" "$work/result_8.nyr"; then
   echo "records of 1 and 8 cpus: identical"
 else
   echo "records of 1 and 8 cpus: DIFFERENT"

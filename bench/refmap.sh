@@ -19,6 +19,7 @@
 # that is removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/timed.sh
 if [ "${1:-}" = quick ]; then
   reads=50000
   pairs=20000
@@ -53,20 +54,6 @@ if ! cmp -s "$work/genome.fa" "$work/genome_pairs.fa"; then
   exit 1
 fi
 
-# Runs a command and prints its wall time, processor time and peak memory;
-# leaves the wall time in $wall.
-measure() {
-  local label=$1
-  shift
-  /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" >"$work/out.txt" 2>&1 || {
-    cat "$work/out.txt" >&2
-    echo "$label failed" >&2
-    exit 1
-  }
-  read -r wall user sys peak <"$work/time.txt"
-  awk -v l="$label" -v w="$wall" -v u="$user" -v s="$sys" -v p="$peak" \
-    'BEGIN { printf "%-26s %8.2f s wall %8.2f s cpu  peak memory %7.1f MiB\n", l, w, u + s, p / 1024 }'
-}
 rate() {
   awk -v n="$1" -v w="$wall" -v c="$2" \
     'BEGIN { printf "%26s %8.0f reads/s  %8.0f reads/s/thread\n", "", n / w, n / w / c }'
@@ -81,11 +68,7 @@ for cpus in 1 8; do
 done
 awk -v a="${walls[1]}" -v b="${walls[8]}" 'BEGIN { printf "speed-up 1 -> 8 cpus: %.2f\n", a / b }'
 
-# The records end where the fields block starts (the offset at byte 8);
-# the fields block differs by the command line.
-records_end() { od -An -t u8 -j 8 -N 8 "$1" | tr -d ' '; }
-if [ "$(records_end "$work/reads_1.nyr")" = "$(records_end "$work/reads_8.nyr")" ] &&
-  cmp -s -n "$(records_end "$work/reads_1.nyr")" "$work/reads_1.nyr" "$work/reads_8.nyr"; then
+if same_records "$work/reads_1.nyr" "$work/reads_8.nyr"; then
   echo "records of 1 and 8 cpus: identical"
 else
   echo "records of 1 and 8 cpus: different (reads with several equal hits are placed at random)"
