@@ -42,6 +42,16 @@ extern "C" void ryx_exit(int status) {
   _exit(status);
 }
 
+extern "C" void ryx_fail(const char *message) {
+  fputs(message, stderr);
+  ryx_exit(1);
+}
+
+extern "C" void ryx_fail_stdout(const char *message) {
+  fputs(message, stdout);
+  ryx_exit(1);
+}
+
 extern "C" void ryx_exit_set_context(const char *text) { exit_context.store(text); }
 
 extern "C" int __lsan_is_turned_off(void) { return leak_report_disabled; }

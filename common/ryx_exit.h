@@ -13,6 +13,12 @@ extern "C" {
 // another thread waits for the end.
 [[noreturn]] void ryx_exit(int status);
 
+// Prints message as it is on standard error (ryx_fail) or standard output
+// (ryx_fail_stdout, for the messages the assembler's graph code prints
+// there) and ends the process with status 1 through ryx_exit.
+[[noreturn]] void ryx_fail(const char *message);
+[[noreturn]] void ryx_fail_stdout(const char *message);
+
 // Sets a line that a failed exit prints on standard error after the
 // failure's own message: what the program was working on when a shared
 // reader (which knows no file name) gave up, e.g. "Assembly file x is

@@ -27,11 +27,6 @@ constexpr int kResidueCodes = 2;
 constexpr uint32_t kReadFormats = 699;
 constexpr uint32_t kReferenceFormats = 5;
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stderr);
-  ryx_exit(1);
-}
-
 // Writing the output over one of the inputs would destroy that input.
 void check_output_is_no_input(const char *output, const seq_file_info_list_t *list) {
   for (int32_t i = 0; i < list->count; i++) {
@@ -82,15 +77,15 @@ int refmap_program_run(refmap_options_t *options) {
   seq_db_t *references =
       seq_file_info_list_open_db(options->reference_files, kResidueCodes, kReferenceFormats, 1, 0, run_meter, nullptr, 0);
   if (references == nullptr) ryx_exit(1);
-  if (references->sequence_count == 0) fail("The reference file contains no sequences\n");
-  if (references->sequence_count > INT32_MAX) fail("Too many reference sequences\n");
+  if (references->sequence_count == 0) ryx_fail("The reference file contains no sequences\n");
+  if (references->sequence_count > INT32_MAX) ryx_fail("Too many reference sequences\n");
 
   int64_t total_reads = 0;
   int32_t max_pair_distance = 0;
   for (int32_t i = 0; i < file_count; i++) {
     const int64_t count = read_dbs[i]->sequence_count;
     if (options->read_settings[i] != nullptr) {
-      if (count % 2 != 0) fail("Read file must contain an even number of sequences for paired end data\n");
+      if (count % 2 != 0) ryx_fail("Read file must contain an even number of sequences for paired end data\n");
       if (options->read_settings[i]->max_distance > max_pair_distance)
         max_pair_distance = options->read_settings[i]->max_distance;
     }
@@ -107,7 +102,7 @@ int refmap_program_run(refmap_options_t *options) {
   int32_t longest = 0;
   for (int32_t i = 0; i < reference_count; i++) {
     const uint32_t length = references->get_length(references, i);
-    if (length > INT32_MAX) fail("Reference sequence too long\n");
+    if (length > INT32_MAX) ryx_fail("Reference sequence too long\n");
     lengths[i] = static_cast<int32_t>(length);
     contig_lengths[i] = length;
     if (lengths[i] > longest) longest = lengths[i];
@@ -145,14 +140,14 @@ int refmap_program_run(refmap_options_t *options) {
                                references, reference_count, lengths, longest, max_pair_distance, run_meter);
 
   output_file_t *output = output_file_open(options->output_path);
-  if (output == nullptr) fail("Problem opening assembly output file\n");
+  if (output == nullptr) ryx_fail("Problem opening assembly output file\n");
   nyr_file_write_start(output->file, header);
   progress_meter_set_range(root, run_meter, 0.02, 1.0);
 
   map_run_execute(run, output->file);
 
   nyr_file_write_finish(output->file, header);
-  if (output_file_commit(output) != 0) fail("Problem closing assembly file\n");
+  if (output_file_commit(output) != 0) ryx_fail("Problem closing assembly file\n");
   if (root != nullptr) {
     printf("\n");
     fflush(stdout);

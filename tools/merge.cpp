@@ -28,11 +28,6 @@ const char *const kUsageParagraphs[] = {
 // Bytes copied per read and write.
 constexpr size_t kCopyBufferSize = 65536;
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stderr);
-  ryx_exit(1);
-}
-
 bool same_text(const char *a, const char *b) {
   if (a == nullptr || b == nullptr) return a == b;
   return strcmp(a, b) == 0;
@@ -62,11 +57,11 @@ void check_layouts(nyr_file_t *const *headers, int32_t count, char *const *paths
       ryx_exit(1);
     }
     if (headers[i]->version != headers[0]->version)
-      fail("File versions do not match, so join cannot be performed.\n");
+      ryx_fail("File versions do not match, so join cannot be performed.\n");
     // Equal tables give every record the same field widths and keep every
     // contig index inside the joined table.
     if (!same_contig_lengths(headers[0], headers[i]))
-      fail("Contig tables do not match, so join cannot be performed.\n");
+      ryx_fail("Contig tables do not match, so join cannot be performed.\n");
   }
 }
 
@@ -81,7 +76,7 @@ constexpr int64_t kCheckedStretch = 1 << 20;
 
 input_stream_t *open_at_records(const char *path, int64_t *size) {
   input_stream_t *in = input_stream_open(path, "rb");
-  if (in == nullptr) fail("Problem opening assembly file\n");
+  if (in == nullptr) ryx_fail("Problem opening assembly file\n");
   // Checks the header again and leaves the stream at byte 16.
   *size = nyr_file_get_records_size_stream(in);
   return in;
@@ -134,7 +129,7 @@ void copy_records(const char *path, const nyr_file_t *header, FILE *out) {
   copy_to(section_end, &copied);
   ryx_exit_set_context(nullptr);
   ryx_free(context);
-  if (input_stream_close(check) != 0 || input_stream_close(copy) != 0) fail("Problem closing assembly file\n");
+  if (input_stream_close(check) != 0 || input_stream_close(copy) != 0) ryx_fail("Problem closing assembly file\n");
 }
 
 }  // namespace
@@ -212,11 +207,11 @@ nyr_file_t *merge_join_headers(nyr_file_t *const *headers, int32_t count, char *
 void merge_join_files(nyr_file_t *const *headers, int32_t count, char *const *paths, const char *output_path) {
   nyr_file_t *joined = merge_join_headers(headers, count, paths);
   output_file_t *output = output_file_open(output_path);
-  if (output == nullptr) fail("Problem opening assembly file\n");
+  if (output == nullptr) ryx_fail("Problem opening assembly file\n");
   nyr_file_write_start(output->file, joined);
   for (int32_t i = 0; i < count; i++) copy_records(paths[i], headers[i], output->file);
   nyr_file_write_finish(output->file, joined);
-  if (output_file_commit(output) != 0) fail("Problem closing assembly file\n");
+  if (output_file_commit(output) != 0) ryx_fail("Problem closing assembly file\n");
   nyr_file_free(joined);
 }
 
@@ -231,7 +226,7 @@ void merge_copy_bytes(input_stream_t *source, int64_t count, FILE *destination, 
               source_path);
       ryx_exit(74);
     }
-    if (fwrite(buffer, 1, got, destination) != got) fail("Problem writing output file\n");
+    if (fwrite(buffer, 1, got, destination) != got) ryx_fail("Problem writing output file\n");
     left -= static_cast<int64_t>(got);
   }
   ryx_free(buffer);
@@ -249,7 +244,7 @@ int merge_run(const merge_options_t *options) {
   for (int32_t i = 0; i < count; i++) headers[i] = nyr_file_read_header(options->input_paths[i]);
   for (int32_t i = 1; i < count; i++)
     if (!seq_file_info_list_equal(headers[0]->reference_files, headers[i]->reference_files))
-      fail("Reference sequence files does not match.\n");
+      ryx_fail("Reference sequence files does not match.\n");
   merge_join_files(headers, count, options->input_paths, options->output_path);
   for (int32_t i = 0; i < count; i++) nyr_file_free(headers[i]);
   ryx_free(headers);

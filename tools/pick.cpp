@@ -40,11 +40,6 @@ const char *const kUsageParagraphs[] = {
     "     file. This option automatically sets the \"-p\" option.",
 };
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stderr);
-  ryx_exit(1);
-}
-
 const char *name_or_default(const seq_record_t *record) { return record->name != nullptr ? record->name : "seq"; }
 
 // The quality record of read, or null without a quality reader. Every
@@ -53,7 +48,7 @@ const char *name_or_default(const seq_record_t *record) { return record->name !=
 seq_record_t *next_quality(pick_state_t *state, const seq_record_t *read) {
   if (state->qualities == nullptr) return nullptr;
   seq_record_t *quality = seq_reader_next(state->qualities);
-  if (quality == nullptr) fail("More nucleotide sequences than quality sequences.\n");
+  if (quality == nullptr) ryx_fail("More nucleotide sequences than quality sequences.\n");
   if (quality->length != read->length) {
     fprintf(stderr, "Sequence and quality sequence have different lengths:\n%s / %s\n", name_or_default(read),
             name_or_default(quality));
@@ -71,7 +66,7 @@ void write_read(pick_state_t *state, const seq_record_t *read, const seq_record_
     seq_record_write_fasta(state->out, read);
   // A full disk shows here as soon as a buffer could not be written, long
   // before the end of a large input.
-  if (ferror(state->out)) fail("Error writing output file\n");
+  if (ferror(state->out)) ryx_fail("Error writing output file\n");
 }
 
 seq_reader_t *open_quality_reader(const pick_options_t *options) {
@@ -227,10 +222,10 @@ int pick_run(const pick_options_t *options) {
 
   if (state.qualities != nullptr) {
     seq_record_t *left = seq_reader_next(state.qualities);
-    if (left != nullptr) fail("More quality sequences than nucleotide sequences\n");
+    if (left != nullptr) ryx_fail("More quality sequences than nucleotide sequences\n");
   }
   state.random = random_state_free(state.random);
-  if (output_file_commit(output) != 0) fail("Error closing output file\n");
+  if (output_file_commit(output) != 0) ryx_fail("Error closing output file\n");
   state.qualities = seq_reader_free(state.qualities);
   return 0;
 }

@@ -16,12 +16,6 @@
 
 namespace {
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stdout);
-  fflush(stdout);
-  ryx_exit(1);
-}
-
 // Walks from start along first next edges through bubble nodes to the first
 // bubble end. A step without a next edge ends the walk with -1, or with
 // missing_edge_message when one is given; a step to a node that is neither
@@ -32,14 +26,14 @@ oriented_id_t bubble_end_from(const fragment_graph_t *graph, oriented_id_t start
   for (int64_t steps = 0; steps <= graph->node_count; steps++) {
     const oriented_id_t e = fragment_graph_get_first_next_edge(graph, n);
     if (e == kOrientedIdNone) {
-      if (missing_edge_message != nullptr) fail(missing_edge_message);
+      if (missing_edge_message != nullptr) ryx_fail_stdout(missing_edge_message);
       return kOrientedIdNone;
     }
     n = fragment_graph_get_edge_to_node(graph, e);
     if (fragment_graph_is_bubble_end(graph, n)) return n;
     if (!fragment_graph_is_bubble_node(graph, n)) break;
   }
-  fail("error, search_for_bubble_end 1");
+  ryx_fail_stdout("error, search_for_bubble_end 1");
 }
 
 void mark_window(component_window_t *c) {
@@ -190,8 +184,8 @@ int component_build(component_window_t *c, component_list_t *components) {
   if (components == nullptr || components->component_count == 0) return 0;
   const component_tree_set_t *trees = c->builder_trees;
   if (trees->node_count != 0 || trees->edge_count != 0 || trees->border_edge_count != 0)
-    fail("red black tree contains elements");
-  if (c->component_node_count == 0) fail("component sanity check, component_node_count is 0");
+    ryx_fail_stdout("red black tree contains elements");
+  if (c->component_node_count == 0) ryx_fail_stdout("component sanity check, component_node_count is 0");
   mark_window(c);
   component_window_reset_component_index(c);
   component_set_component_index_sizes(c, components);
@@ -260,7 +254,7 @@ void component_set_outer_bubble_check_nodes_sub2(component_window_t *c, fragment
     if (!fragment_graph_get_mark1(graph, t) && !fragment_graph_get_mark4(graph, t))
       component_window_add_bubble_check_node(c, t);
     if (fragment_graph_is_bubble_end(graph, t)) continue;
-    if (!fragment_graph_is_bubble_node(graph, t)) fail("error, component_set_outer_bubble_check_nodes_sub2");
+    if (!fragment_graph_is_bubble_node(graph, t)) ryx_fail_stdout("error, component_set_outer_bubble_check_nodes_sub2");
     component_set_outer_bubble_check_nodes_sub2(c, graph, t);
   }
 }
@@ -327,7 +321,7 @@ void component_set_bubble_component_index(component_window_t *c, fragment_graph_
       continue;
     }
     if (fragment_graph_is_bubble_end(graph, d)) continue;
-    if (!fragment_graph_is_bubble_node(graph, d)) fail("error, component_set_bubble_component_index 1");
+    if (!fragment_graph_is_bubble_node(graph, d)) ryx_fail_stdout("error, component_set_bubble_component_index 1");
     component_set_bubble_component_index(c, graph, d, k);
   }
 }

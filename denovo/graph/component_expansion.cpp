@@ -11,18 +11,6 @@
 
 namespace {
 
-[[noreturn]] void fail_stdout(const char *message) {
-  fputs(message, stdout);
-  fflush(stdout);
-  ryx_exit(1);
-}
-
-[[noreturn]] void fail_stderr(const char *message) {
-  fflush(stdout);
-  fputs(message, stderr);
-  ryx_exit(1);
-}
-
 [[noreturn]] void fail_node(const char *format, oriented_id_t node) {
   printf(format, node);
   fflush(stdout);
@@ -47,7 +35,7 @@ oriented_id_t bubble_end_from(const fragment_graph_t *graph, oriented_id_t start
     if (!fragment_graph_is_bubble_node(graph, t)) break;
     n = t;
   }
-  fail_stdout("error, search_for_bubble_end 1\n");
+  ryx_fail_stdout("error, search_for_bubble_end 1\n");
 }
 
 void append_node(oriented_id_t **buffer, int32_t *count, int32_t *capacity, oriented_id_t node) {
@@ -268,7 +256,7 @@ int component_node_is_branching(const fragment_graph_t *graph, oriented_id_t nod
   if (!component_node_has_two_successors(graph, node)) return 0;
   if (!fragment_graph_is_bubble_start(graph, node)) return 1;
   const oriented_id_t end = bubble_end_from(graph, node);
-  if (end == kOrientedIdNone) fail_stdout("error, search_for_bubble_end 1\n");
+  if (end == kOrientedIdNone) ryx_fail_stdout("error, search_for_bubble_end 1\n");
   return end == fragment_graph_reverse_node(node) ? 0 : 1;
 }
 
@@ -299,7 +287,7 @@ oriented_id_t get_bubble_nodes2(fragment_graph_t *graph, oriented_id_t a, orient
       end = r;
       continue;
     }
-    if (!fragment_graph_is_bubble_node(graph, r)) fail_stderr("error, get_bubble_nodes2\n");
+    if (!fragment_graph_is_bubble_node(graph, r)) ryx_fail("error, get_bubble_nodes2\n");
     if (!fragment_graph_get_mark6(graph, r) && !fragment_graph_get_mark1(graph, r)) {
       append_node(buffer, count, capacity, r);
       fragment_graph_set_mark6(graph, r);
@@ -323,7 +311,7 @@ int component_expandable_path_sub(fragment_graph_t *graph, oriented_id_t a, orie
     if (component_node_has_two_successors(graph, a)) {
       if (!fragment_graph_is_bubble_start(graph, a)) return 1;
       const oriented_id_t e = bubble_end_from(graph, a);
-      if (e == kOrientedIdNone) fail_stdout("error, search_for_bubble_end 1\n");
+      if (e == kOrientedIdNone) ryx_fail_stdout("error, search_for_bubble_end 1\n");
       if (e != fragment_graph_reverse_node(a))
         return !fragment_graph_get_mark1(graph, e) && !fragment_graph_get_mark6(graph, e) ? 1 : 0;
       get_bubble_nodes2(graph, a, buffer, count, capacity);
@@ -340,9 +328,9 @@ int32_t get_expandable_node_path(fragment_graph_t *graph, oriented_id_t x, orien
                                  int32_t *capacity) {
   const int32_t c0 = *count;
   if (fragment_graph_get_mark1(graph, x)) {
-    if (!fragment_graph_is_bubble_start(graph, x)) fail_stderr("error 1, get_expandable_node_path\n");
+    if (!fragment_graph_is_bubble_start(graph, x)) ryx_fail("error 1, get_expandable_node_path\n");
     x = get_bubble_nodes2(graph, x, buffer, count, capacity);
-    if (x == kOrientedIdNone || fragment_graph_get_mark1(graph, x)) fail_stderr("error 2, get_expandable_node_path\n");
+    if (x == kOrientedIdNone || fragment_graph_get_mark1(graph, x)) ryx_fail("error 2, get_expandable_node_path\n");
   }
   if (component_expandable_path_sub(graph, x, buffer, count, capacity)) return *count - c0;
   for (int32_t i = c0; i < *count; i++) fragment_graph_clear_mark6(graph, (*buffer)[i]);

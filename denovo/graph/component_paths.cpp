@@ -11,11 +11,6 @@
 
 namespace {
 
-[[noreturn]] void fail_stderr(const char *message) {
-  fputs(message, stderr);
-  ryx_exit(1);
-}
-
 component_path_one *path_alloc(int32_t length) {
   auto *p = static_cast<component_path_one *>(ryx_calloc(sizeof(component_path_one)));
   p->steps = static_cast<component_path_step_t *>(
@@ -155,7 +150,7 @@ void component_path_one_print(const component_path_one *p) {
 int component_build_path(component_window_t *c, const component_path_one *path, int force) {
   fragment_graph_t *graph = c->graph;
   const int32_t n = path->length;
-  if (n < 3) fail_stderr("error, component_build_path 1\n");
+  if (n < 3) ryx_fail("error, component_build_path 1\n");
   const component_path_step_t *q = path->steps;
   const bool own_reverse = q[0].node == fragment_graph_reverse_node(q[n - 1].node) &&
                            q[1].node == fragment_graph_reverse_node(q[n - 2].node) &&
@@ -164,9 +159,9 @@ int component_build_path(component_window_t *c, const component_path_one *path, 
     bool branching = false;
     for (int32_t i = 1; i <= n - 2; i++) {
       const oriented_id_t prev = fragment_graph_get_first_prev_edge(graph, q[i].node);
-      if (prev == kOrientedIdNone) fail_stderr("error, component_build_path 2\n");
+      if (prev == kOrientedIdNone) ryx_fail("error, component_build_path 2\n");
       const oriented_id_t next = fragment_graph_get_first_next_edge(graph, q[i].node);
-      if (next == kOrientedIdNone) fail_stderr("error, component_build_path 3\n");
+      if (next == kOrientedIdNone) ryx_fail("error, component_build_path 3\n");
       if (fragment_graph_get_sibling_prev_edge(graph, prev) != kOrientedIdNone ||
           fragment_graph_get_sibling_next_edge(graph, next) != kOrientedIdNone)
         branching = true;

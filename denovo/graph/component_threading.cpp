@@ -30,12 +30,6 @@ bool more_info_counts_at(const Walk &w, oriented_id_t a) {
          (component_node_is_branching(w.graph, a) && !fragment_graph_is_bubble_node(w.graph, a));
 }
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stdout);
-  fflush(stdout);
-  ryx_exit(1);
-}
-
 bool is_forward_build(Member m) { return m == Member::kBuild || m == Member::kReachable; }
 bool is_backward_build(Member m) { return m == Member::kBuildWrite || m == Member::kReachableWrite; }
 
@@ -70,7 +64,7 @@ void reachable_write_ended(const Walk &w, component_chain_link_t *chain, compone
   for (component_partial_path_t *p = component_window_first_partial_path(w.context, entry); p != nullptr;
        p = component_window_next_partial_path(w.context, p)) {
     if (p->component_index < 0) continue;
-    if (chain == nullptr) fail("error component_get_next_build_reachable_and_write_sub 1");
+    if (chain == nullptr) ryx_fail_stdout("error component_get_next_build_reachable_and_write_sub 1");
     component_tree_add_crossing(w.context, w.trees, chain, p, forward_half(false), p->component_index);
   }
 }
@@ -141,7 +135,7 @@ void exit_action(const Walk &w, component_chain_link_t *chain, oriented_id_t exi
           component_add_path(w.context, &step, pp->first_step, b, path_start(w.info, p), pp->value,
                              read_info_get_index_in_path(w.info, p));
         } else {
-          if (chain == nullptr) fail("error component_get_next_build_and_write_sub 2");
+          if (chain == nullptr) ryx_fail_stdout("error component_get_next_build_and_write_sub 2");
           component_tree_add_crossing(w.context, w.trees, &step, pp, kWholeCrossing, b);
         }
       }
@@ -156,7 +150,7 @@ void exit_action(const Walk &w, component_chain_link_t *chain, oriented_id_t exi
       for (component_partial_path_t *pp = component_window_first_partial_path(w.context, &entries[i]); pp != nullptr;
            pp = component_window_next_partial_path(w.context, pp)) {
         if (b >= 0) {
-          if (chain == nullptr) fail("error component_get_next_build_reachable_and_write_sub 2");
+          if (chain == nullptr) ryx_fail_stdout("error component_get_next_build_reachable_and_write_sub 2");
           component_tree_add_crossing(w.context, w.trees, &step, pp, backward_half(pp), b);
         }
         if (pp->component_index >= 0)

@@ -10,12 +10,6 @@
 
 namespace {
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stdout);
-  fflush(stdout);
-  ryx_exit(1);
-}
-
 [[noreturn]] void fail_node(const char *format, oriented_id_t node) {
   printf(format, node);
   fflush(stdout);
@@ -24,7 +18,7 @@ namespace {
 
 oriented_id_t first_target(const fragment_graph_t *graph, oriented_id_t node) {
   const oriented_id_t e = fragment_graph_get_first_next_edge(graph, node);
-  if (e == kOrientedIdNone) fail("error, component_get_components node is -1\n");
+  if (e == kOrientedIdNone) ryx_fail_stdout("error, component_get_components node is -1\n");
   return fragment_graph_get_edge_to_node(graph, e);
 }
 
@@ -38,15 +32,15 @@ bool bubble_walk_returns(const fragment_graph_t *graph, oriented_id_t start, ori
     if (!fragment_graph_is_bubble_node(graph, n)) break;
     n = first_target(graph, n);
   }
-  fail("error, search_for_bubble_end 1\n");
+  ryx_fail_stdout("error, search_for_bubble_end 1\n");
 }
 
 // 1 when the window cannot be resolved and no components are looked for.
 bool window_not_worth_resolving(const component_window_t *c) {
   const fragment_graph_t *graph = c->graph;
-  if (c->component_node_count == 0) fail("component sanity check, component_node_count is 0\n");
+  if (c->component_node_count == 0) ryx_fail_stdout("component sanity check, component_node_count is 0\n");
   for (int32_t i = 0; i < c->component_node_count; i++)
-    if (c->component_nodes[i] == kOrientedIdNone) fail("error, component_get_components node is -1\n");
+    if (c->component_nodes[i] == kOrientedIdNone) ryx_fail_stdout("error, component_get_components node is -1\n");
   const oriented_id_t w = c->component_nodes[0];
   if (fragment_graph_is_bubble_node(graph, w)) return true;
   if (c->component_node_count != 1) return false;

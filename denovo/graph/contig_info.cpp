@@ -13,17 +13,6 @@ constexpr oriented_id_t kNone = kOrientedIdNone;
 oriented_id_t flip(oriented_id_t id) { return fragment_graph_reverse_node(id); }
 uint32_t index_of(oriented_id_t id) { return fragment_graph_node_index(id); }
 
-[[noreturn]] void fail_stderr(const char *message) {
-  fputs(message, stderr);
-  ryx_exit(1);
-}
-
-[[noreturn]] void fail_stdout(const char *message) {
-  fputs(message, stdout);
-  fflush(stdout);
-  ryx_exit(1);
-}
-
 oriented_id_t first_target(const fragment_graph_t *graph, oriented_id_t node) {
   const oriented_id_t e = fragment_graph_get_first_next_edge(graph, node);
   return e == kNone ? kNone : fragment_graph_get_edge_to_node(graph, e);
@@ -70,12 +59,12 @@ oriented_id_t search_for_bubble_end(const fragment_graph_t *graph, oriented_id_t
   oriented_id_t a = s;
   for (int64_t steps = 0; steps < walk_limit(graph); steps++) {
     const oriented_id_t t = first_target(graph, a);
-    if (t == kNone) fail_stdout("error, search_for_bubble_end 1");
+    if (t == kNone) ryx_fail_stdout("error, search_for_bubble_end 1");
     if (fragment_graph_is_bubble_end(graph, t)) return t;
-    if (!fragment_graph_is_bubble_node(graph, t)) fail_stdout("error, search_for_bubble_end 2");
+    if (!fragment_graph_is_bubble_node(graph, t)) ryx_fail_stdout("error, search_for_bubble_end 2");
     a = t;
   }
-  fail_stdout("error, search_for_bubble_end 2");
+  ryx_fail_stdout("error, search_for_bubble_end 2");
 }
 
 int contig_info_next_node(const fragment_graph_t *graph, oriented_id_t *node, int pass_bubbles, int *palindrome) {
@@ -139,7 +128,7 @@ oriented_id_t set_bubble_done_rec(const fragment_graph_t *graph, oriented_id_t s
       (*stack)[count - 1] = fragment_graph_get_sibling_next_edge(graph, e);
       continue;
     }
-    if (!fragment_graph_is_bubble_node(graph, d)) fail_stderr("error, set_bubble_done_rec\n");
+    if (!fragment_graph_is_bubble_node(graph, d)) ryx_fail("error, set_bubble_done_rec\n");
     const uint64_t bit = fragment_graph_node_is_reverse(d) ? 2 : 1;
     const uint64_t field = bit_field_array_get(done, index_of(d));
     if (field & bit) {
@@ -150,7 +139,7 @@ oriented_id_t set_bubble_done_rec(const fragment_graph_t *graph, oriented_id_t s
     if (field == 0 && map != nullptr) map[index_of(d)] = entry_for(d, c);
     push_edge(stack, stack_capacity, &count, fragment_graph_get_first_next_edge(graph, d));
   }
-  if (bubble_end == kNone) fail_stderr("error, set_bubble_done_rec, bubble_end_node == -1\n");
+  if (bubble_end == kNone) ryx_fail("error, set_bubble_done_rec, bubble_end_node == -1\n");
   return bubble_end;
 }
 
@@ -166,7 +155,7 @@ void set_done_rec(const fragment_graph_t *graph, oriented_id_t a, oriented_id_t 
       if (bit_field_array_get(done, index_of(g)) != 0) return;
     } else {
       g = first_target(graph, a);
-      if (g == kNone) fail_stderr("error, set_done_rec edge != -1\n");
+      if (g == kNone) ryx_fail("error, set_done_rec edge != -1\n");
     }
     if (b == kNone) b = a;
     a = g;
@@ -292,7 +281,7 @@ int32_t contig_info_get_contig_length(const contig_info_t *info, const fragment_
     length += fragment_graph_get_node_length(graph, t);
     x = t;
   }
-  fail_stderr("error, contig_info_get_contig_length\n");
+  ryx_fail("error, contig_info_get_contig_length\n");
 }
 
 int32_t contig_info_get_contig_node_count(const contig_info_t *info, const fragment_graph_t *graph,
@@ -310,7 +299,7 @@ int32_t contig_info_get_contig_node_count(const contig_info_t *info, const fragm
     count++;
     x = t;
   }
-  fail_stderr("error, contig_info_get_contig_length\n");
+  ryx_fail("error, contig_info_get_contig_length\n");
 }
 
 void contig_info_relabel_rec(fragment_graph_t *graph, oriented_id_t node, oriented_id_t stop, oriented_id_t *map,
@@ -368,7 +357,7 @@ void contig_info_print_contig(const contig_info_t *info, const fragment_graph_t 
     const oriented_id_t t = first_target(graph, x);
     if (t == kNone) {
       fflush(stdout);
-      fail_stderr("error, contig_info_get_contig_length\n");
+      ryx_fail("error, contig_info_get_contig_length\n");
     }
     if (circular && t == first) break;
     if (t != last || circular) printf(" %8.8x", t);

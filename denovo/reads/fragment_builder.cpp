@@ -15,11 +15,6 @@
 
 namespace {
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stderr);
-  ryx_exit(1);
-}
-
 [[noreturn]] void fail_write(int error) {
   fprintf(stderr, "\nError writing fragment file: %s\n", strerror(error != 0 ? error : EIO));
   ryx_exit(1);
@@ -261,10 +256,10 @@ seq_db_t *fragment_builder_run_threads(read_store_t *store, const int32_t *use_f
   // Buffered bytes reach the file only now; a full disk shows here.
   errno = 0;
   if (fflush(output) != 0 || ferror(output)) fail_write(errno);
-  if (!has_result) fail("\nNo result found\n");
-  if (fseek(output, 0, SEEK_SET) != 0) fail("\nTemprorary file error\n");
+  if (!has_result) ryx_fail("\nNo result found\n");
+  if (fseek(output, 0, SEEK_SET) != 0) ryx_fail("\nTemprorary file error\n");
   seq_db_t *db = seq_db_open_file(output, 0, kSeqFormatFasta, 1, 0);
-  if (db == nullptr) fail("\nTemprorary file error\n");
+  if (db == nullptr) ryx_fail("\nTemprorary file error\n");
   return db;
 }
 

@@ -22,11 +22,6 @@ constexpr uint32_t kNucleotideCodes = 2;
 constexpr int32_t kGroupSymbols = 128;
 constexpr int32_t kGroupBytes = 48;
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stderr);
-  ryx_exit(1);
-}
-
 // Byte masks of the group codec: the two bits of row 2 in P0, the bit of
 // row 5 in P1, and the one-, two- and three-bit fields.
 struct pack_masks_t {
@@ -164,7 +159,7 @@ read_store_t *read_store_free(read_store_t *store) {
   ryx_free(store->allocation);
   const int closed = store->file != nullptr ? fclose(store->file) : 0;
   ryx_free(store);
-  if (closed != 0) fail("Error closing temporary file\n");
+  if (closed != 0) ryx_fail("Error closing temporary file\n");
   return nullptr;
 }
 
@@ -187,7 +182,7 @@ void read_store_finish(read_store_t *store) {
   read_store_flush_block(store);
   store->block_count = store->block_index;
   if (store->file_count < store->file_index) store->file_count = store->file_index;
-  if (fflush(store->file) != 0) fail("Error writing temporary data\n");
+  if (fflush(store->file) != 0) ryx_fail("Error writing temporary data\n");
 }
 
 void read_store_add_read(read_store_t *store, const seq_record_t *record) {
@@ -198,7 +193,7 @@ void read_store_add_read(read_store_t *store, const seq_record_t *record) {
       append(store, record);
       return;
     }
-    if (store->fill == 1) fail("Sequence too long\n");
+    if (store->fill == 1) ryx_fail("Sequence too long\n");
     read_store_flush_block(store);
   }
 }
@@ -211,7 +206,7 @@ void read_store_add_pair(read_store_t *store, const seq_record_t *record1, const
       append(store, record2);
       return;
     }
-    if (store->fill == 1) fail("Sequence too long\n");
+    if (store->fill == 1) ryx_fail("Sequence too long\n");
     read_store_flush_block(store);
   }
 }
@@ -225,7 +220,7 @@ void read_store_flush_block(read_store_t *store) {
   bin_file_write_u32(store->file, static_cast<uint32_t>(store->file_index));
   const size_t bytes = static_cast<size_t>(read_store_packed_size(store->fill));
   if (fwrite(store->buffer, 1, bytes, store->file) != bytes || ferror(store->file))
-    fail("Error writing temporary data\n");
+    ryx_fail("Error writing temporary data\n");
   store->block_index++;
   store->fill = 0;
 }
@@ -252,20 +247,20 @@ void read_store_rewind(read_store_t *store) {
 seq_record_t *read_store_next_block(read_store_t *store, int32_t *file_index) {
   if (store->block_index >= store->block_count) return nullptr;
   uint8_t header[8];
-  if (fread(header, 1, 8, store->file) != 8) fail("Problem reading temporary data\n");
+  if (fread(header, 1, 8, store->file) != 8) ryx_fail("Problem reading temporary data\n");
   const uint32_t n = static_cast<uint32_t>(header[0]) | static_cast<uint32_t>(header[1]) << 8 |
                      static_cast<uint32_t>(header[2]) << 16 | static_cast<uint32_t>(header[3]) << 24;
   const uint32_t index = static_cast<uint32_t>(header[4]) | static_cast<uint32_t>(header[5]) << 8 |
                          static_cast<uint32_t>(header[6]) << 16 | static_cast<uint32_t>(header[7]) << 24;
   // A count beyond the capacity would unpack past the buffer.
   if (n == 0 || n > static_cast<uint32_t>(store->block_capacity) || index > INT32_MAX)
-    fail("Problem reading temporary data\n");
+    ryx_fail("Problem reading temporary data\n");
   seq_record_t *record = seq_record_new_empty();
   record->residues = static_cast<uint8_t *>(malloc(static_cast<size_t>(n) + 1));
-  if (record->residues == nullptr) fail("Out of memory\n");
+  if (record->residues == nullptr) ryx_fail("Out of memory\n");
   record->length = n;
   const size_t bytes = static_cast<size_t>(read_store_packed_size(n));
-  if (fread(store->buffer, 1, bytes, store->file) != bytes) fail("Problem reading temporary data\n");
+  if (fread(store->buffer, 1, bytes, store->file) != bytes) ryx_fail("Problem reading temporary data\n");
   store->block_index++;
   store->fill = static_cast<int32_t>(n);
   read_store_unpack_block(store);

@@ -9,12 +9,6 @@
 
 namespace {
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stderr);
-  fflush(stderr);
-  ryx_exit(1);
-}
-
 // Sorts one sequence into its own finished array, then hands the sequence
 // back and frees it.
 class BurrowsWheelerTask : public ThreadPoolTask {
@@ -49,7 +43,7 @@ class ActivityDoneTask : public ThreadPoolTask {
 
 BurrowsWheelerIndexBuilder::BurrowsWheelerIndexBuilder(Activity *activity, int threads, unsigned char sampling_shift)
     : pool_(threads > 0 ? threads : get_number_of_cpus()), activity_(activity), sampling_shift_(sampling_shift) {
-  if (sampling_shift > 63) fail("Index builder: sampling shift out of range.\n");
+  if (sampling_shift > 63) ryx_fail("Index builder: sampling shift out of range.\n");
   if (activity_ != nullptr) {
     sequence_activity_ = activity_->child(0.3, nullptr);
     merge_activity_ = activity_->child(0.6, nullptr);
@@ -72,8 +66,8 @@ void BurrowsWheelerIndexBuilder::schedule_sequence(builder_sequence &s) {
 
 void BurrowsWheelerIndexBuilder::add_sequence(unsigned int sequence_id, Sequence *sequence, bool circular,
                                               std::function<void(Sequence *)> done) {
-  if (state_ > 2) fail("Index builder: sequence added after the build was finished.\n");
-  if (sequence->length == 0) fail("Cannot index a sequence of length 0.\n");
+  if (state_ > 2) ryx_fail("Index builder: sequence added after the build was finished.\n");
+  if (sequence->length == 0) ryx_fail("Cannot index a sequence of length 0.\n");
   const unsigned long long rows = sequence->length + (circular ? 0ull : 1ull);
   if (rows > kMaxIndexedSequenceLength) {
     fprintf(stderr, "Sequence of %u bases is too long to index (at most %u bases, separator included).\n",
@@ -105,7 +99,7 @@ void BurrowsWheelerIndexBuilder::add_sequence(unsigned int sequence_id, Sequence
 }
 
 void BurrowsWheelerIndexBuilder::finish() {
-  if (state_ > 2) fail("Index builder: finished twice.\n");
+  if (state_ > 2) ryx_fail("Index builder: finished twice.\n");
   if (sequence_activity_ != nullptr) sequence_activity_->total.store(total_length_);
   if (sequence_count_ == 0) {
     if (activity_ != nullptr) activity_->set_done();
@@ -204,7 +198,7 @@ std::unique_ptr<BidirectionalMatcher> BurrowsWheelerIndexBuilder::get_result() {
     text = make_empty_nucleotide_array(sampling_shift_);
     reversed = make_empty_nucleotide_array(-1);
   } else {
-    fail("Index builder: result asked for before the build was finished.\n");
+    ryx_fail("Index builder: result asked for before the build was finished.\n");
   }
   state_ = 5;
   return std::make_unique<BidirectionalMatcher>(std::move(text), std::move(reversed), true);

@@ -34,12 +34,6 @@ constexpr std::array<std::array<uint8_t, 4>, 216> unpack_symbols = make_unpack_s
 
 constexpr uint64_t kRowsPerMacroBlock = 65536ull * 192;
 
-[[noreturn]] void fail(const char *message) {
-  fputs(message, stderr);
-  fflush(stderr);
-  ryx_exit(1);
-}
-
 // Rows actually held by block k of an array of length rows.
 unsigned rows_in_block(uint64_t length, uint64_t k) {
   const uint64_t first = k * 192;
@@ -71,7 +65,7 @@ uint64_t largest_sampled_row(uint64_t length, uint64_t mask) {
 }  // namespace
 
 NucleotideArray::NucleotideArray(unsigned long long length, int sequence_count, unsigned int max_sequence_length) {
-  if (sequence_count < 0) fail("Nucleotide array: negative sequence count.\n");
+  if (sequence_count < 0) ryx_fail("Nucleotide array: negative sequence count.\n");
   header_.length = length;
   header_.sequence_count = static_cast<uint32_t>(sequence_count);
   header_.max_sequence_length = max_sequence_length;
@@ -86,7 +80,7 @@ NucleotideArray::~NucleotideArray() = default;
 
 void NucleotideArray::init_position_sampling(int shift) {
   if (shift == -1) return;
-  if (shift < 0 || shift > 63) fail("Nucleotide array: sampling shift out of range.\n");
+  if (shift < 0 || shift > 63) ryx_fail("Nucleotide array: sampling shift out of range.\n");
   const uint64_t mask = (1ull << shift) - 1;
   header_.sampling_shift = shift;
   header_.sample_mask = mask;
@@ -105,7 +99,7 @@ void NucleotideArray::add_raw_symbol(unsigned long long row, unsigned char symbo
 
 void NucleotideArray::take_record(const na_sequence &record) {
   const uint32_t slot = records_taken_.fetch_add(1, std::memory_order_relaxed);
-  if (slot >= header_.sequence_count) fail("Nucleotide array: more sequence records than announced.\n");
+  if (slot >= header_.sequence_count) ryx_fail("Nucleotide array: more sequence records than announced.\n");
   sequences_[slot] = record;
 }
 
@@ -128,7 +122,7 @@ void NucleotideArray::add_mapping(const _position_mapping &mapping) {
 
 void NucleotideArray::shrink_and_finish(unsigned long long length, int sequence_count) {
   if (sequence_count < 0 || length > header_.length || static_cast<uint32_t>(sequence_count) > header_.sequence_count)
-    fail("Nucleotide array: cannot grow while shrinking.\n");
+    ryx_fail("Nucleotide array: cannot grow while shrinking.\n");
   header_.length = length;
   header_.block_count = length / 192 + 1;
   blocks_.truncate(header_.block_count);
@@ -184,7 +178,7 @@ void NucleotideArray::finish() {
     const unsigned rows = rows_in_block(length, k);
     if (ns != 0 && ns != rows) mixed++;
   }
-  if (mixed > 0xFFFFFFFFull) fail("Nucleotide array: too many mixed blocks.\n");
+  if (mixed > 0xFFFFFFFFull) ryx_fail("Nucleotide array: too many mixed blocks.\n");
   header_.extra_block_count = static_cast<uint32_t>(mixed);
   extra_blocks_.allocate(mixed);
 
@@ -260,7 +254,7 @@ void NucleotideArray::finish() {
   }
   lookup_[header_.lookup_size - 1] = static_cast<uint32_t>(totals[5]);
   if (totals[5] != header_.non_circular_count)
-    fail("Nucleotide array: separators and non-circular sequence records do not match.\n");
+    ryx_fail("Nucleotide array: separators and non-circular sequence records do not match.\n");
   header_.C[0] = 0;
   for (int c = 1; c < 6; c++) header_.C[c] = header_.C[c - 1] + totals[c - 1];
   finished_ = true;
@@ -282,7 +276,7 @@ NucleotideArraySequenceWriter::NucleotideArraySequenceWriter(NucleotideArray *ar
     const uint64_t width = array->samples_->bits();
     const uint64_t position_bits = array->header_.position_bits;
     if (width - position_bits < 32 && (sequence_id >> (width - position_bits)) != 0)
-      fail("Nucleotide array: sequence id beyond the sample width.\n");
+      ryx_fail("Nucleotide array: sequence id beyond the sample width.\n");
     id_bits_ = static_cast<unsigned long long>(sequence_id) << position_bits;
   }
 }
@@ -302,7 +296,7 @@ void NucleotideArraySequenceWriter::finish() {
 // The saved image.
 
 void NucleotideArray::save(Writer *out) const {
-  if (!finished_) fail("Nucleotide array: only a finished array can be saved.\n");
+  if (!finished_) ryx_fail("Nucleotide array: only a finished array can be saved.\n");
   out->write_exact(&header_, sizeof(header_));
   out->write_exact(blocks_.data(), header_.block_count * sizeof(na_block));
   out->write_exact(extra_blocks_.data(), uint64_t{header_.extra_block_count} * sizeof(na_extra_block));
