@@ -50,6 +50,7 @@ struct run_t {
   output_file_t *memory_file;
   output_file_t *output;   // the contig FASTA, opened before the stages
   output_file_t *feature;  // the GFF or AGP file, or null
+  output_file_t *estimates;  // the pair-distance estimate file, or null
   read_store_t *store;
   int32_t word_size;
   seq_db_t *fragments;
@@ -105,6 +106,7 @@ void free_run(run_t *run) {
   run->memory_file = output_file_abandon(run->memory_file);
   run->output = output_file_abandon(run->output);
   run->feature = output_file_abandon(run->feature);
+  run->estimates = output_file_abandon(run->estimates);
   ryx_free(run->pair_settings);
   run->pair_settings = nullptr;
   run->stage = progress_meter_free(run->stage);
@@ -260,7 +262,8 @@ void run_pair_distances(run_t *run) {
   const denovo_options_t *o = run->options;
   say(run, "\nInferring paired distances...");
   paired_distance_collect(run->table, run->graph);
-  paired_distance_write_estimates(run->table, run->pair_settings, o->name_pairs, o->estimate_path);
+  paired_distance_write_estimates_to(run->table, run->pair_settings, o->name_pairs, run->estimates, o->estimate_path);
+  run->estimates = nullptr;  // committed and freed
 }
 
 // The paired optimisation, then, with scaffolding, the overlaps across the
@@ -300,7 +303,7 @@ void run_paired_stage(run_t *run) {
     load_stage(run, kDenovoStagePairedGraph, -1);
     set_pair_settings(run, run->table != nullptr ? run->table->file_count : 0);
   } else {
-    if (o->any_paired && o->estimate_path != nullptr) run_pair_distances(run);
+    if (run->estimates != nullptr) run_pair_distances(run);
     fragment_graph_clear_all_flags(run->graph);
     if (o->any_paired) paired_contigs = run_paired_optimisation(run);
   }
@@ -436,6 +439,15 @@ int denovo_run(denovo_options_t *options) {
     run.feature = output_file_open(options->feature_path);
     if (run.feature == nullptr) {
       fprintf(stderr, "Problem opening feature file: %s\n", options->feature_path);
+      ryx_exit(1);
+    }
+  }
+
+  // The estimates are made only with paired reads, in the paired stage.
+  if (options->estimate_path != nullptr && options->any_paired && options->load_stage != kDenovoStagePairedGraph) {
+    run.estimates = output_file_open(options->estimate_path);
+    if (run.estimates == nullptr) {
+      fprintf(stderr, "Problem opening file: %s\n", options->estimate_path);
       ryx_exit(1);
     }
   }

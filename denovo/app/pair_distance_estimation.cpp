@@ -186,6 +186,11 @@ void paired_distance_write_estimates(const read_table_t *table, paired_setting_t
     fprintf(stderr, "Problem opening file: %s\n", path);
     ryx_exit(1);
   }
+  paired_distance_write_estimates_to(table, settings, files, out, path);
+}
+
+void paired_distance_write_estimates_to(const read_table_t *table, paired_setting_t *const *settings,
+                                        const read_store_file_t *files, output_file_t *out, const char *path) {
   for (int32_t i = 0; i < table->file_count; i++) {
     const pair_dist_info_t *h = table->pair_dist_info != nullptr ? table->pair_dist_info[i] : nullptr;
     paired_setting_t *setting = settings[i];

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "common/output_file.h"
 #include "denovo/reads/pair_dist_info.h"
 #include "denovo/reads/read_store.h"
 #include "denovo/reads/read_table.h"
@@ -83,5 +84,10 @@ void paired_distance_write_line(FILE *file, const read_store_file_t *names, int3
 // status 1; no partial file is left.
 void paired_distance_write_estimates(const read_table_t *table, paired_setting_t *const *settings,
                                      const read_store_file_t *files, const char *path);
+// The same into an estimate file the caller opened earlier (so that an
+// unwritable path ends a run before its stages); commits it, path naming it
+// in the closing message.
+void paired_distance_write_estimates_to(const read_table_t *table, paired_setting_t *const *settings,
+                                        const read_store_file_t *files, output_file_t *out, const char *path);
 
 }  // extern "C"

@@ -63,13 +63,16 @@ TEST(DenovoPairedProgram, EstimatesPairDistances) {
   EXPECT_FALSE(read_fasta(dir.file("c.fa")).empty());
 
   // An estimate file that cannot be created ends the run with its message
-  // and leaves neither it nor the contigs behind.
+  // before any stage (no progress shown) and leaves neither it nor the
+  // contigs behind.
   const std::string nowhere = dir.file("missing/estimates.txt");
   const RunResult bad = denovo({"-o", dir.file("bad.fa"), "-e", nowhere, "-p", "fb", "ss", "400", "600", "-q", "-i",
                                 dir.file("a1.fq"), dir.file("a2.fq")});
   EXPECT_EQ(bad.status, 1);
   EXPECT_EQ(bad.err, "Problem opening file: " + nowhere + "\n");
+  EXPECT_EQ(bad.out.find("Progress"), std::string::npos) << bad.out;
   EXPECT_FALSE(file_exists(dir.file("bad.fa")));
+  EXPECT_NE(r.out.find("Progress"), std::string::npos) << "a full run shows its progress";
 
   // Without paired reads there is nothing to estimate and no file.
   const RunResult single = denovo({"-o", dir.file("s.fa"), "-e", dir.file("none.txt"), "-q", dir.file("a1.fq")});
