@@ -328,6 +328,9 @@ void apply_raises(word_pass_ctx_t *ctx, int32_t seq, const raise_lists_t &lists)
       ctx->s2_total += s2;
       ctx->s3_total += s3;
       stop = ctx->kind == kWordPassFirst && first_pass_too_small(ctx, ctx->s2_total, ctx->s3_total);
+      // Set while the turn is still held: the next batch, waiting for this
+      // last partition, must see the stop before it could add its totals.
+      if (stop) ctx->stop.store(1, std::memory_order_relaxed);
     }
     pthread_cond_broadcast(&part->turn);
     pthread_mutex_unlock(&part->mutex);
