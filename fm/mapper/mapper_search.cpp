@@ -27,10 +27,25 @@ MapperStepCache::MapperStepCache() {
 void MapperStepCache::use(const BidirectionalMatcher *matcher) {
   if (matcher == matcher_) return;
   matcher_ = matcher;
+  // The walk marks name rows of the index they were made on.
+  read_codes_ = nullptr;
   if (++stamp_ == 0) {
     // After 2^32 changes of index the stamps start over on a clean table.
     for (std::vector<Entry> &e : entries_) e.assign(e.size(), Entry{0, kUnknown, 0, 0});
     stamp_ = 1;
+  }
+}
+
+void MapperStepCache::start_read(const unsigned char *codes, uint32_t length) {
+  read_codes_ = codes;
+  read_length_ = length;
+  for (int d = 0; d < 2; d++) {
+    ends_[d].clear();
+    if (marks_[d].size() < size_t{length} + 1) marks_[d].resize(size_t{length} + 1, Mark{0, 0, 0});
+  }
+  if (++read_stamp_ == 0) {
+    for (std::vector<Mark> &m : marks_) m.assign(m.size(), Mark{0, 0, 0});
+    read_stamp_ = 1;
   }
 }
 
@@ -42,7 +57,22 @@ uint32_t MapperStepCache::walk_narrow(BidirectionalSearch *search, const unsigne
   std::vector<Entry> &entries = entries_[direction];
   uint64_t row = own.begin;
   uint32_t i = pos;
+  // Marks only hold for walks over the read the marks were made for.
+  const bool marked = codes == read_codes_ && end == read_length_ && read_stamp_ != 0;
+  std::vector<WalkEnd> &ends = ends_[direction];
+  Mark *marks = marks_[direction].data();
+  const uint32_t walk = static_cast<uint32_t>(ends.size());
   for (; i < end; i++) {
+    if (marked) {
+      Mark &m = marks[i];
+      if (m.stamp == read_stamp_ && m.row == row) {
+        const WalkEnd &w = ends[m.walk];
+        row = w.row;
+        i = w.pos;
+        break;
+      }
+      m = Mark{row, read_stamp_, walk};
+    }
     const unsigned char c = codes[i];
     if (c >= 4) break;
     const unsigned char symbol = direction == 0 ? c : static_cast<unsigned char>(3 - c);
@@ -56,6 +86,7 @@ uint32_t MapperStepCache::walk_narrow(BidirectionalSearch *search, const unsigne
     if (e.next == kUnknown) e.next = array->C()[symbol] + array->occ(row, symbol);
     row = e.next;
   }
+  if (marked) ends.push_back(WalkEnd{row, i});
   const uint32_t n = i - pos;
   if (n > 0) {
     own = {row, row + 1};

@@ -35,6 +35,15 @@ class MapperStepCache {
   // index.
   void use(const BidirectionalMatcher *matcher);
 
+  // Starts the searches of one read on the index last given to use():
+  // walks over codes[0 .. length - 1] that run to length remember where
+  // they ended, for the later walks of the same read that reach one of
+  // their rows at the same read position. Walks on other codes or to
+  // another end, and every walk after use() changes the index, do not use
+  // these facts. Call it again for each new read, also when its codes lie
+  // in the same buffer.
+  void start_read(const unsigned char *codes, uint32_t length);
+
   // Steps a search whose own range in direction (0 forward over the text
   // array, 1 backward over the reversed array) is the one row of an
   // occurrence by the read symbols codes[pos], codes[pos + 1], ...
@@ -59,6 +68,26 @@ class MapperStepCache {
   std::vector<Entry> entries_[2];
   const BidirectionalMatcher *matcher_ = nullptr;
   uint32_t stamp_ = 1;  // entries of other stamps are empty
+
+  // A walk is fixed by its row and read position: from there it compares
+  // the same read symbols with the same rows and stops at the same place.
+  // So each read position keeps the row the latest walk held there and
+  // that walk's number; a later walk holding the same row at the same
+  // position goes straight to that walk's end.
+  struct Mark {
+    uint64_t row;
+    uint32_t stamp;  // the read's stamp; other stamps are empty
+    uint32_t walk;
+  };
+  struct WalkEnd {
+    uint64_t row;
+    uint32_t pos;
+  };
+  std::vector<Mark> marks_[2];
+  std::vector<WalkEnd> ends_[2];
+  const unsigned char *read_codes_ = nullptr;
+  uint32_t read_length_ = 0;
+  uint32_t read_stamp_ = 0;
 };
 
 struct MapperSearch {

@@ -52,6 +52,7 @@ void MapperStandardSeeder::run(MapperRead *read, MapperSeeds *seeds, uint32_t st
   for (uint32_t i = 0; i < indexes.size(); i++) {
     searches_.clear();
     step_cache_.use(indexes[i].matcher.get());
+    step_cache_.start_read(read->forward_codes, read->length);
     // Every search starts with a table look-up at its pivot; fetching them
     // all at once overlaps their cache misses.
     if ((strand_mask & 1) != 0) indexes[i].matcher->prefetch_windows(read->forward_codes, read->length);

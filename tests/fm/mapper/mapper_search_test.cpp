@@ -49,7 +49,10 @@ TEST(MapperSearch, LongestMatchFromEveryPositionOnBothStrands) {
 // the same ranges: every position, end and strand of reads sampled (with
 // errors and Ns) from repetitive references, on two indexes taken in
 // turn with one cache, each read searched twice so that the second pass
-// runs on what the first one taught the cache.
+// runs on what the first one taught the cache. The walks to the read end
+// also meet the marks of earlier walks of the same read (searches from
+// every position cross each other's rows), the walks to a closer end must
+// ignore them.
 TEST(MapperSearch, StepCacheChangesNoSearch) {
   std::mt19937_64 rng(23);
   std::vector<Reference> refs = random_references(rng, 4, 200, 900);
@@ -74,6 +77,7 @@ TEST(MapperSearch, StepCacheChangesNoSearch) {
       for (int which = 0; which < 2; which++) {
         const MapperIndex &index = indexes[(r + which) % 2];
         cache.use(index.matcher.get());
+        cache.start_read(t.read.forward_codes, L);
         for (uint32_t p = 0; p < L; p++) {
           for (uint32_t end : {L, std::min(L, p + 23)}) {
             for (int strand = 0; strand < 2; strand++) {
@@ -96,6 +100,37 @@ TEST(MapperSearch, StepCacheChangesNoSearch) {
   }
   // The reads matched far enough for one-occurrence steps to be taken.
   EXPECT_GT(narrow_steps, 1000);
+}
+
+// A new read in the same buffer with the same length starts with no
+// marks: the walks of the first read must not send the second one to
+// their ends. The reads differ in one symbol near the end, so the first
+// read's walks stop there and the second one's run on.
+TEST(MapperSearch, StepCacheForgetsTheWalksOfTheLastRead) {
+  std::mt19937_64 rng(5);
+  const Symbols bases = random_acgt(rng, 400);
+  const std::vector<Reference> refs = references({bases});
+  const Symbols read(bases.begin() + 50, bases.begin() + 110);
+  OwnedRead t(read);
+  const uint32_t L = t.read.length;
+  const unsigned char own = bases[50 + L - 3];
+  MapperStepCache cache;
+  const MapperIndex index = build_index(refs, 6);
+  cache.use(index.matcher.get());
+  for (int round = 0; round < 2; round++) {
+    // First another symbol, then the reference's own one.
+    t.read.forward_codes[L - 3] = round == 0 ? static_cast<unsigned char>((own + 1) % 4) : own;
+    cache.start_read(t.read.forward_codes, L);
+    const Symbols now(t.read.forward_codes, t.read.forward_codes + L);
+    for (uint32_t p = 0; p + 10 < L; p++) {
+      MapperSearch s;
+      s.start(&index);
+      const uint32_t d = s.forward(t.read.forward_codes, p, L, &cache);
+      ASSERT_EQ(d, longest_match(refs, now, p, 0)) << "round " << round << " pos " << p;
+    }
+    // The second round matches to the read end from the start.
+    if (round == 1) EXPECT_EQ(longest_match(refs, now, 0, 0), L);
+  }
 }
 
 // N stops a match, also inside the first table block; a pivot on an N
