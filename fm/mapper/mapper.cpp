@@ -62,6 +62,9 @@ Mapper::Mapper(MapperParameters *parameters)
   }
   full_extender_ = new MapperFullExtender(parameters);
   dropoff_extender_ = new MapperDropoffExtender(parameters);
+  // The extenders walk the rows the seeding has just stepped through.
+  full_extender_->use_step_cache(normal_seeder_->step_cache());
+  dropoff_extender_->use_step_cache(normal_seeder_->step_cache());
   seeds_[0].seeds.reserve(1000);
   seeds_[1].seeds.reserve(1000);
   // The mate converted G to A: mate 2 in the candidates of the first

@@ -70,7 +70,7 @@ struct MapperExtensionSide {
 // addressed by stack position because the stack grows while the walk
 // runs; it keeps its room for the next walk.
 template <typename Preorder, typename AlignmentEnd>
-void walk_extension_side(MapperExtensionSide &side, int32_t start_score, Preorder &&preorder,
+void walk_extension_side(MapperExtensionSide &side, MapperStepCache *steps, int32_t start_score, Preorder &&preorder,
                          AlignmentEnd &&alignment_end) {
   std::vector<MapperExtensionNode> &stack = side.stack;
   side.best = start_score;
@@ -108,7 +108,8 @@ void walk_extension_side(MapperExtensionSide &side, int32_t start_score, Preorde
       if (own.end - own.begin == 1) {
         // One occurrence: at most one child, which is the first and free.
         BidirectionalSearch only;
-        const unsigned char code = search.add_only_symbol(side.direction, &only);
+        const unsigned char code = steps != nullptr ? steps->only_symbol(side.direction, search, &only)
+                                                    : search.add_only_symbol(side.direction, &only);
         if (code < 5) {
           const uint32_t depth = stack[top].depth + 1;
           const int32_t path_best = std::max(stack[top].score, stack[top].path_best);
@@ -201,6 +202,11 @@ class MapperExtender {
   // into result (which the caller has cleared) and raising its best score.
   virtual void run(MapperRead *read, MapperSeeds *seeds, MapperResult *result) = 0;
 
+  // Takes one-occurrence steps of the walks from steps (null: from the
+  // index alone), which the caller keeps alive while the extender runs.
+  // The results are the same either way.
+  void use_step_cache(MapperStepCache *steps) { steps_ = steps; }
+
  protected:
   // Starts a run on read: makes room for it and sets the result's best
   // score to the floor of extender_floor_score.
@@ -241,6 +247,7 @@ class MapperExtender {
   }
 
   const MapperParameters *parameters_;
+  MapperStepCache *steps_ = nullptr;
   MapperRead *read_ = nullptr;
   MapperResult *result_ = nullptr;
   MapperSearch seed_;

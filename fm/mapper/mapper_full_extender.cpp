@@ -70,7 +70,7 @@ void MapperFullExtender::extend_seed() {
 
 void MapperFullExtender::aligner_traverse(int direction, int32_t start_score) {
   walk_extension_side(
-      side(direction), start_score,
+      side(direction), steps_, start_score,
       [&](int32_t node, uint32_t depth) { return aligner_preorder(direction, node, depth); },
       [&](int32_t node, uint32_t depth) {
         if (direction == 1)

@@ -54,7 +54,6 @@ uint32_t MapperStepCache::walk_narrow(BidirectionalSearch *search, const unsigne
                                       uint32_t end) {
   match_range &own = direction == 0 ? search->forward : search->reverse;
   const NucleotideArray *array = direction == 0 ? matcher_->text_array() : matcher_->reversed_array();
-  std::vector<Entry> &entries = entries_[direction];
   uint64_t row = own.begin;
   uint32_t i = pos;
   // Marks only hold for walks over the read the marks were made for.
@@ -80,8 +79,7 @@ uint32_t MapperStepCache::walk_narrow(BidirectionalSearch *search, const unsigne
     // BidirectionalSearch::step computes for a one-row range holding it.
     // The other range keeps its one row: the occurrence still starts
     // (ends) where it did.
-    Entry &e = entries[(row * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
-    if (e.stamp != stamp_ || e.row != row) e = Entry{row, kUnknown, stamp_, array->get(row)};
+    Entry &e = entry(direction, array, row);
     if (e.symbol != symbol) break;
     if (e.next == kUnknown) e.next = array->C()[symbol] + array->occ(row, symbol);
     row = e.next;
@@ -93,6 +91,29 @@ uint32_t MapperStepCache::walk_narrow(BidirectionalSearch *search, const unsigne
     search->length += static_cast<int>(n);
   }
   return n;
+}
+
+unsigned char MapperStepCache::only_symbol(int direction, const BidirectionalSearch &search,
+                                           BidirectionalSearch *out) {
+  if (search.matcher != matcher_) return search.add_only_symbol(direction, out);
+  const NucleotideArray *array = direction == 0 ? matcher_->text_array() : matcher_->reversed_array();
+  const match_range &own = direction == 0 ? search.forward : search.reverse;
+  const match_range &companion = direction == 0 ? search.reverse : search.forward;
+  Entry &e = entry(direction, array, own.begin);
+  const unsigned char x = e.symbol;
+  if (x >= 5) return x;
+  if (e.next == kUnknown) {
+    e.next = array->C()[x] + array->occ(own.begin, x);
+    array->prefetch(e.next);
+  }
+  // As in add_only_symbol: the row moves on, the companion keeps its begin.
+  out->matcher = search.matcher;
+  out->length = search.length + 1;
+  const match_range own_out = {e.next, e.next + 1};
+  const match_range companion_out = {companion.begin, companion.begin + 1};
+  out->forward = direction == 0 ? own_out : companion_out;
+  out->reverse = direction == 0 ? companion_out : own_out;
+  return x;
 }
 
 template <int direction>

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "fm/index/bidirectional_search.h"
+#include "fm/index/nucleotide_array.h"
 
 class BidirectionalMatcher;
 class MapperIndex;
@@ -56,6 +57,13 @@ class MapperStepCache {
   template <int direction>
   uint32_t walk_narrow(BidirectionalSearch *search, const unsigned char *codes, uint32_t pos, uint32_t end);
 
+  // search.add_only_symbol(direction, out), for a search whose range in
+  // the direction is one row, with the row's step taken from the table
+  // when a search of the same index took it before. The extenders' walks
+  // go over the rows of a read's place once per seed, and over those the
+  // seeding went through.
+  unsigned char only_symbol(int direction, const BidirectionalSearch &search, BidirectionalSearch *out);
+
  private:
   static constexpr int kBits = 11;
   static constexpr uint64_t kUnknown = ~0ull;
@@ -65,6 +73,14 @@ class MapperStepCache {
     uint32_t stamp;
     uint8_t symbol;
   };
+  // The entry of row in direction, made anew (its step not yet known)
+  // when it held another row or a stamp of before.
+  Entry &entry(int direction, const NucleotideArray *array, uint64_t row) {
+    Entry &e = entries_[direction][(row * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    if (e.stamp != stamp_ || e.row != row) e = Entry{row, kUnknown, stamp_, array->get(row)};
+    return e;
+  }
+
   std::vector<Entry> entries_[2];
   const BidirectionalMatcher *matcher_ = nullptr;
   uint32_t stamp_ = 1;  // entries of other stamps are empty

@@ -44,6 +44,10 @@ class MapperSeeder {
   virtual void run(MapperRead *read, MapperSeeds *seeds, uint32_t strand_mask,
                    const std::vector<MapperIndex> &indexes) = 0;
 
+  // The step table the seeder's searches fill, for the extenders to walk
+  // the same rows with; null for a seeder without one.
+  virtual MapperStepCache *step_cache() { return nullptr; }
+
   // Searches read symbols [from, to) whole in every reference set and on
   // every strand of the mask (strand 0 first), appending to out a record
   // for each search that matched all of them: offset from on strand 0,

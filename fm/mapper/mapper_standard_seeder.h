@@ -39,6 +39,8 @@ class MapperStandardSeeder : public MapperSeeder {
   // offset becomes read_length - length - offset.
   static void remove_short_seeds(MapperSeeds *seeds, uint32_t read_length, uint32_t min_length, bool convert_offsets);
 
+  MapperStepCache *step_cache() override { return &step_cache_; }
+
   // Interval nodes allocated by both Subsets so far.
   uint64_t nodes_allocated() const { return subsets_[0].nodes_allocated() + subsets_[1].nodes_allocated(); }
 

@@ -133,6 +133,46 @@ TEST(MapperSearch, StepCacheForgetsTheWalksOfTheLastRead) {
   }
 }
 
+// The extenders' one-occurrence step through the table gives what the
+// index gives: every row of both arrays (separators and Ns among them),
+// asked twice so that the second answer comes from the table, and rows of
+// another index, which the table must not answer from its own facts.
+TEST(MapperSearch, StepCacheTakesOnlySymbolStepsAsTheIndexDoes) {
+  std::mt19937_64 rng(31);
+  const std::vector<Reference> refs = random_references(rng, 3, 100, 300);
+  const std::vector<Reference> other_refs = random_references(rng, 2, 100, 300);
+  const MapperIndex index = build_index(refs, 4), other = build_index(other_refs, 4);
+  MapperStepCache cache;
+  cache.use(index.matcher.get());
+  int stepped = 0, stopped = 0;
+  for (const MapperIndex *in : {&index, &other, &index}) {
+    for (int direction = 0; direction < 2; direction++) {
+      const BidirectionalMatcher &m = *in->matcher;
+      const unsigned long long rows = (direction == 0 ? m.text_array() : m.reversed_array())->length();
+      for (unsigned long long r = 0; r < rows; r++) {
+        BidirectionalSearch search;
+        search.matcher = &m;
+        search.length = 9;
+        const match_range own = {r, r + 1}, companion = {rows - 1 - r, rows - r};
+        search.forward = direction == 0 ? own : companion;
+        search.reverse = direction == 0 ? companion : own;
+        BidirectionalSearch want, got;
+        const unsigned char x = search.add_only_symbol(direction, &want);
+        ASSERT_EQ(cache.only_symbol(direction, search, &got), x) << "direction " << direction << " row " << r;
+        if (x >= 5) {
+          stopped++;
+          continue;
+        }
+        ASSERT_TRUE(got.equal(&want)) << "direction " << direction << " row " << r;
+        ASSERT_EQ(got.matcher, want.matcher);
+        stepped++;
+      }
+    }
+  }
+  EXPECT_GT(stepped, 1000);
+  EXPECT_GT(stopped, 0);
+}
+
 // N stops a match, also inside the first table block; a pivot on an N
 // matches nothing, and so does an empty or reversed stretch.
 TEST(MapperSearch, StopsAtNAndAtTheEnd) {
