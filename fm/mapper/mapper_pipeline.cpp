@@ -114,7 +114,6 @@ void MapperPipeline::save_alignment(MapperTuple *tuple) {
     }
     MapperRead &read = mate == 0 ? tuple->read1 : tuple->read2;
     delete read.sequence;
-    delete read.reverse_complement;
     read = MapperRead();
   }
 }

@@ -62,6 +62,13 @@ Sequence *Sequence::copy_sub_sequence(unsigned int first, unsigned int end) cons
   return result;
 }
 
+void Sequence::reverse_complement(const unsigned char *codes, unsigned int length, unsigned char *out) {
+  for (unsigned int i = 0; i < length; i++) {
+    const unsigned char c = codes[length - 1 - i];
+    out[i] = c < 4 ? static_cast<unsigned char>(3 - c) : c;
+  }
+}
+
 void Sequence::reverse() {
   for (unsigned int i = 0, j = length; i < j;) {
     j--;

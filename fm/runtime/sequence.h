@@ -26,6 +26,9 @@ class Sequence {
   // Reverse-complements in place: symbol order reversed, codes 0..3 become
   // 3 - code, 4 stays; qualities, when present, are reversed.
   void reverse();
+  // Writes the reverse complement of codes[0, length) to out[0, length),
+  // as reverse() would leave it.
+  static void reverse_complement(const unsigned char *codes, unsigned int length, unsigned char *out);
 
   char *name = nullptr;
   unsigned int length = 0;

@@ -40,6 +40,19 @@ TEST(Sequence, ReverseComplementsInPlace) {
   EXPECT_EQ(codes(*odd), "233");
 }
 
+// Into another buffer, the codes as reverse() leaves them, for odd and
+// even lengths and none; bytes past the length are not touched.
+TEST(Sequence, ReverseComplementsIntoABuffer) {
+  for (const char *letters : {"ACGTN", "AAC", "GATTACANNC", ""}) {
+    std::unique_ptr<Sequence> s(Sequence::from_letters(letters));
+    std::string out(s->length + 1, '\x7f');
+    Sequence::reverse_complement(s->symbols, s->length, reinterpret_cast<unsigned char *>(out.data()));
+    s->reverse();
+    EXPECT_EQ(out.substr(0, s->length), std::string(reinterpret_cast<char *>(s->symbols), s->length)) << letters;
+    EXPECT_EQ(out.back(), '\x7f') << letters;
+  }
+}
+
 TEST(Sequence, CopiesAreIndependent) {
   std::unique_ptr<Sequence> s(Sequence::create(6, true, "read 1"));
   for (unsigned int i = 0; i < 6; i++) {
