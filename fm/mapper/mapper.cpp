@@ -108,10 +108,11 @@ bool Mapper::check_read_length(MapperRead *read) {
 
 void Mapper::reseed_using_read_index(unsigned long long read_index) { random_.reseed(mix64(read_index) | 1); }
 
+MapperSeeder *Mapper::seeder() const { return technology_ == kMapperReadPacbio ? long_seeder_ : normal_seeder_; }
+
 void Mapper::seeder_run(MapperRead *read, MapperSeeds *seeds, unsigned strand_mask,
                         const std::vector<MapperIndex> &indexes) {
-  MapperSeeder *seeder = technology_ == kMapperReadPacbio ? long_seeder_ : normal_seeder_;
-  seeder->run(read, seeds, strand_mask, indexes);
+  seeder()->run(read, seeds, strand_mask, indexes);
 }
 
 MapperExtender *Mapper::extender_for(const MapperRead *read) {
@@ -319,8 +320,9 @@ void Mapper::paired_run(MapperRead *mate1, MapperRead *mate2, MapperPairedResult
 // then the pairs between them.
 void Mapper::paired_plain(MapperRead *mate1, MapperRead *mate2, bool skip1, bool skip2, MapperPairedResult *result) {
   const MapperParameters &p = *parameters_;
-  seed_mate(mate1, skip1, 0, 3, p.main_set);
-  seed_mate(mate2, skip2, 1, 3, p.main_set);
+  seeds_[0].clear();
+  seeds_[1].clear();
+  seeder()->run_two(skip1 ? nullptr : mate1, &seeds_[0], skip2 ? nullptr : mate2, &seeds_[1], 3, p.main_set);
   if (!skip1) extender_run(mate1, &seeds_[0], &result->mate[0]);
   if (!skip2) extender_run(mate2, &seeds_[1], &result->mate[1]);
   if (p.mapping_quality) {

@@ -79,6 +79,8 @@ class Mapper {
 
   // Runs the seeder of the current technology on read into seeds (which
   // the caller has emptied) for the strands of strand_mask.
+  // The seeder of the current technology.
+  MapperSeeder *seeder() const;
   void seeder_run(MapperRead *read, MapperSeeds *seeds, unsigned strand_mask, const std::vector<MapperIndex> &indexes);
   // Runs the extender chosen for the read's technology and length.
   void extender_run(MapperRead *read, MapperSeeds *seeds, MapperResult *result);

@@ -27,70 +27,11 @@ MapperStepCache::MapperStepCache() {
 void MapperStepCache::use(const BidirectionalMatcher *matcher) {
   if (matcher == matcher_) return;
   matcher_ = matcher;
-  // The walk marks name rows of the index they were made on.
-  read_codes_ = nullptr;
   if (++stamp_ == 0) {
     // After 2^32 changes of index the stamps start over on a clean table.
     for (std::vector<Entry> &e : entries_) e.assign(e.size(), Entry{0, kUnknown, 0, 0});
     stamp_ = 1;
   }
-}
-
-void MapperStepCache::start_read(const unsigned char *codes, uint32_t length) {
-  read_codes_ = codes;
-  read_length_ = length;
-  for (int d = 0; d < 2; d++) {
-    ends_[d].clear();
-    if (marks_[d].size() < size_t{length} + 1) marks_[d].resize(size_t{length} + 1, Mark{0, 0, 0});
-  }
-  if (++read_stamp_ == 0) {
-    for (std::vector<Mark> &m : marks_) m.assign(m.size(), Mark{0, 0, 0});
-    read_stamp_ = 1;
-  }
-}
-
-template <int direction>
-uint32_t MapperStepCache::walk_narrow(BidirectionalSearch *search, const unsigned char *codes, uint32_t pos,
-                                      uint32_t end) {
-  match_range &own = direction == 0 ? search->forward : search->reverse;
-  const NucleotideArray *array = direction == 0 ? matcher_->text_array() : matcher_->reversed_array();
-  uint64_t row = own.begin;
-  uint32_t i = pos;
-  // Marks only hold for walks over the read the marks were made for.
-  const bool marked = codes == read_codes_ && end == read_length_ && read_stamp_ != 0;
-  std::vector<WalkEnd> &ends = ends_[direction];
-  Mark *marks = marks_[direction].data();
-  const uint32_t walk = static_cast<uint32_t>(ends.size());
-  for (; i < end; i++) {
-    if (marked) {
-      Mark &m = marks[i];
-      if (m.stamp == read_stamp_ && m.row == row) {
-        const WalkEnd &w = ends[m.walk];
-        row = w.row;
-        i = w.pos;
-        break;
-      }
-      m = Mark{row, read_stamp_, walk};
-    }
-    const unsigned char c = codes[i];
-    if (c >= 4) break;
-    const unsigned char symbol = direction == 0 ? c : static_cast<unsigned char>(3 - c);
-    // The row's symbol, and the last-to-first step over it: what
-    // BidirectionalSearch::step computes for a one-row range holding it.
-    // The other range keeps its one row: the occurrence still starts
-    // (ends) where it did.
-    Entry &e = entry(direction, array, row);
-    if (e.symbol != symbol) break;
-    if (e.next == kUnknown) e.next = array->C()[symbol] + array->occ(row, symbol);
-    row = e.next;
-  }
-  if (marked) ends.push_back(WalkEnd{row, i});
-  const uint32_t n = i - pos;
-  if (n > 0) {
-    own = {row, row + 1};
-    search->length += static_cast<int>(n);
-  }
-  return n;
 }
 
 unsigned char MapperStepCache::only_symbol(int direction, const BidirectionalSearch &search,
@@ -116,11 +57,36 @@ unsigned char MapperStepCache::only_symbol(int direction, const BidirectionalSea
   return x;
 }
 
-template <int direction>
-uint32_t MapperSearch::match(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache) {
-  const BidirectionalMatcher *matcher = index->matcher.get();
-  const uint32_t k = index->acceleration_depth;
-  uint32_t n = 0;
+void MapperWalkMarks::start_read(const BidirectionalMatcher *matcher, const unsigned char *codes, uint32_t length) {
+  matcher_ = matcher;
+  codes_ = codes;
+  length_ = length;
+  for (int d = 0; d < 2; d++) {
+    ends_[d].clear();
+    if (marks_[d].size() < size_t{length} + 1) marks_[d].resize(size_t{length} + 1, Mark{0, 0, 0});
+  }
+  if (++stamp_ == 0) {
+    // After 2^32 reads the stamps start over on clean marks.
+    for (std::vector<Mark> &m : marks_) m.assign(m.size(), Mark{0, 0, 0});
+    stamp_ = 1;
+  }
+}
+
+void MapperMatch::begin(MapperSearch *record, int direction, const unsigned char *codes, uint32_t pos, uint32_t end,
+                        MapperStepCache *cache, MapperWalkMarks *marks) {
+  record_ = record;
+  direction_ = direction;
+  codes_ = codes;
+  end_ = end;
+  cache_ = cache;
+  const BidirectionalMatcher *matcher = record->index->matcher.get();
+  marks_ = cache != nullptr && marks != nullptr && marks->hold_for(matcher, codes, end) ? marks : nullptr;
+  matched_ = 0;
+  ended_ = false;
+  narrow_ = false;
+  fetched_ = false;
+  BidirectionalSearch &search = record->search;
+  const uint32_t k = record->index->acceleration_depth;
   if (k > 0 && k <= kMaxBlock && end > pos && end - pos >= k && all_bases(codes + pos, k)) {
     if (direction == 0) {
       matcher->init_search(&search, codes + pos, static_cast<int>(k));
@@ -133,25 +99,96 @@ uint32_t MapperSearch::match(const unsigned char *codes, uint32_t pos, uint32_t 
     // An empty block says nothing about how far the match reaches; count
     // only symbols that occur.
     if (search.count() == 0) matcher->init_search_empty(&search);
-    else n = k;
+    else matched_ = k;
   }
-  for (uint32_t i = pos + n; i < end; i++) {
-    const unsigned char c = codes[i];
+  i_ = pos + matched_;
+}
+
+template <int direction>
+bool MapperMatch::advance_in() {
+  if (ended_) return false;
+  if (narrow_) return walk<direction>();
+  BidirectionalSearch &search = record_->search;
+  if (i_ >= end_ || codes_[i_] >= 4) return finish();
+  if (cache_ != nullptr && search.count() == 1) {
+    narrow_ = true;
+    row_ = direction == 0 ? search.forward.begin : search.reverse.begin;
+    walk_start_ = i_;
+    if (marks_ != nullptr) walk_ = static_cast<uint32_t>(marks_->ends_[direction].size());
+    return walk<direction>();
+  }
+  const unsigned char c = codes_[i_];
+  const unsigned char symbol = direction == 0 ? c : static_cast<unsigned char>(3 - c);
+  const BidirectionalSearch before = search;
+  search.add_symbol(direction, symbol);
+  if (search.count() == 0) {
+    search = before;
+    return finish();
+  }
+  matched_++;
+  i_++;
+  // The step has asked for the rows the next one reads.
+  return true;
+}
+
+template <int direction>
+bool MapperMatch::walk() {
+  const BidirectionalMatcher *matcher = record_->index->matcher.get();
+  const NucleotideArray *array = direction == 0 ? matcher->text_array() : matcher->reversed_array();
+  MapperStepCache &cache = *cache_;
+  while (i_ < end_) {
+    if (marks_ != nullptr) {
+      const MapperWalkMarks::Mark &m = marks_->marks_[direction][i_];
+      if (m.stamp == marks_->stamp_ && m.row == row_) {
+        const MapperWalkMarks::WalkEnd &w = marks_->ends_[direction][m.walk];
+        row_ = w.row;
+        i_ = w.pos;
+        break;
+      }
+    }
+    const unsigned char c = codes_[i_];
     if (c >= 4) break;
     const unsigned char symbol = direction == 0 ? c : static_cast<unsigned char>(3 - c);
-    if (cache != nullptr && search.count() == 1) {
-      n += cache->walk_narrow<direction>(&search, codes, i, end);
-      break;
+    // A row the table does not know is read from its block: ask for the
+    // block and take the step on the next call.
+    if (!fetched_ && !cache.knows(direction, row_)) {
+      array->prefetch(row_);
+      fetched_ = true;
+      return true;
     }
-    const BidirectionalSearch before = search;
-    search.add_symbol(direction, symbol);
-    if (search.count() == 0) {
-      search = before;
-      break;
-    }
-    n++;
+    fetched_ = false;
+    if (marks_ != nullptr) marks_->marks_[direction][i_] = MapperWalkMarks::Mark{row_, marks_->stamp_, walk_};
+    // The row's symbol, and the last-to-first step over it: what
+    // BidirectionalSearch::step computes for a one-row range holding it.
+    // The other range keeps its one row: the occurrence still starts
+    // (ends) where it did.
+    MapperStepCache::Entry &e = cache.entry(direction, array, row_);
+    if (e.symbol != symbol) break;
+    if (e.next == MapperStepCache::kUnknown) e.next = array->C()[symbol] + array->occ(row_, symbol);
+    row_ = e.next;
+    i_++;
   }
-  return n;
+  if (marks_ != nullptr) marks_->ends_[direction].push_back(MapperWalkMarks::WalkEnd{row_, i_});
+  const uint32_t n = i_ - walk_start_;
+  if (n > 0) {
+    BidirectionalSearch &search = record_->search;
+    match_range &own = direction == 0 ? search.forward : search.reverse;
+    own = {row_, row_ + 1};
+    search.length += static_cast<int>(n);
+    matched_ += n;
+  }
+  return finish();
+}
+
+bool MapperMatch::advance() { return direction_ == 0 ? advance_in<0>() : advance_in<1>(); }
+
+uint32_t MapperSearch::match(int direction, const unsigned char *codes, uint32_t pos, uint32_t end,
+                             MapperStepCache *cache, MapperWalkMarks *marks) {
+  MapperMatch m;
+  m.begin(this, direction, codes, pos, end, cache, marks);
+  while (m.advance()) {
+  }
+  return m.matched();
 }
 
 void MapperSearch::start(const MapperIndex *reference_set) {
@@ -160,17 +197,19 @@ void MapperSearch::start(const MapperIndex *reference_set) {
 }
 
 uint32_t MapperSearch::forward(const unsigned char *codes, uint32_t pos, uint32_t end, uint32_t) {
-  return match<0>(codes, pos, end, nullptr);
+  return match(0, codes, pos, end, nullptr, nullptr);
 }
 
 uint32_t MapperSearch::backward(const unsigned char *codes, uint32_t pos, uint32_t end, uint32_t) {
-  return match<1>(codes, pos, end, nullptr);
+  return match(1, codes, pos, end, nullptr, nullptr);
 }
 
-uint32_t MapperSearch::forward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache) {
-  return match<0>(codes, pos, end, cache);
+uint32_t MapperSearch::forward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache,
+                               MapperWalkMarks *marks) {
+  return match(0, codes, pos, end, cache, marks);
 }
 
-uint32_t MapperSearch::backward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache) {
-  return match<1>(codes, pos, end, cache);
+uint32_t MapperSearch::backward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache,
+                                MapperWalkMarks *marks) {
+  return match(1, codes, pos, end, cache, marks);
 }

@@ -36,27 +36,6 @@ class MapperStepCache {
   // index.
   void use(const BidirectionalMatcher *matcher);
 
-  // Starts the searches of one read on the index last given to use():
-  // walks over codes[0 .. length - 1] that run to length remember where
-  // they ended, for the later walks of the same read that reach one of
-  // their rows at the same read position. Walks on other codes or to
-  // another end, and every walk after use() changes the index, do not use
-  // these facts. Call it again for each new read, also when its codes lie
-  // in the same buffer.
-  void start_read(const unsigned char *codes, uint32_t length);
-
-  // Steps a search whose own range in direction (0 forward over the text
-  // array, 1 backward over the reversed array) is the one row of an
-  // occurrence by the read symbols codes[pos], codes[pos + 1], ...
-  // (complemented in direction 1) while the occurrence continues with
-  // them, stopping before an N and at end. Returns the number of symbols
-  // matched; the search then holds the extended match exactly as
-  // BidirectionalSearch::add_symbol leaves it (unchanged when 0). A search
-  // stays on its occurrence, so the loop keeps the row in a register and
-  // asks the table for each step.
-  template <int direction>
-  uint32_t walk_narrow(BidirectionalSearch *search, const unsigned char *codes, uint32_t pos, uint32_t end);
-
   // search.add_only_symbol(direction, out), for a search whose range in
   // the direction is one row, with the row's step taken from the table
   // when a search of the same index took it before. The extenders' walks
@@ -65,6 +44,7 @@ class MapperStepCache {
   unsigned char only_symbol(int direction, const BidirectionalSearch &search, BidirectionalSearch *out);
 
  private:
+  friend class MapperMatch;
   static constexpr int kBits = 11;
   static constexpr uint64_t kUnknown = ~0ull;
   struct Entry {
@@ -73,10 +53,18 @@ class MapperStepCache {
     uint32_t stamp;
     uint8_t symbol;
   };
+  Entry &slot(int direction, uint64_t row) {
+    return entries_[direction][(row * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+  }
+  // Whether the table knows the symbol of row in direction.
+  bool knows(int direction, uint64_t row) {
+    const Entry &e = slot(direction, row);
+    return e.stamp == stamp_ && e.row == row;
+  }
   // The entry of row in direction, made anew (its step not yet known)
   // when it held another row or a stamp of before.
   Entry &entry(int direction, const NucleotideArray *array, uint64_t row) {
-    Entry &e = entries_[direction][(row * 0x9E3779B97F4A7C15ull) >> (64 - kBits)];
+    Entry &e = slot(direction, row);
     if (e.stamp != stamp_ || e.row != row) e = Entry{row, kUnknown, stamp_, array->get(row)};
     return e;
   }
@@ -84,12 +72,28 @@ class MapperStepCache {
   std::vector<Entry> entries_[2];
   const BidirectionalMatcher *matcher_ = nullptr;
   uint32_t stamp_ = 1;  // entries of other stamps are empty
+};
 
-  // A walk is fixed by its row and read position: from there it compares
-  // the same read symbols with the same rows and stops at the same place.
-  // So each read position keeps the row the latest walk held there and
-  // that walk's number; a later walk holding the same row at the same
-  // position goes straight to that walk's end.
+// Where the one-occurrence walks of one read went.
+//
+// A walk is fixed by its row and read position: from there it compares the
+// same read symbols with the same rows and stops at the same place. So
+// each read position keeps the row the latest walk held there and that
+// walk's number; a later walk of the same read holding the same row at the
+// same position goes straight to that walk's end. The searches of a read
+// start from pivots inside the stretches earlier searches matched, and
+// their walks join the earlier ones after a few symbols.
+class MapperWalkMarks {
+ public:
+  // Starts the walks of one read over codes[0 .. length - 1] on matcher's
+  // index: walks that run to length on those codes leave their marks and
+  // follow those of the walks before them; walks on other codes, to
+  // another end or on another index do neither. Call it again for each
+  // new read, also when its codes lie in the same buffer.
+  void start_read(const BidirectionalMatcher *matcher, const unsigned char *codes, uint32_t length);
+
+ private:
+  friend class MapperMatch;
   struct Mark {
     uint64_t row;
     uint32_t stamp;  // the read's stamp; other stamps are empty
@@ -99,11 +103,68 @@ class MapperStepCache {
     uint64_t row;
     uint32_t pos;
   };
+  bool hold_for(const BidirectionalMatcher *matcher, const unsigned char *codes, uint32_t end) const {
+    return stamp_ != 0 && matcher == matcher_ && codes == codes_ && end == length_;
+  }
+
   std::vector<Mark> marks_[2];
   std::vector<WalkEnd> ends_[2];
-  const unsigned char *read_codes_ = nullptr;
-  uint32_t read_length_ = 0;
-  uint32_t read_stamp_ = 0;
+  const BidirectionalMatcher *matcher_ = nullptr;
+  const unsigned char *codes_ = nullptr;
+  uint32_t length_ = 0;
+  uint32_t stamp_ = 0;
+};
+
+struct MapperSearch;
+
+// One match of read symbols in progress, taken a step at a time: a step
+// whose memory is not yet at hand is asked for and left to the next call,
+// so that a caller with several matches to make can work on another while
+// it arrives.
+class MapperMatch {
+ public:
+  // Begins matching, in record (after its start()), codes[pos],
+  // codes[pos + 1], ... forward on the read (direction 0) or as the
+  // reverse complement growing leftwards (direction 1), exactly as
+  // MapperSearch::forward and backward do; once the match is down to one
+  // occurrence its steps go through cache, and through marks when they
+  // hold for the walk (either may be null). The first acceleration-depth
+  // symbols come from the index's table when they hold no N.
+  void begin(MapperSearch *record, int direction, const unsigned char *codes, uint32_t pos, uint32_t end,
+             MapperStepCache *cache, MapperWalkMarks *marks);
+  // Takes steps until the next one needs memory not at hand, which it asks
+  // the processor for, and returns true; returns false once the match has
+  // ended, with the record holding it.
+  bool advance();
+  // Symbols matched so far; all of the match once advance() returned false.
+  uint32_t matched() const { return matched_; }
+
+ private:
+  template <int direction>
+  bool advance_in();
+  template <int direction>
+  bool walk();
+  bool finish() {
+    ended_ = true;
+    return false;
+  }
+
+  MapperSearch *record_ = nullptr;
+  const unsigned char *codes_ = nullptr;
+  MapperStepCache *cache_ = nullptr;
+  MapperWalkMarks *marks_ = nullptr;  // null when they do not hold for this match
+  int direction_ = 0;
+  uint32_t end_ = 0;
+  uint32_t i_ = 0;        // next read position to match
+  uint32_t matched_ = 0;  // symbols matched
+  bool ended_ = true;
+  // The one-occurrence walk: its row, where it began, its number among
+  // the read's walks, and whether its next row has been asked for.
+  bool narrow_ = false;
+  bool fetched_ = false;
+  uint64_t row_ = 0;
+  uint32_t walk_start_ = 0;
+  uint32_t walk_ = 0;
 };
 
 struct MapperSearch {
@@ -134,12 +195,14 @@ struct MapperSearch {
   uint32_t backward(const unsigned char *codes, uint32_t pos, uint32_t end, uint32_t read_length);
 
   // The same two searches with a step cache (which the caller has pointed
-  // at this record's index): the result and the search state are those of
-  // the forms above.
-  uint32_t forward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache);
-  uint32_t backward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache);
+  // at this record's index) and the read's walk marks (may be null): the
+  // result and the search state are those of the forms above.
+  uint32_t forward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache,
+                   MapperWalkMarks *marks = nullptr);
+  uint32_t backward(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache,
+                    MapperWalkMarks *marks = nullptr);
 
  private:
-  template <int direction>
-  uint32_t match(const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache);
+  uint32_t match(int direction, const unsigned char *codes, uint32_t pos, uint32_t end, MapperStepCache *cache,
+                 MapperWalkMarks *marks);
 };

@@ -43,6 +43,13 @@ class MapperSeeder {
   // reference set of indexes to seeds.
   virtual void run(MapperRead *read, MapperSeeds *seeds, uint32_t strand_mask,
                    const std::vector<MapperIndex> &indexes) = 0;
+  // run() for first into first_seeds and second into second_seeds; a null
+  // read is skipped. Seeders that can work on both at once do.
+  virtual void run_two(MapperRead *first, MapperSeeds *first_seeds, MapperRead *second, MapperSeeds *second_seeds,
+                       uint32_t strand_mask, const std::vector<MapperIndex> &indexes) {
+    if (first != nullptr) run(first, first_seeds, strand_mask, indexes);
+    if (second != nullptr) run(second, second_seeds, strand_mask, indexes);
+  }
 
   // The step table the seeder's searches fill, for the extenders to walk
   // the same rows with; null for a seeder without one.

@@ -1,11 +1,85 @@
 #include "fm/mapper/mapper_standard_seeder.h"
 
 #include <algorithm>
+#include <coroutine>
+#include <exception>
+#include <utility>
 
 #include "fm/mapper/mapper_parameters.h"
 
+// A seeding run as a coroutine: created stopped before its first step;
+// resume() runs it to its next stop and says whether it has more to do.
+class MapperSeedingSteps {
+ public:
+  struct promise_type {
+    MapperSeedingSteps get_return_object() {
+      return MapperSeedingSteps(std::coroutine_handle<promise_type>::from_promise(*this));
+    }
+    std::suspend_always initial_suspend() noexcept { return {}; }
+    std::suspend_always final_suspend() noexcept { return {}; }
+    void return_void() {}
+    void unhandled_exception() { std::terminate(); }
+
+    // Frames are kept for the next run of the same thread, so that seeding
+    // allocates nothing once it has started: a thread has at most two runs
+    // at a time.
+    static void *operator new(std::size_t size) {
+      for (Frame &f : frames_)
+        if (f.memory != nullptr && f.size >= size) return std::exchange(f.memory, nullptr);
+      return ::operator new(size);
+    }
+    static void operator delete(void *memory, std::size_t size) {
+      for (Frame &f : frames_) {
+        if (f.memory == nullptr) {
+          f = Frame{memory, size};
+          return;
+        }
+      }
+      ::operator delete(memory);
+    }
+
+   private:
+    struct Frame {
+      void *memory = nullptr;
+      std::size_t size = 0;
+    };
+    // Freed by the thread's exit.
+    struct Frames {
+      Frame slots[2];
+      Frame *begin() { return slots; }
+      Frame *end() { return slots + 2; }
+      ~Frames() {
+        for (Frame &f : slots) ::operator delete(f.memory);
+      }
+    };
+    static thread_local Frames frames_;
+  };
+
+  MapperSeedingSteps() = default;
+  explicit MapperSeedingSteps(std::coroutine_handle<promise_type> handle) : handle_(handle) {}
+  MapperSeedingSteps(const MapperSeedingSteps &) = delete;
+  MapperSeedingSteps &operator=(const MapperSeedingSteps &) = delete;
+  MapperSeedingSteps &operator=(MapperSeedingSteps &&other) noexcept {
+    std::swap(handle_, other.handle_);
+    return *this;
+  }
+  ~MapperSeedingSteps() {
+    if (handle_) handle_.destroy();
+  }
+
+  bool resume() {
+    handle_.resume();
+    return !handle_.done();
+  }
+
+ private:
+  std::coroutine_handle<promise_type> handle_;
+};
+
+thread_local MapperSeedingSteps::promise_type::Frames MapperSeedingSteps::promise_type::frames_;
+
 MapperStandardSeeder::MapperStandardSeeder(const MapperParameters *parameters) : MapperSeeder(parameters) {
-  searches_.reserve(100);
+  for (Lane &lane : lanes_) lane.searches.reserve(100);
 }
 
 int32_t MapperStandardSeeder::find_pivot(const SubsetInterval *interval) {
@@ -37,49 +111,89 @@ void MapperStandardSeeder::remove_short_seeds(MapperSeeds *seeds, uint32_t read_
   list.resize(kept);
 }
 
+bool MapperStandardSeeder::takes(const MapperRead *read) const {
+  return read->length >= parameters_->min_seed_length && read->length <= parameters_->max_read_length;
+}
+
+uint64_t MapperStandardSeeder::nodes_allocated() const {
+  uint64_t n = 0;
+  for (const Lane &lane : lanes_) n += lane.subsets[0].nodes_allocated() + lane.subsets[1].nodes_allocated();
+  return n;
+}
+
 void MapperStandardSeeder::run(MapperRead *read, MapperSeeds *seeds, uint32_t strand_mask,
                                const std::vector<MapperIndex> &indexes) {
+  if (!takes(read)) return;
+  MapperSeedingSteps steps = search(lanes_[0], read, seeds, strand_mask, indexes);
+  while (steps.resume()) {
+  }
+  finish(lanes_[0], read, seeds, strand_mask, indexes);
+}
+
+void MapperStandardSeeder::run_two(MapperRead *first, MapperSeeds *first_seeds, MapperRead *second,
+                                   MapperSeeds *second_seeds, uint32_t strand_mask,
+                                   const std::vector<MapperIndex> &indexes) {
+  MapperRead *reads[2] = {first, second};
+  MapperSeeds *seeds[2] = {first_seeds, second_seeds};
+  MapperSeedingSteps steps[2];
+  bool going[2];
+  for (int k = 0; k < 2; k++) {
+    going[k] = reads[k] != nullptr && takes(reads[k]);
+    if (going[k]) steps[k] = search(lanes_[k], reads[k], seeds[k], strand_mask, indexes);
+  }
+  while (going[0] || going[1]) {
+    for (int k = 0; k < 2; k++)
+      if (going[k]) going[k] = steps[k].resume();
+  }
+  for (int k = 0; k < 2; k++)
+    if (reads[k] != nullptr && takes(reads[k])) finish(lanes_[k], reads[k], seeds[k], strand_mask, indexes);
+}
+
+MapperSeedingSteps MapperStandardSeeder::search(Lane &lane, MapperRead *read, MapperSeeds *seeds,
+                                                uint32_t strand_mask, const std::vector<MapperIndex> &indexes) {
   const MapperParameters &p = *parameters_;
   const int32_t L = static_cast<int32_t>(read->length);
   const uint32_t m = p.min_seed_length;
-  if (read->length < m || read->length > p.max_read_length) return;
   // Long reads, and the longest-only option, keep only seeds as long as
   // the longest; others keep seeds of two thirds of it.
   const bool keep_longest_only = p.longest_only || read->length > std::max<uint32_t>(p.normal_type_limit, 2000);
 
   int32_t c = static_cast<int32_t>(m);  // required seed length
   int32_t b = static_cast<int32_t>(m);  // longest seed so far
+  std::vector<MapperSearch> &searches = lane.searches;
+  Subset *subsets = lane.subsets;
+  MapperMatch match;
   for (uint32_t i = 0; i < indexes.size(); i++) {
-    searches_.clear();
+    searches.clear();
     step_cache_.use(indexes[i].matcher.get());
-    step_cache_.start_read(read->forward_codes, read->length);
+    lane.marks.start_read(indexes[i].matcher.get(), read->forward_codes, read->length);
     // Every search starts with a table look-up at its pivot; fetching them
     // all at once overlaps their cache misses.
     if ((strand_mask & 1) != 0) indexes[i].matcher->prefetch_windows(read->forward_codes, read->length);
     if ((strand_mask & 2) != 0) indexes[i].matcher->prefetch_windows(read->reverse_codes, read->length);
-    for (Subset &s : subsets_) {
-      s.reset();
-      s.add_range(0, L - c + 1);
+    for (int s = 0; s < 2; s++) {
+      subsets[s].reset();
+      subsets[s].add_range(0, L - c + 1);
     }
-    while (((strand_mask & 1) != 0 && !subsets_[0].empty()) || ((strand_mask & 2) != 0 && !subsets_[1].empty())) {
+    while (((strand_mask & 1) != 0 && !subsets[0].empty()) || ((strand_mask & 2) != 0 && !subsets[1].empty())) {
       for (uint32_t strand = 0; strand < 2; strand++) {
         if ((strand_mask >> strand & 1) == 0) continue;
-        Subset &subset = subsets_[strand];
+        Subset &subset = subsets[strand];
         SubsetInterval *node = subset.head();
         while (node != nullptr) {
           const int32_t pivot = find_pivot(node);
-          searches_.emplace_back();
-          MapperSearch &q = searches_.back();
-          q.start(&indexes[i]);
-          const uint32_t end = read->length;
-          const int32_t d =
-              static_cast<int32_t>(strand == 0 ? q.forward(read->forward_codes, pivot, end, &step_cache_)
-                                               : q.backward(read->forward_codes, pivot, end, &step_cache_));
+          searches.emplace_back();
+          searches.back().start(&indexes[i]);
+          match.begin(&searches.back(), static_cast<int>(strand), read->forward_codes, static_cast<uint32_t>(pivot),
+                      read->length, &step_cache_, &lane.marks);
+          while (match.advance()) co_await std::suspend_always{};
+          const int32_t d = static_cast<int32_t>(match.matched());
           if (d == 0) {
-            searches_.pop_back();
+            searches.pop_back();
             node = subset.remove_range(pivot, pivot + 1);
             continue;
           }
+          MapperSearch &q = searches.back();
           q.strand = strand;
           q.index_number = i;
           q.offset = static_cast<uint32_t>(pivot);
@@ -87,12 +201,12 @@ void MapperStandardSeeder::run(MapperRead *read, MapperSeeds *seeds, uint32_t st
           if (d >= c) {
             if (d > b) {
               c = keep_longest_only || d == L ? d : std::max(static_cast<int32_t>(0.67 * d), static_cast<int32_t>(m));
-              for (Subset &s : subsets_) s.remove_range(L - c + 1, L);
+              for (int s = 0; s < 2; s++) subsets[s].remove_range(L - c + 1, L);
               // No seed of length c starts where it would run through the
               // symbol that ended an earlier match.
-              for (const MapperSearch &r : searches_) {
+              for (const MapperSearch &r : searches) {
                 const int32_t after = static_cast<int32_t>(r.offset + r.length);
-                subsets_[r.strand].remove_range(std::max(0, after + 1 - c), static_cast<int32_t>(r.offset));
+                subsets[r.strand].remove_range(std::max(0, after + 1 - c), static_cast<int32_t>(r.offset));
               }
               b = d;
             }
@@ -115,8 +229,14 @@ void MapperStandardSeeder::run(MapperRead *read, MapperSeeds *seeds, uint32_t st
       }
     }
   }
-  if (p.mapping_quality)
-    seeds->alt_hit_score =
-        alt_nuc_hit_search(read, seeds, strand_mask, indexes, &searches_, static_cast<uint32_t>(b));
-  remove_short_seeds(seeds, read->length, static_cast<uint32_t>(c), true);
+  lane.required = c;
+  lane.longest = b;
+}
+
+void MapperStandardSeeder::finish(Lane &lane, MapperRead *read, MapperSeeds *seeds, uint32_t strand_mask,
+                                  const std::vector<MapperIndex> &indexes) {
+  if (parameters_->mapping_quality)
+    seeds->alt_hit_score = alt_nuc_hit_search(read, seeds, strand_mask, indexes, &lane.searches,
+                                              static_cast<uint32_t>(lane.longest));
+  remove_short_seeds(seeds, read->length, static_cast<uint32_t>(lane.required), true);
 }

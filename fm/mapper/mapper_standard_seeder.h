@@ -9,6 +9,12 @@
 // of it for long reads or with the longest-only option), so a read is
 // covered by few searches. The seeds that survive are the maximal exact
 // matches of at least the final required length, none inside another.
+//
+// The searches are bound by memory latency: nearly every step waits for
+// an index block. Two reads can be seeded side by side (the mates of a
+// pair): each read's seeding runs as a coroutine that stops whenever its
+// next step waits for a block it has asked for, and the other one goes on
+// meanwhile. The seeds of each read are those it gets alone.
 #pragma once
 
 #include <cstdint>
@@ -16,6 +22,8 @@
 
 #include "fm/mapper/mapper_seeder.h"
 #include "fm/mapper/subset.h"
+
+class MapperSeedingSteps;
 
 class MapperStandardSeeder : public MapperSeeder {
  public:
@@ -27,6 +35,9 @@ class MapperStandardSeeder : public MapperSeeder {
   // come out with reverse-complement offsets.
   void run(MapperRead *read, MapperSeeds *seeds, uint32_t strand_mask,
            const std::vector<MapperIndex> &indexes) override;
+  // Both reads at once, taking turns while either waits for memory.
+  void run_two(MapperRead *first, MapperSeeds *first_seeds, MapperRead *second, MapperSeeds *second_seeds,
+               uint32_t strand_mask, const std::vector<MapperIndex> &indexes) override;
 
   // Where to search next in an interval: its begin when that is 0 or less,
   // else its midpoint.
@@ -41,14 +52,33 @@ class MapperStandardSeeder : public MapperSeeder {
 
   MapperStepCache *step_cache() override { return &step_cache_; }
 
-  // Interval nodes allocated by both Subsets so far.
-  uint64_t nodes_allocated() const { return subsets_[0].nodes_allocated() + subsets_[1].nodes_allocated(); }
+  // Interval nodes allocated by the Subsets so far.
+  uint64_t nodes_allocated() const;
 
  private:
-  // Every search made for the current reference set, found or not.
-  std::vector<MapperSearch> searches_;
-  Subset subsets_[2];
+  // The state of the seeding of one read.
+  struct Lane {
+    // Every search made for the current reference set, found or not.
+    std::vector<MapperSearch> searches;
+    Subset subsets[2];
+    MapperWalkMarks marks;
+    int32_t required = 0;  // seed length kept
+    int32_t longest = 0;   // longest seed found
+  };
+
+  // Whether the seeder seeds read at all: its length is within bounds.
+  bool takes(const MapperRead *read) const;
+  // The searches of read on lane, stopping whenever a step waits for
+  // memory.
+  MapperSeedingSteps search(Lane &lane, MapperRead *read, MapperSeeds *seeds, uint32_t strand_mask,
+                            const std::vector<MapperIndex> &indexes);
+  // After the searches: the mapping-quality score and the seeds too short
+  // to keep.
+  void finish(Lane &lane, MapperRead *read, MapperSeeds *seeds, uint32_t strand_mask,
+              const std::vector<MapperIndex> &indexes);
+
+  Lane lanes_[2];
   // Steps of one-occurrence searches already taken, which the pivots of a
-  // read take again and again.
+  // read take again and again; a fact of the index, shared by the lanes.
   MapperStepCache step_cache_;
 };

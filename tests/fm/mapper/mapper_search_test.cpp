@@ -68,6 +68,7 @@ TEST(MapperSearch, StepCacheChangesNoSearch) {
   const std::vector<Reference> other_refs = random_references(rng, 3, 200, 600);
   const MapperIndex indexes[2] = {build_index(refs, 10), build_index(other_refs, 4)};
   MapperStepCache cache;
+  MapperWalkMarks marks;
   int narrow_steps = 0;
   for (int r = 0; r < 40; r++) {
     const Symbols read = sample_read(rng, r % 4 == 3 ? other_refs : refs, 30 + rng() % 90);
@@ -77,7 +78,7 @@ TEST(MapperSearch, StepCacheChangesNoSearch) {
       for (int which = 0; which < 2; which++) {
         const MapperIndex &index = indexes[(r + which) % 2];
         cache.use(index.matcher.get());
-        cache.start_read(t.read.forward_codes, L);
+        marks.start_read(index.matcher.get(), t.read.forward_codes, L);
         for (uint32_t p = 0; p < L; p++) {
           for (uint32_t end : {L, std::min(L, p + 23)}) {
             for (int strand = 0; strand < 2; strand++) {
@@ -86,8 +87,8 @@ TEST(MapperSearch, StepCacheChangesNoSearch) {
               cached.start(&index);
               const uint32_t d = strand == 0 ? plain.forward(t.read.forward_codes, p, end, L)
                                              : plain.backward(t.read.forward_codes, p, end, L);
-              const uint32_t e = strand == 0 ? cached.forward(t.read.forward_codes, p, end, &cache)
-                                             : cached.backward(t.read.forward_codes, p, end, &cache);
+              const uint32_t e = strand == 0 ? cached.forward(t.read.forward_codes, p, end, &cache, &marks)
+                                             : cached.backward(t.read.forward_codes, p, end, &cache, &marks);
               ASSERT_EQ(e, d) << "read " << r << " pos " << p << " end " << end << " strand " << strand;
               ASSERT_TRUE(cached.search.equal(&plain.search))
                   << "read " << r << " pos " << p << " end " << end << " strand " << strand;
@@ -115,21 +116,24 @@ TEST(MapperSearch, StepCacheForgetsTheWalksOfTheLastRead) {
   const uint32_t L = t.read.length;
   const unsigned char own = bases[50 + L - 3];
   MapperStepCache cache;
+  MapperWalkMarks marks;
   const MapperIndex index = build_index(refs, 6);
   cache.use(index.matcher.get());
   for (int round = 0; round < 2; round++) {
     // First another symbol, then the reference's own one.
     t.read.forward_codes[L - 3] = round == 0 ? static_cast<unsigned char>((own + 1) % 4) : own;
-    cache.start_read(t.read.forward_codes, L);
+    marks.start_read(index.matcher.get(), t.read.forward_codes, L);
     const Symbols now(t.read.forward_codes, t.read.forward_codes + L);
     for (uint32_t p = 0; p + 10 < L; p++) {
       MapperSearch s;
       s.start(&index);
-      const uint32_t d = s.forward(t.read.forward_codes, p, L, &cache);
+      const uint32_t d = s.forward(t.read.forward_codes, p, L, &cache, &marks);
       ASSERT_EQ(d, longest_match(refs, now, p, 0)) << "round " << round << " pos " << p;
     }
     // The second round matches to the read end from the start.
-    if (round == 1) EXPECT_EQ(longest_match(refs, now, 0, 0), L);
+    if (round == 1) {
+      EXPECT_EQ(longest_match(refs, now, 0, 0), L);
+    }
   }
 }
 
