@@ -107,20 +107,22 @@ void walk_extension_side(MapperExtensionSide &side, MapperStepCache *steps, int3
       const match_range &own = side.direction == 0 ? search.forward : search.reverse;
       if (own.end - own.begin == 1) {
         // One occurrence: at most one child, which is the first and free.
-        BidirectionalSearch only;
-        const unsigned char code = steps != nullptr ? steps->only_symbol(side.direction, search, &only)
-                                                    : search.add_only_symbol(side.direction, &only);
+        // The step writes straight into the child's place on the stack
+        // (taken before the parent is looked at again, as taking it may
+        // move the stack).
+        MapperExtensionNode &child = stack.emplace_back();
+        const MapperExtensionNode &parent = stack[top];
+        const unsigned char code = steps != nullptr
+                                       ? steps->only_symbol(side.direction, parent.search, &child.search)
+                                       : parent.search.add_only_symbol(side.direction, &child.search);
         if (code < 5) {
-          const uint32_t depth = stack[top].depth + 1;
-          const int32_t path_best = std::max(stack[top].score, stack[top].path_best);
-          MapperExtensionNode &child = stack.emplace_back();
-          child.search = only;
-          child.path_best = path_best;
+          child.path_best = std::max(parent.score, parent.path_best);
           child.parent = top;
           child.code = code;
-          child.depth = depth;
+          child.depth = parent.depth + 1;
           continue;
         }
+        stack.pop_back();
         finished_parent = finish(top);
         continue;
       }
