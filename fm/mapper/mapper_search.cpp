@@ -78,9 +78,10 @@ void MapperMatch::begin(MapperSearch *record, int direction, const unsigned char
   direction_ = direction;
   codes_ = codes;
   end_ = end;
-  cache_ = cache;
   const BidirectionalMatcher *matcher = record->index->matcher.get();
-  marks_ = cache != nullptr && marks != nullptr && marks->hold_for(matcher, codes, end) ? marks : nullptr;
+  // A table of another index knows nothing of this one's rows.
+  cache_ = cache != nullptr && cache->matcher_ == matcher ? cache : nullptr;
+  marks_ = cache_ != nullptr && marks != nullptr && marks->hold_for(matcher, codes, end) ? marks : nullptr;
   matched_ = 0;
   ended_ = false;
   narrow_ = false;

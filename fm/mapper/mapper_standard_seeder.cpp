@@ -133,6 +133,12 @@ void MapperStandardSeeder::run(MapperRead *read, MapperSeeds *seeds, uint32_t st
 void MapperStandardSeeder::run_two(MapperRead *first, MapperSeeds *first_seeds, MapperRead *second,
                                    MapperSeeds *second_seeds, uint32_t strand_mask,
                                    const std::vector<MapperIndex> &indexes) {
+  if (indexes.size() > 1) {
+    // The step table holds the rows of one index: reads searching two
+    // indexes side by side would keep making it forget the other's.
+    MapperSeeder::run_two(first, first_seeds, second, second_seeds, strand_mask, indexes);
+    return;
+  }
   MapperRead *reads[2] = {first, second};
   MapperSeeds *seeds[2] = {first_seeds, second_seeds};
   MapperSeedingSteps steps[2];

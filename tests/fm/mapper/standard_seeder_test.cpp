@@ -126,6 +126,65 @@ TEST_P(StandardSeederBruteForce, SeedsAreTheMaximalExactMatchesOfTheRequiredLeng
   }
 }
 
+// Two reads seeded side by side get, each, the seed list a run of its own
+// gives: the same seeds in the same order with the same index ranges, and
+// the same mapping-quality score. Pairs of random reads of every config,
+// with mapping qualities on, a read without seeds now and then (too short,
+// too long or absent) and the same seeder used for single runs in between.
+TEST_P(StandardSeederBruteForce, TwoReadsSideBySideSeedAsEachAlone) {
+  const Config cfg = GetParam();
+  std::mt19937_64 rng(cfg.min_seed_length * 131 + cfg.depth + cfg.sets);
+  MapperParameters p;
+  p.min_seed_length = cfg.min_seed_length;
+  p.longest_only = cfg.longest_only;
+  p.mapping_quality = true;
+  p.max_read_length = static_cast<uint32_t>(cfg.max_read);
+  std::vector<std::vector<Reference>> sets;
+  std::vector<MapperIndex> indexes;
+  for (size_t i = 0; i < cfg.sets; i++) {
+    sets.push_back(random_references(rng, 4, cfg.reference_length / 8, cfg.reference_length / 2));
+    indexes.push_back(build_index(sets.back(), cfg.depth));
+  }
+  MapperStandardSeeder alone(&p), together(&p);
+  auto same = [](const MapperSeeds &a, const MapperSeeds &b) {
+    if (a.seeds.size() != b.seeds.size() || a.alt_hit_score != b.alt_hit_score) return false;
+    for (size_t k = 0; k < a.seeds.size(); k++) {
+      const MapperSearch &x = a.seeds[k], &y = b.seeds[k];
+      if (x.index != y.index || x.strand != y.strand || x.index_number != y.index_number || x.offset != y.offset ||
+          x.length != y.length || !x.search.equal(&y.search))
+        return false;
+    }
+    return true;
+  };
+  size_t seeded = 0;
+  for (size_t r = 0; r < cfg.reads; r++) {
+    size_t lengths[2];
+    for (size_t &length : lengths) {
+      length = cfg.min_read + rng() % (cfg.max_read - cfg.min_read + 1);
+      // Now and then a read the seeder refuses.
+      if (rng() % 8 == 0) length = rng() % 2 == 0 ? cfg.min_seed_length - 1 : cfg.max_read + 1;
+    }
+    OwnedRead a(sample_read(rng, sets[rng() % sets.size()], lengths[0]));
+    OwnedRead b(sample_read(rng, sets[rng() % sets.size()], lengths[1]));
+    const bool first_absent = rng() % 10 == 0;
+    MapperSeeds want[2], got[2];
+    if (!first_absent) alone.run(&a.read, &want[0], cfg.strand_mask, indexes);
+    alone.run(&b.read, &want[1], cfg.strand_mask, indexes);
+    together.run_two(first_absent ? nullptr : &a.read, &got[0], &b.read, &got[1], cfg.strand_mask, indexes);
+    EXPECT_TRUE(same(got[0], want[0])) << cfg.name << " pair " << r << " first read";
+    EXPECT_TRUE(same(got[1], want[1])) << cfg.name << " pair " << r << " second read";
+    seeded += want[0].seeds.size() + want[1].seeds.size();
+    // A single run on the same seeder between pairs.
+    if (r % 3 == 2) {
+      MapperSeeds single, again;
+      alone.run(&b.read, &single, cfg.strand_mask, indexes);
+      together.run(&b.read, &again, cfg.strand_mask, indexes);
+      EXPECT_TRUE(same(again, single)) << cfg.name << " pair " << r << " single";
+    }
+  }
+  EXPECT_GE(seeded, cfg.reads / 2);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Configs, StandardSeederBruteForce,
     testing::Values(Config{"defaults", 15, 10, false, 3, 1, 60, 10, 250, 3000},
