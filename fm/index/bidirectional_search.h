@@ -26,6 +26,8 @@ struct match_range {
 struct _sequence_position {
   unsigned int sequence_id;
   unsigned int offset;
+
+  bool operator==(const _sequence_position &) const = default;
 };
 
 class BidirectionalSearch {

@@ -6,10 +6,11 @@ MapperPairing::MapperPairing(RandomState *random, uint64_t capacity)
     : random(random), capacity(std::max<uint64_t>(capacity, 1)) {}
 
 void MapperPairing::add_pair(unsigned first_index, unsigned first_occurrence, bool first_strand, unsigned second_index,
-                             unsigned second_occurrence, bool second_strand, bool swapped, unsigned distance) {
+                             unsigned second_occurrence, bool second_strand, bool swapped, unsigned distance,
+                             const _sequence_position &first_place, const _sequence_position &second_place) {
   if (pairs_found != UINT32_MAX) pairs_found++;
   offer({first_index, first_occurrence, static_cast<uint8_t>(first_strand), second_index, second_occurrence,
-         static_cast<uint8_t>(second_strand), static_cast<uint8_t>(swapped), distance});
+         static_cast<uint8_t>(second_strand), static_cast<uint8_t>(swapped), distance, first_place, second_place});
 }
 
 void MapperPairing::offer(const MapperPairingEntry &entry) {

@@ -29,6 +29,10 @@ struct MapperPairingEntry {
   uint8_t second_strand = 0;
   uint8_t swapped = 0;    // 0: the first part is mate 1; 1: it is mate 2
   uint32_t distance = 0;  // biased second position minus biased first position
+  // Where the pairer found the two occurrences (the unshifted places), so
+  // that the sampler need not walk the index to them again.
+  _sequence_position first_place{0, 0};
+  _sequence_position second_place{0, 0};
 
   bool operator==(const MapperPairingEntry &) const = default;
 };
@@ -42,7 +46,8 @@ class MapperPairing {
 
   // Counts an accepted pair as found and offers it to the sample.
   void add_pair(unsigned first_index, unsigned first_occurrence, bool first_strand, unsigned second_index,
-                unsigned second_occurrence, bool second_strand, bool swapped, unsigned distance);
+                unsigned second_occurrence, bool second_strand, bool swapped, unsigned distance,
+                const _sequence_position &first_place, const _sequence_position &second_place);
   // Offers a pair to the sample without counting it as found: one ranged
   // draw r in [0, pairs seen]; a sample not yet full moves entry r to its
   // end and puts the pair at r; a full one puts the pair at r when r is

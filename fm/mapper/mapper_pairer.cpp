@@ -132,7 +132,7 @@ void MapperPairer::compare_two_alignments(const MapperIndex *index, const Mapper
       const uint64_t length = index->refs[place1.sequence_id].length;
       if (compute_reference_span(first, second, p, q, first_by_end, second_by_end) > length) continue;
       pairing_->add_pair(first_index, occurrence1, first_strand, second_index, occurrence2, second_strand, swapped,
-                         q - p);
+                         q - p, place1, place2);
     }
   }
 }

@@ -110,13 +110,14 @@ void MapperSampler::paired_run(const MapperPairedResult *result, MapperSample *s
         &result->mate[1 - first_mate].strand[pair.second_strand].alignments[pair.second_index];
     occurrence[1 - first_mate] = pair.second_occurrence;
 
-    // True starts of both hits: the occurrence, the alignment's start in
-    // it, and one sequence length for the shifted copy.
+    // True starts of both hits: the occurrence (as the pairer found it),
+    // the alignment's start in it, and one sequence length for the shifted
+    // copy.
     _sequence_position place[2];
+    place[first_mate] = pair.first_place;
+    place[1 - first_mate] = pair.second_place;
     uint64_t start[2];
     for (int m = 0; m < 2; m++) {
-      const uint32_t number = occurrence[m] & ~kPairShiftedOccurrence;
-      place[m] = locate(*alignment[m], number);
       const uint64_t length = alignment[m]->search.index->refs[place[m].sequence_id].length;
       start[m] = static_cast<uint64_t>(place[m].offset) + alignment[m]->reference_offset +
                  ((occurrence[m] & kPairShiftedOccurrence) ? length : 0);

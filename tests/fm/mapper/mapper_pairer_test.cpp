@@ -101,16 +101,30 @@ TEST_F(PairerOnAReference, TheWorkedExampleAndItsOppositeStrand) {
   file(&m2, placed(linear_, 0, 1300, 1, 0, 0));
   MapperPairing p = pair(m1, m2, 1, 0, 100, 500, &random);
   ASSERT_EQ(p.pairs_found, 1u);
-  EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, 0, 0, 0, 1, 0, 400}));
+  EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, 0, 0, 0, 1, 0, 400, {0, 1000}, {0, 1300}}));
 
   // The same fragment read the other way: mate 2 forward at 1000, mate 1
-  // reverse over 1300 to 1399; found by the second pass.
+  // reverse over 1300 to 1399; found by the second pass, mate 2's place
+  // first.
   MapperResult r1, r2;
   file(&r2, placed(linear_, 0, 1000, 0, 0, 0));
   file(&r1, placed(linear_, 0, 1300, 1, 0, 0));
   p = pair(r1, r2, 1, 0, 100, 500, &random);
   ASSERT_EQ(p.pairs_found, 1u);
-  EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, 0, 0, 0, 1, 1, 400}));
+  EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, 0, 0, 0, 1, 1, 400, {0, 1000}, {0, 1300}}));
+  // Sampled, each mate gets its own place back.
+  MapperPairedResult result(&random, 1);
+  result.mate[0].combine(&r1);
+  result.mate[1].combine(&r2);
+  result.pairing = p;
+  MapperSampler sampler(&random, 1);
+  MapperSample sample;
+  sampler.paired_run(&result, &sample);
+  ASSERT_TRUE(sample.paired);
+  EXPECT_EQ(sample.entries[0][0].position, 1300u);
+  EXPECT_TRUE(sample.entries[0][0].reverse);
+  EXPECT_EQ(sample.entries[1][0].position, 1000u);
+  EXPECT_FALSE(sample.entries[1][0].reverse);
 }
 
 TEST_F(PairerOnAReference, EveryOrientationAndDistanceModeAtItsBounds) {
@@ -150,7 +164,8 @@ TEST_F(PairerOnAReference, EveryOrientationAndDistanceModeAtItsBounds) {
           if (!inside) continue;
           accepted++;
           EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, static_cast<uint8_t>(left_strand), 0, 0,
-                                                      static_cast<uint8_t>(right_strand), swapped, distance}));
+                                                      static_cast<uint8_t>(right_strand), swapped, distance,
+                                                      {0, kLeft + 3}, {0, right + 3}}));
         }
       }
     }
@@ -208,7 +223,7 @@ TEST_F(PairerOnAReference, ACircularSequencePairsAcrossItsOrigin) {
   file(&m2, placed(circular_, 1, 150, 0, 0, 0));
   const MapperPairing p = pair(m1, m2, 0, 0, 0, 1000, &random);
   ASSERT_EQ(p.pairs_found, 1u);
-  EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, 0, 0, kPairShiftedOccurrence, 0, 0, 250}));
+  EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, 0, 0, kPairShiftedOccurrence, 0, 0, 250, {1, 4900}, {1, 150}}));
 
   // Sampled, mate 2 keeps a position on the sequence and the shifted flag.
   MapperPairedResult result(&random, 1);
@@ -305,7 +320,7 @@ TEST_F(PairerOnAReference, KeysAreBiasedToTheMeasurePointAndSortedWithShiftedCop
 TEST(MapperPairing, TheSampleIsUniformAndHoldsAtMostTheCapacity) {
   RandomState random(1ULL);
   auto offer_ten = [](MapperPairing *p) {
-    for (unsigned i = 0; i < 10; i++) p->add_pair(i, 0, false, 0, 0, true, false, 100 + i);
+    for (unsigned i = 0; i < 10; i++) p->add_pair(i, 0, false, 0, 0, true, false, 100 + i, {0, i}, {0, 0});
   };
   // Capacity 1: one of ten, each about as often.
   std::map<unsigned, int> chosen;
@@ -393,8 +408,8 @@ class PairedResultArithmetic : public ::testing::Test {
       for (uint32_t k = 0; k < 2; k++)
         for (uint32_t i = 0; i < (m == static_cast<int>(k) ? 2u : 1u); i++)
           add(&r->mate[m], k, base + 100 * (m + 1) + 10 * k + i, 1, best);
-    r->pairing.add_pair(1, 0, false, 1, 0, true, false, 300);
-    r->pairing.add_pair(0, 0, false, 0, 0, true, true, 320);
+    r->pairing.add_pair(1, 0, false, 1, 0, true, false, 300, {0, 0}, {0, 0});
+    r->pairing.add_pair(0, 0, false, 0, 0, true, true, 320, {0, 0}, {0, 0});
   }
 
   RandomState random_{9ULL};
