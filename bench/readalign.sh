@@ -27,35 +27,40 @@
 # Where the processor time goes (perf record on one thread, default
 # options, 5 Mbp genome; shares of the samples):
 #
-# - Seeding is the larger part at both lengths: about 60 % at 100 bases
-#   and 50 % at 250. It is bound by memory latency, not by instructions:
-#   nearly every sample of the search functions sits on one load, a rank
-#   block or k-mer table line that is not in the cache. A search costs one
-#   table look-up at its pivot (fetched ahead for all pivots of a read),
-#   one or two rank look-ups while its range still holds several
-#   occurrences, then one dependent block load per symbol once it is down
-#   to one occurrence. The pivot searches of one strand cover the same
-#   read stretch several times over (at 250 bases about 65 searches and
-#   1600 one-occurrence steps per read), which the per-thread step cache
-#   turns into table hits; the first pass over a stretch still waits for
-#   memory at every symbol.
-# - The full extender takes most of the rest: about 20 % at 100 bases and
-#   35 % at 250. The band columns are its largest instruction cost: for
-#   the first seed of a read the band is wide (the result's best score is
-#   still the floor, so the allowance covers most of the read: at 250
-#   bases 12 to 16 vectors per column), later seeds get narrow bands. The
-#   walk's one-symbol extensions on the FM index are again block loads
-#   (about 8 % at 100 bases, 12 % at 250), mostly of rows the seeding did
-#   not touch (the left walk of a forward seed, the right walk of a
-#   reverse one).
-# - Listing hit positions (suffix-sample walks) takes about 6 % at 100
-#   bases and 1 % at 250; parsing, pairing and writing a few per cent.
-#   Loading the index rebuilds its k-mer table once per run (about 0.1 s
-#   on one thread).
+# - Seeding: about 55 % at 100 bases and 45 % at 250. A search costs one
+#   table look-up at its pivot (the table entries of all pivots are asked
+#   for when a read starts), one or two rank look-ups while its range still
+#   holds several occurrences (10 % of all time on their own), then one
+#   step per symbol once it is down to one occurrence. Those steps go
+#   through a per-thread table of the rows already stepped over, and a walk
+#   that reaches a row an earlier walk of the same read held at the same
+#   read position jumps to that walk's end: at 250 bases a read takes about
+#   65 searches, 120 rank steps and 170 one-occurrence steps. What is left
+#   waits for memory on the first step over each row; the two mates of a
+#   pair are seeded side by side, each giving way to the other while a step
+#   waits, which hides part of it.
+# - The full extender takes most of the rest: about 25 % at 100 bases and
+#   47 % at 250. The band columns are about half of it (at 250 bases some
+#   600 columns per read of 7 to 8 vectors on average: the first seed of a
+#   read gets a wide band, because the result's best score is still the
+#   floor, and every left end of a walk computes the right band again over
+#   the known text). The walks' one-occurrence steps are the other half,
+#   mostly first steps over rows the seeding did not touch (the left walk
+#   of a forward seed, the right walk of a reverse one, and the columns the
+#   band reaches past the read's ends); steps the seeding or an earlier
+#   seed took come from the same step table.
+# - Listing hit positions takes about 6 % at 100 bases and 1.5 % at 250
+#   (a pair's places are looked up once, by the pairer); trimming,
+#   filtering, parsing, pairing and writing a few per cent. Loading the
+#   index rebuilds its k-mer table once per run (about 0.1 s on one
+#   thread).
 #
-# So the cost per read grows with length through the extender's wide first
-# band and the repeated pivot searches of long stretches between errors,
-# and the seeding's price is memory latency per symbol searched.
+# Measured on 8 threads of a shared 8-core machine, medians of runs taken
+# in turn with the code from before the walk marks, the step table shared
+# with the extenders and the side-by-side seeding: 1M reads of 100 bases
+# 15.7 -> 11.5 s user, 200k reads of 250 bases 12.9 -> 9.1 s user (8.7 s
+# when the machine was quieter), wall time down by the same share at 2, 4
+# and 8 threads, peak memory unchanged (28 MiB).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/timed.sh
