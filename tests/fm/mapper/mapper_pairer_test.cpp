@@ -75,6 +75,19 @@ class PairerOnAReference : public ::testing::Test {
     return pairing;
   }
 
+  // The sample of one pair drawn from pairing p of mates m1 and m2 (whose
+  // alignments move into the paired result).
+  static MapperSample sample_pairs(MapperResult *m1, MapperResult *m2, const MapperPairing &p, RandomState *random) {
+    MapperPairedResult result(random, 1);
+    result.mate[0].combine(m1);
+    result.mate[1].combine(m2);
+    result.pairing = p;
+    MapperSampler sampler(random, 1);
+    MapperSample sample;
+    sampler.paired_run(&result, &sample);
+    return sample;
+  }
+
   static Genome *genome_;
   static MapperIndex *circular_;
   static MapperIndex *linear_;
@@ -113,13 +126,7 @@ TEST_F(PairerOnAReference, TheWorkedExampleAndItsOppositeStrand) {
   ASSERT_EQ(p.pairs_found, 1u);
   EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, 0, 0, 0, 1, 1, 400, {0, 1000}, {0, 1300}}));
   // Sampled, each mate gets its own place back.
-  MapperPairedResult result(&random, 1);
-  result.mate[0].combine(&r1);
-  result.mate[1].combine(&r2);
-  result.pairing = p;
-  MapperSampler sampler(&random, 1);
-  MapperSample sample;
-  sampler.paired_run(&result, &sample);
+  const MapperSample sample = sample_pairs(&r1, &r2, p, &random);
   ASSERT_TRUE(sample.paired);
   EXPECT_EQ(sample.entries[0][0].position, 1300u);
   EXPECT_TRUE(sample.entries[0][0].reverse);
@@ -226,13 +233,7 @@ TEST_F(PairerOnAReference, ACircularSequencePairsAcrossItsOrigin) {
   EXPECT_EQ(p.entries[0], (MapperPairingEntry{0, 0, 0, 0, kPairShiftedOccurrence, 0, 0, 250, {1, 4900}, {1, 150}}));
 
   // Sampled, mate 2 keeps a position on the sequence and the shifted flag.
-  MapperPairedResult result(&random, 1);
-  result.mate[0].combine(&m1);
-  result.mate[1].combine(&m2);
-  result.pairing = p;
-  MapperSampler sampler(&random, 1);
-  MapperSample sample;
-  sampler.paired_run(&result, &sample);
+  const MapperSample sample = sample_pairs(&m1, &m2, p, &random);
   ASSERT_TRUE(sample.paired);
   ASSERT_EQ(sample.entries[0].size(), 1u);
   EXPECT_EQ(sample.entries[0][0].position, 4900u);
@@ -277,13 +278,7 @@ TEST_F(PairerOnAReference, APairWhoseLeftMateStartsPastTheOriginIsReportedOnTheF
   EXPECT_EQ(p.entries[0].distance, 140u);
   EXPECT_EQ(p.entries[0].second_occurrence, kPairShiftedOccurrence);
   // Both are reported on the first lap, 140 apart, neither shifted.
-  MapperPairedResult result(&random, 1);
-  result.mate[0].combine(&m1);
-  result.mate[1].combine(&m2);
-  result.pairing = p;
-  MapperSampler sampler(&random, 1);
-  MapperSample sample;
-  sampler.paired_run(&result, &sample);
+  const MapperSample sample = sample_pairs(&m1, &m2, p, &random);
   EXPECT_EQ(sample.entries[0][0].position, 10u);
   EXPECT_FALSE(sample.entries[0][0].shifted);
   EXPECT_EQ(sample.entries[1][0].position, 150u);
