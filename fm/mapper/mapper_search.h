@@ -129,8 +129,8 @@ class MapperMatch {
   // MapperSearch::forward and backward do; once the match is down to one
   // occurrence its steps go through cache, and through marks when they
   // hold for the walk (either may be null; a cache pointed at another
-  // index is not used). The first acceleration-depth
-  // symbols come from the index's table when they hold no N.
+  // index is not used). The first acceleration-depth symbols come from
+  // the index's table when they hold no N.
   void begin(MapperSearch *record, int direction, const unsigned char *codes, uint32_t pos, uint32_t end,
              MapperStepCache *cache, MapperWalkMarks *marks);
   // Takes steps until the next one needs memory not at hand, which it asks
