@@ -71,17 +71,17 @@ void MapperStandardSeeder::run_two(MapperRead *first, MapperSeeds *first_seeds, 
   MapperRead *reads[2] = {first, second};
   MapperSeeds *seeds[2] = {first_seeds, second_seeds};
   MapperSeedingSteps steps[2];
-  bool going[2];
+  bool seeded[2], going[2];
   for (int k = 0; k < 2; k++) {
-    going[k] = reads[k] != nullptr && takes(reads[k]);
-    if (going[k]) steps[k] = search(lanes_[k], reads[k], seeds[k], strand_mask, indexes);
+    seeded[k] = going[k] = reads[k] != nullptr && takes(reads[k]);
+    if (seeded[k]) steps[k] = search(lanes_[k], reads[k], seeds[k], strand_mask, indexes);
   }
   while (going[0] || going[1]) {
     for (int k = 0; k < 2; k++)
       if (going[k]) going[k] = steps[k].resume();
   }
   for (int k = 0; k < 2; k++)
-    if (reads[k] != nullptr && takes(reads[k])) finish(lanes_[k], reads[k], seeds[k], strand_mask, indexes);
+    if (seeded[k]) finish(lanes_[k], reads[k], seeds[k], strand_mask, indexes);
 }
 
 MapperSeedingSteps MapperStandardSeeder::search(Lane &lane, MapperRead *read, MapperSeeds *seeds,
