@@ -473,6 +473,16 @@ int32_t VectorizedMapperBand::column(uint32_t c, uint8_t code) {
   return value(static_cast<int32_t>(rows_) - 1, static_cast<int32_t>(c));
 }
 
+int32_t VectorizedMapperBand::reach_bound(uint32_t c) const {
+  if (!is16(c)) return INT_MAX;
+  // Band row F of column c is read row c - U + F, with rest - F read rows
+  // below it.
+  const int64_t rest = static_cast<int64_t>(rows_) - 1 + upper_width_ - c;
+  if (rest < 0 || static_cast<int64_t>(match_score_) * rest > 32767) return INT_MAX;
+  const int32_t v = band_reach16(h_.data() + offset16(c), segments16_, match_score_, static_cast<int32_t>(rest));
+  return v >= 32767 ? INT_MAX : v - bias_;
+}
+
 int32_t VectorizedMapperBand::cell(__m128i const *buffer, int32_t r, int32_t c) const {
   if (c < -1 || c >= static_cast<int64_t>(column_count_)) return kMinusInfinity;
   int64_t band_row = static_cast<int64_t>(r) - c + upper_width_;

@@ -68,6 +68,12 @@ class MapperBand {
   // reaches, otherwise the first row holding the column maximum.
   virtual int32_t max_row_index(uint32_t c) const = 0;
 
+  // The most any column after c on a path through c can return (local
+  // mode): each cell of c gains at most a match per read row left below
+  // it. INT_MAX when the band cannot tell (32-bit columns, scores near the
+  // top of the 16-bit range).
+  virtual int32_t reach_bound(uint32_t c) const = 0;
+
   // Computes columns first..end-1 with their reference symbols and returns
   // the greatest column() result, *best_column getting the first column
   // that reached it; INT_MIN and column 0 when first >= end.
@@ -218,6 +224,7 @@ class alignas(32) VectorizedMapperBand final : public MapperBand {
   int32_t value_e(int32_t r, int32_t c) const override;
   int32_t max_row_index(uint32_t c) const override;
   uint32_t match_run(int32_t r, int32_t c) const override;
+  int32_t reach_bound(uint32_t c) const override;
 
   // First column in 32-bit lanes: 0 when all are, column_count() + 1 when
   // none is.

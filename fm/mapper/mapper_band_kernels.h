@@ -36,6 +36,12 @@ int32_t band_column32_linear(__m128i const *hp, __m128i *h, __m128i const *prof,
 int32_t band_column32_affine(__m128i const *hp, __m128i const *ep, __m128i *h, __m128i *e, __m128i const *prof,
                              uint32_t segments, BandCosts32 const &costs);
 
+// The most a path leaving a 16-bit column can still score, in stored
+// units: over every band row F of the column (S vectors), its value plus
+// match for each read row below it, match * max(0, rest - F). rest must lie
+// in 0..32767; 32767 when the sum reaches the top of the 16-bit range.
+int32_t band_reach16(__m128i const *h, uint32_t segments, int32_t match, int32_t rest);
+
 // Appends profile vector p for each of the five codes (stride vectors
 // apart): vector p - S moved down one lane with top[x] in the top lane.
 void band_profile32_extend(__m128i *profile, size_t stride, size_t p, uint32_t segments, int32_t const top[5]);

@@ -136,6 +136,25 @@ int32_t band_column16_affine(__m128i const *hp, __m128i const *ep, __m128i *h, _
   return apply_insertions(h, segments, prefix_insertions(f, k), k);
 }
 
+int32_t band_reach16(__m128i const *h, uint32_t segments, int32_t match, int32_t rest) {
+  // Lane l of vector j is band row l * S + j. Products past 32767 saturate,
+  // which only lowers the rows' deduction and so keeps the bound above.
+  int16_t lanes[8];
+  for (int l = 0; l < 8; l++)
+    lanes[l] = static_cast<int16_t>(std::min<int64_t>(static_cast<int64_t>(match) * l * segments, 32767));
+  __m128i row_cost = _mm_loadu_si128(reinterpret_cast<__m128i const *>(lanes));
+  const __m128i step = _mm_set1_epi16(static_cast<int16_t>(match));
+  const __m128i top = _mm_set1_epi16(static_cast<int16_t>(static_cast<int64_t>(match) * rest));
+  const __m128i zero = _mm_setzero_si128();
+  __m128i best = _mm_set1_epi16(-32768);
+  for (uint32_t j = 0; j < segments; j++) {
+    const __m128i gain = _mm_max_epi16(_mm_subs_epi16(top, row_cost), zero);
+    best = _mm_max_epi16(best, _mm_adds_epi16(load(h + j), gain));
+    row_cost = _mm_adds_epi16(row_cost, step);
+  }
+  return horizontal_max16(best);
+}
+
 void band_fill16(__m128i *v, size_t n, int16_t value) {
   __m128i x = _mm_set1_epi16(value);
   for (size_t i = 0; i < n; i++) store(v + i, x);

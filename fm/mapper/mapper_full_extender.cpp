@@ -93,6 +93,18 @@ bool MapperFullExtender::aligner_preorder(int direction, int32_t node, uint32_t 
   const uint32_t computed = place_symbol(direction, depth, x.code);
   x.score = s.band->column(computed - 1, x.code);
   if (computed >= s.band->column_count() || depth >= buffers_.limit()) return false;
+  if (stop_hopeless_ && !s.global && x.score < x.path_best) {
+    // A node below the best of its path ends no alignment, and neither
+    // does any node under it whose column stays below that best. Under a
+    // one-occurrence node there is one chain, which spends none of the
+    // walk's extra branches, so when the band shows that no later column
+    // can climb back to the path's best, the chain is left out: the
+    // alignment ends found, and the scores passed up, stay the same. Past
+    // the read's end this saves the columns, and the index steps, of the
+    // band's reach beyond it.
+    const match_range &own = direction == 0 ? x.search.forward : x.search.reverse;
+    if (own.end - own.begin == 1 && s.band->reach_bound(computed - 1) < x.path_best) return false;
+  }
   if (!s.global) {
     // The best any alignment through this node can still score.
     int64_t bound;

@@ -41,6 +41,12 @@ class MapperFullExtender : public MapperExtender {
   // x match for a seed that covers the whole read.
   void run(MapperRead *read, MapperSeeds *seeds, MapperResult *result) override;
 
+  // Whether a walk stops below a one-occurrence node that can no longer
+  // reach the best score of its path (on by default). Such a node's chain
+  // ends no alignment, so the results are the same either way; only the
+  // work differs.
+  void stop_hopeless_chains(bool on) { stop_hopeless_ = on; }
+
  private:
   void extend_seed();
   void aligner_traverse(int direction, int32_t start_score);
@@ -64,4 +70,5 @@ class MapperFullExtender : public MapperExtender {
   // Of the current right band: the end of the best known-reference column.
   uint32_t known_best_end_ = 0;
   bool collapse_ = false;
+  bool stop_hopeless_ = true;
 };

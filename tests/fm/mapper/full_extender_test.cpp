@@ -231,4 +231,70 @@ TEST(FullExtender, TouchingInsertionAndDeletionBecomeMatches) {
   EXPECT_EQ(matches, 82u);
 }
 
+// Everything a run leaves behind: the best score, the alignments of both
+// strands in filing order and each seed's score.
+void expect_same_run(const MapperResult &a, const MapperSeeds &seeds_a, const MapperResult &b,
+                     const MapperSeeds &seeds_b) {
+  ASSERT_EQ(a.best_score, b.best_score);
+  for (int s = 0; s < 2; s++) {
+    ASSERT_EQ(a.strand[s].alignments.size(), b.strand[s].alignments.size()) << "strand " << s;
+    for (size_t i = 0; i < a.strand[s].alignments.size(); i++) {
+      const MapperAlignment &x = a.strand[s].alignments[i], &y = b.strand[s].alignments[i];
+      EXPECT_EQ(x.alignment.code, y.alignment.code);
+      EXPECT_EQ(x.reference_offset, y.reference_offset);
+      EXPECT_EQ(x.hit_count, y.hit_count);
+      EXPECT_TRUE(x.search.search.equal(&y.search.search));
+      EXPECT_EQ(x.search.offset, y.search.offset);
+      EXPECT_EQ(x.search.length, y.search.length);
+    }
+  }
+  ASSERT_EQ(seeds_a.seeds.size(), seeds_b.seeds.size());
+  for (size_t i = 0; i < seeds_a.seeds.size(); i++) EXPECT_EQ(seeds_a.seeds[i].score, seeds_b.seeds[i].score) << i;
+}
+
+// Walks that stop below hopeless one-occurrence nodes find what full walks
+// find: reads with substitutions and indels from a genome with repeats, of
+// two lengths, with the default, affine and other costs, local and global.
+TEST(FullExtender, StoppingHopelessChainsChangesNoResult) {
+  const Genome genome = random_genome(11, 40000, 24, 250);
+  std::vector<MapperIndex> set;
+  set.push_back(index_genome(genome));
+  struct Costs {
+    uint32_t match, mismatch, gap_open, gap, deletion_open, deletion, mode;
+  };
+  const Costs costs[] = {
+      {1, 2, 0, 3, 0, 3, kAlignLocal},
+      {1, 4, 6, 1, 6, 1, kAlignLocal},
+      {2, 3, 0, 2, 0, 4, kAlignLocal},
+      {1, 2, 0, 3, 0, 3, kAlignGlobal},
+  };
+  std::mt19937_64 rng(5);
+  for (const Costs &k : costs) {
+    MapperParameters p;
+    p.match_score = k.match;
+    p.mismatch_cost = k.mismatch;
+    p.gap_open = k.gap_open;
+    p.gap_cost = k.gap;
+    p.deletion_open = k.deletion_open;
+    p.deletion_cost = k.deletion;
+    p.align_mode = k.mode;
+    MapperStandardSeeder seeder(&p);
+    MapperFullExtender stopping(&p), full(&p);
+    full.stop_hopeless_chains(false);
+    for (int i = 0; i < 120; i++) {
+      const uint32_t length = i % 2 == 0 ? 100 : 250;
+      const SimulatedRead sim = simulate_read(rng, genome, length, {0.02, 0.004, 0.004}, false);
+      OwnedRead read(sim.codes);
+      MapperSeeds seeds;
+      seeder.run(&read.read, &seeds, 3, set);
+      MapperSeeds seeds_full = seeds;
+      MapperResult with_stops, without;
+      stopping.run(&read.read, &seeds, &with_stops);
+      full.run(&read.read, &seeds_full, &without);
+      SCOPED_TRACE(testing::Message() << "costs " << &k - costs << ", read " << i);
+      expect_same_run(with_stops, seeds, without, seeds_full);
+    }
+  }
+}
+
 }  // namespace

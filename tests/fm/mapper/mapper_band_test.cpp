@@ -4,6 +4,7 @@
 // cell tests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <memory>
@@ -252,6 +253,89 @@ TEST(MapperBand, RollbackAcrossTheStepUp) {
     ASSERT_LT(step, band->column_count());
     run_walk(t, random, step);
   }
+}
+
+// Walks continuation trees of local bands as run_walk does and checks that
+// every column result stays at or below the reach bound of each column
+// above it on its path; returns how many bounds were finite.
+int64_t check_reach_bounds(Case const &t, std::mt19937 &random) {
+  SCOPED_TRACE(describe(t.costs, t.rows, t.threshold, false));
+  std::vector<uint8_t> read = band_test::random_read(random, t.rows);
+  auto band = make_band(t.costs);
+  band->update_parameters(t.rows, t.threshold, false, nullptr, read.data());
+  std::vector<uint8_t> ref = band_test::random_reference(random, read, band->column_count());
+  band->update_parameters(t.rows, t.threshold, false, ref.data(), read.data());
+  struct Node {
+    uint32_t depth;
+    uint8_t code;
+    int32_t bound;  // least reach bound of the columns above
+  };
+  std::vector<Node> stack = {{0, ref[0], INT_MAX}};
+  int64_t finite = 0;
+  int64_t computed = 0;
+  while (!stack.empty() && computed < 6 * static_cast<int64_t>(band->column_count()) + 200) {
+    const Node node = stack.back();
+    stack.pop_back();
+    const int32_t result = band->column(node.depth, node.code);
+    computed++;
+    EXPECT_LE(result, node.bound) << "column " << node.depth;
+    if (result > node.bound) return finite;
+    const int32_t own = band->reach_bound(node.depth);
+    // A bound never lies below what its own column already holds.
+    EXPECT_GE(own, result) << "column " << node.depth;
+    if (own != INT_MAX) finite++;
+    const uint32_t next = node.depth + 1;
+    if (next >= band->column_count()) continue;
+    const int children = 1 + (random() % 4 == 0 ? 1 : 0);
+    for (int i = 0; i < children; i++) {
+      const uint8_t code = i == children - 1 ? ref[next] : static_cast<uint8_t>(random() % 5);
+      stack.push_back({next, code, std::min(node.bound, own)});
+    }
+  }
+  return finite;
+}
+
+TEST(MapperBand, NoLaterColumnPassesTheReachBound) {
+  std::mt19937 random(41);
+  int64_t finite = 0;
+  for (int round = 0; round < 200; round++) {
+    Case t = round % 5 == 4 ? wide_case(random) : option_case(random, 120);
+    finite += check_reach_bounds(t, random);
+  }
+  EXPECT_GT(finite, 5000);
+}
+
+TEST(MapperBand, ReachBoundFallsBelowTheFullMatchJustPastTheReadEnd) {
+  Costs k{1, 2, 0, 3, 0, 3};
+  std::mt19937 random(3);
+  const uint32_t rows = 100;
+  std::vector<uint8_t> read = band_test::random_read(random, rows);
+  for (uint8_t &x : read) x &= 3;
+  // The read itself, then a reference tail of other symbols.
+  std::vector<uint8_t> ref = read;
+  for (int i = 0; i < 200; i++) ref.push_back(static_cast<uint8_t>(random() % 4));
+  auto band = make_band(k);
+  band->update_parameters(rows, 0, false, ref.data(), read.data());
+  ASSERT_GT(band->column_count(), rows + 2);
+  for (uint32_t c = 0; c < rows + 2; c++) band->column(c, ref[c]);
+  // Mid-read the whole read may still be matched; one column past the
+  // read end nothing can come back to the full match.
+  EXPECT_GE(band->reach_bound(rows / 2), static_cast<int32_t>(rows));
+  EXPECT_GE(band->reach_bound(rows - 1), static_cast<int32_t>(rows));
+  EXPECT_LT(band->reach_bound(rows), static_cast<int32_t>(rows));
+  EXPECT_LT(band->reach_bound(rows + 1), static_cast<int32_t>(rows));
+}
+
+TEST(MapperBand, ReachBoundIsUnknownInThirtyTwoBitColumns) {
+  const Case t = {{100, 30, 0, 3, 0, 2}, 800, 0, false};
+  std::vector<uint8_t> read(t.rows, 1);
+  auto band = make_band(t.costs);
+  band->update_parameters(t.rows, t.threshold, false, read.data(), read.data());
+  const uint32_t step = band->step_up_column();
+  ASSERT_GT(step, 0U);
+  ASSERT_LT(step + 1, band->column_count());
+  for (uint32_t c = 0; c <= step; c++) band->column(c, read[c]);
+  EXPECT_EQ(band->reach_bound(step), INT_MAX);
 }
 
 // Walks back from an end cell with the band's cell tests only, in the way
