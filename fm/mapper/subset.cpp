@@ -53,9 +53,16 @@ void Subset::add_range(int32_t a, int32_t b) {
 
 SubsetInterval *Subset::remove_range(int32_t a, int32_t b) {
   if (a >= b) return nullptr;
+  // The intervals are disjoint and in descending order: those wholly above
+  // [a, b) are passed over without looking at the cases, and the first one
+  // wholly below it ends the walk, as every later one lies lower still.
   SubsetInterval *previous = nullptr;
   SubsetInterval *node = head_;
-  while (node != nullptr) {
+  while (node != nullptr && node->begin >= b) {
+    previous = node;
+    node = node->next;
+  }
+  while (node != nullptr && node->end > a) {
     if (node->begin < a && b < node->end) {
       // Split: the node keeps [b, end), a new node below it takes
       // [begin, a).
@@ -70,9 +77,11 @@ SubsetInterval *Subset::remove_range(int32_t a, int32_t b) {
       remove_interval_before(previous);
       continue;
     }
-    if (a <= node->begin && node->begin < b) {
+    if (a <= node->begin) {
+      // Reaches above b: cut back to start at b.
       node->begin = b;
-    } else if (node->begin < a && a < node->end && node->end <= b) {
+    } else {
+      // Starts below a and ends inside [a, b): cut back to end at a.
       node->end = a;
       return node->next;
     }
