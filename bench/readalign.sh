@@ -40,15 +40,20 @@
 #   pair are seeded side by side, each giving way to the other while a step
 #   waits, which hides part of it.
 # - The full extender takes most of the rest: about 25 % at 100 bases and
-#   47 % at 250. The band columns are about half of it (at 250 bases some
-#   600 columns per read of 7 to 8 vectors on average: the first seed of a
-#   read gets a wide band, because the result's best score is still the
-#   floor, and every left end of a walk computes the right band again over
-#   the known text). The walks' one-occurrence steps are the other half,
-#   mostly first steps over rows the seeding did not touch (the left walk
-#   of a forward seed, the right walk of a reverse one, and the columns the
-#   band reaches past the read's ends); steps the seeding or an earlier
-#   seed took come from the same step table.
+#   45 % at 250. The band columns are about half of it: at 250 bases some
+#   550 columns per read, 135 in each walk and 280 where every left end of
+#   a walk computes the right band again over the known text. Counted in
+#   vectors, the known text is half of the band's work, and the first seed
+#   of a read nine tenths of it: its band is wide (7 to 16 vectors a
+#   column), because the result's best score is still the floor. A walk
+#   stops below a one-occurrence node once the band shows that no later
+#   column can climb back to the best score of its path; this cuts the
+#   columns, and the index steps, of the band's reach past the read's ends.
+#   The walks' one-occurrence steps are the other half, mostly first steps
+#   over rows the seeding did not touch (the left walk of a forward seed,
+#   the right walk of a reverse one); steps the seeding or an earlier seed
+#   took come from the same step table. Their share swings with how busy
+#   the machine's memory is (10 to 20 % of all samples on one thread).
 # - Listing hit positions takes about 6 % at 100 bases and 1.5 % at 250
 #   (a pair's places are looked up once, by the pairer); trimming,
 #   filtering, parsing, pairing and writing a few per cent. Loading the
@@ -56,11 +61,11 @@
 #   thread).
 #
 # Measured on 8 threads of a shared 8-core machine, medians of runs taken
-# in turn with the code from before the walk marks, the step table shared
-# with the extenders and the side-by-side seeding: 1M reads of 100 bases
-# 15.7 -> 11.5 s user, 200k reads of 250 bases 12.9 -> 9.1 s user (8.7 s
-# when the machine was quieter), wall time down by the same share at 2, 4
-# and 8 threads, peak memory unchanged (28 MiB).
+# in turn: 1M reads of 100 bases take 24.3 s user with the engine as it was
+# before any of this tuning and 12.6 s now; 200k reads of 250 bases 23.5 s
+# and 10.0 s (about 9 s when the machine is quiet). Wall time falls by
+# the same share at 2, 4 and 8 threads; peak memory is unchanged (22 MiB
+# at 100 bases, 28 MiB at 250).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/timed.sh
