@@ -4,8 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace readalign_test {
@@ -21,16 +23,23 @@ struct Reference {
   std::vector<std::string> sequences;
 };
 
+// Random bases, one sequence of each length, drawn in order from rng.
+inline std::vector<std::string> random_sequences(std::mt19937_64 &rng, std::initializer_list<size_t> lengths) {
+  std::vector<std::string> out;
+  for (size_t length : lengths) {
+    std::string s(length, 'A');
+    for (char &c : s) c = "ACGT"[rng() % 4];
+    out.push_back(std::move(s));
+  }
+  return out;
+}
+
 // Two sequences of 12000 and 8000 random bases; 600 bases of the first
 // are copied twice into the second, so reads from there have three hits.
 inline Reference make_reference(uint64_t seed) {
   std::mt19937_64 rng(seed);
   Reference ref;
-  for (size_t length : {12000u, 8000u}) {
-    std::string s(length, 'A');
-    for (char &c : s) c = "ACGT"[rng() % 4];
-    ref.sequences.push_back(s);
-  }
+  ref.sequences = random_sequences(rng, {12000, 8000});
   const std::string repeat = ref.sequences[0].substr(3000, 600);
   ref.sequences[1].replace(1000, 600, repeat);
   ref.sequences[1].replace(5000, 600, repeat);

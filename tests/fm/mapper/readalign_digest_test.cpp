@@ -31,11 +31,7 @@ using ryx_test::write_file;
 readalign_test::Reference digest_reference() {
   std::mt19937_64 rng(40);
   readalign_test::Reference ref;
-  for (size_t length : {150000u, 90000u, 60000u}) {
-    std::string s(length, 'A');
-    for (char &c : s) c = "ACGT"[rng() % 4];
-    ref.sequences.push_back(s);
-  }
+  ref.sequences = readalign_test::random_sequences(rng, {150000, 90000, 60000});
   const std::string exact = ref.sequences[0].substr(20000, 1500);
   ref.sequences[1].replace(10000, 1500, exact);
   ref.sequences[2].replace(30000, 1500, exact);
