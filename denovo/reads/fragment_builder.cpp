@@ -20,29 +20,82 @@ namespace {
   ryx_exit(1);
 }
 
-// Sink of a worker: gathers records into batches of the block and queues
-// every full batch.
-struct worker_sink_t {
-  fragment_builder_ctx_t *ctx;
-  thread_queue_t *output;
-  fragment_batch_t *batch;
-};
+// What a worker's scan ahead asks before each used test: stop once the
+// piece's turn has come, since from there on it can be decided directly.
+int32_t worker_poll(fragment_block_t *block, void *user) {
+  auto *ctx = static_cast<fragment_builder_ctx_t *>(user);
+  return ctx->head.load(std::memory_order_acquire) == block->sequence;
+}
 
-void worker_take(seq_record_t *record, void *user) {
-  auto *sink = static_cast<worker_sink_t *>(user);
-  array_list_add(sink->batch->records, &record);
-  if (array_list_get_count(sink->batch->records) < static_cast<uint64_t>(kFragmentBatchSize)) return;
-  const int64_t block = sink->batch->block;
-  const int32_t part = sink->batch->part;
-  thread_queue_put(sink->ctx->arbiter, sink->output, sink->batch, 0);
-  sink->batch = fragment_batch_new(block, part + 1);
+// Waits, with the turn mutex held, until the block in turn is at least
+// `first`.
+void wait_for_head(fragment_builder_ctx_t *ctx, int64_t first) {
+  while (ctx->head.load(std::memory_order_relaxed) < first) pthread_cond_wait(&ctx->turn_changed, &ctx->turn_mutex);
+}
+
+// Hands a built block to the order: when no thread is deciding blocks, the
+// caller decides, in order, every waiting block whose turn has come (with
+// its own search state for what must be built again), queues their records
+// for the writer and moves the turn on.
+void settle_in_order(fragment_builder_ctx_t *ctx, fragment_search_t *search, thread_queue_t *output,
+                     fragment_block_t *done) {
+  pthread_mutex_lock(&ctx->turn_mutex);
+  ctx->finished.push_back(done);
+  if (ctx->settling) {
+    pthread_mutex_unlock(&ctx->turn_mutex);
+    return;
+  }
+  ctx->settling = 1;
+  for (;;) {
+    const int64_t head = ctx->head.load(std::memory_order_relaxed);
+    fragment_block_t *block = nullptr;
+    for (size_t i = 0; i < ctx->finished.size(); i++) {
+      if (ctx->finished[i]->sequence != head) continue;
+      block = ctx->finished[i];
+      ctx->finished[i] = ctx->finished.back();
+      ctx->finished.pop_back();
+      break;
+    }
+    if (block == nullptr) break;
+    pthread_mutex_unlock(&ctx->turn_mutex);
+    if (!block->decided) fragment_block_decide(block, ctx, search);
+    fragment_batch_t *batch = fragment_batch_new(block->sequence);
+    for (const fragment_kept_t &k : block->kept) array_list_add(batch->records, &k.record);
+    block->kept.clear();
+    fragment_block_free(block);
+    // The batch goes even when empty: the writer counts the blocks.
+    thread_queue_put(ctx->arbiter, output, batch, 0);
+    pthread_mutex_lock(&ctx->turn_mutex);
+    ctx->head.store(head + 1, std::memory_order_release);
+    pthread_cond_broadcast(&ctx->turn_changed);
+  }
+  ctx->settling = 0;
+  pthread_mutex_unlock(&ctx->turn_mutex);
+}
+
+// A worker's work on one piece. In turn, it is decided at once; ahead of
+// its turn it is scanned against its view and left for the thread that
+// decides it in turn, unless its turn comes during the scan: then the
+// worker decides the rest itself.
+void build_block(fragment_builder_ctx_t *ctx, fragment_search_t *search, fragment_block_t *block) {
+  if (ctx->head.load(std::memory_order_acquire) != block->sequence &&
+      fragment_block_scan_ahead(block, ctx, search, kFragmentOverlayLimit, worker_poll, ctx) >= block->reads->length)
+    return;
+  fragment_block_decide(block, ctx, search);
+}
+
+// A piece of the block from symbol `from` to `to` (exclusive), copied.
+seq_record_t *piece_of(const seq_record_t *reads, int64_t from, int64_t to) {
+  seq_record_t *piece = seq_record_new(static_cast<uint32_t>(to - from));
+  memcpy(piece->residues, reads->residues + from, static_cast<size_t>(to - from));
+  return piece;
 }
 
 }  // namespace
 
 fragment_builder_ctx_t *fragment_builder_ctx_new(read_store_t *store, const int32_t *use_flags,
                                                  word_counter_t *counter, FILE *output, progress_meter_t *meter) {
-  auto *ctx = static_cast<fragment_builder_ctx_t *>(ryx_calloc(sizeof(fragment_builder_ctx_t)));
+  auto *ctx = new fragment_builder_ctx_t{};
   ctx->store = store;
   ctx->counter = counter;
   ctx->use_flags = use_flags;
@@ -50,23 +103,30 @@ fragment_builder_ctx_t *fragment_builder_ctx_new(read_store_t *store, const int3
   ctx->output = output;
   ctx->meter = meter;
   pthread_mutex_init(&ctx->mutex, nullptr);
+  pthread_mutex_init(&ctx->turn_mutex, nullptr);
+  pthread_cond_init(&ctx->turn_changed, nullptr);
+  ctx->head.store(0);
+  ctx->lookahead = kFragmentLookaheadPerThread;
   ctx->get_count = word_counter_get_count;
-  ctx->is_used = word_counter_is_used;
-  ctx->mark_used = word_counter_mark_used;
+  ctx->used_slot = word_counter_used_slot;
+  ctx->slot_is_used = word_counter_slot_is_used;
+  ctx->mark_slot_used = word_counter_mark_slot_used;
   return ctx;
 }
 
 fragment_builder_ctx_t *fragment_builder_ctx_free(fragment_builder_ctx_t *ctx) {
   if (ctx == nullptr) return nullptr;
+  for (fragment_block_t *block : ctx->finished) fragment_block_free(block);
   pthread_mutex_destroy(&ctx->mutex);
-  ryx_free(ctx);
+  pthread_mutex_destroy(&ctx->turn_mutex);
+  pthread_cond_destroy(&ctx->turn_changed);
+  delete ctx;
   return nullptr;
 }
 
-fragment_batch_t *fragment_batch_new(int64_t block, int32_t part) {
+fragment_batch_t *fragment_batch_new(int64_t block) {
   auto *batch = static_cast<fragment_batch_t *>(ryx_calloc(sizeof(fragment_batch_t)));
   batch->block = block;
-  batch->part = part;
   batch->records = array_list_new(sizeof(seq_record_t *));
   return batch;
 }
@@ -85,61 +145,17 @@ int fragment_batch_compare(const void *a, const void *b) {
   const auto *x = static_cast<const fragment_batch_t *>(a);
   const auto *y = static_cast<const fragment_batch_t *>(b);
   if (x->block != y->block) return x->block < y->block ? -1 : 1;
-  if (x->part != y->part) return x->part < y->part ? -1 : 1;
   return 0;
 }
 
-void fragment_builder_scan(fragment_builder_ctx_t *ctx, fragment_search_t *search, const uint8_t *reads,
-                           int64_t length, fragment_sink_fn sink, void *user) {
-  const int32_t k = ctx->word_size;
-  // Position after the last symbol above 3 seen so far: windows starting
-  // before it hold that symbol.
-  int64_t clean_from = 0;
-  int64_t checked = 0;  // symbols before this were looked at
-  for (int64_t start = 0; start + k <= length; start++) {
-    for (; checked < start + k; checked++)
-      if (reads[checked] > 3) clean_from = checked + 1;
-    if (start < clean_from) continue;
-    const uint8_t *word = reads + start;
-    if (ctx->get_count(search->counter, word) <= 0 || ctx->is_used(search->counter, word)) continue;
-    int32_t left = 0;
-    seq_record_t *record = fragment_build_from_seed(search, word, &left, ctx);
-    if (record == nullptr) continue;
-    // Pass over the windows that lie inside the fragment just built.
-    int64_t f = static_cast<int64_t>(left) + k;
-    int64_t r = start + k;
-    while (f < record->length && r < length && reads[r] == record->residues[f]) {
-      f++;
-      r++;
-      start++;
-    }
-    sink(record, user);
-  }
-}
-
 int32_t fragment_builder_take_record(fragment_builder_ctx_t *ctx, word_counter_t *counter, seq_record_t *record) {
-  const int32_t k = ctx->word_size;
-  const int64_t words = static_cast<int64_t>(record->length) - k + 1;
-  int64_t first_new = -1;
-  for (int64_t p = 0; p < words && first_new < 0; p++) {
-    const uint8_t *word = record->residues + p;
-    if (ctx->get_count(counter, word) > 0 && !ctx->is_used(counter, word)) first_new = p;
-  }
-  if (first_new >= 0) {
-    for (int64_t p = first_new; p < words; p++) {
-      const uint8_t *word = record->residues + p;
-      if (ctx->get_count(counter, word) > 0) ctx->mark_used(counter, word);
-    }
-  }
-  int32_t written = 0;
-  if (record->name != nullptr && first_new >= 0) {
-    fragment_builder_write_fragment(ctx->output, record, ctx->fragment_count);
-    ctx->fragment_count++;
-    ctx->has_result = 1;
-    written = 1;
-  }
-  seq_record_free(record);
-  return written;
+  seq_record_t *kept = fragment_block_take(ctx, counter, record);
+  if (kept == nullptr) return 0;
+  fragment_builder_write_fragment(ctx->output, kept, ctx->fragment_count);
+  ctx->fragment_count++;
+  ctx->has_result = 1;
+  seq_record_free(kept);
+  return 1;
 }
 
 void fragment_builder_write_fragment(FILE *output, seq_record_t *record, uint32_t number) {
@@ -157,15 +173,35 @@ void *fragment_builder_reader_thread(void *arg) {
   read_store_rewind(ctx->store);
   int32_t file_index = 0;
   int64_t sequence = 0;
+  int64_t piece_size = kFragmentFirstPieceSymbols;
   while (seq_record_t *reads = read_store_next_block(ctx->store, &file_index)) {
     if (ctx->use_flags != nullptr && ctx->use_flags[file_index] == 0) {
       seq_record_release(reads);
       continue;
     }
-    auto *block = static_cast<fragment_block_t *>(ryx_malloc(sizeof(fragment_block_t)));
-    block->sequence = sequence++;
-    block->reads = reads;
-    thread_queue_put(ctx->arbiter, args->output, block, 0);
+    // Cut after the separator that ends a read, once a piece is long
+    // enough; both pieces hold that separator, so every window stays as
+    // clean or unclean as in the whole block.
+    const int64_t length = reads->length;
+    bool cut = false;
+    int64_t from = 0;
+    while (from < length) {
+      int64_t to = length;
+      if (length - from > 2 * piece_size) {
+        to = from + piece_size;
+        while (to < length && reads->residues[to] != kReadStoreSeparator) to++;
+        to = to < length ? to + 1 : length;
+      }
+      if (from == 0 && to < length) cut = true;
+      seq_record_t *piece = cut ? piece_of(reads, from, to) : reads;
+      fragment_block_t *block = fragment_block_new(sequence++, piece);
+      const int64_t next = to < length ? to - 1 : length;
+      block->share = static_cast<double>(next - from) / static_cast<double>(length);
+      thread_queue_put(ctx->arbiter, args->output, block, 0);
+      from = next;
+      if (sequence % kFragmentPieceGrowth == 0 && piece_size < kFragmentPieceSymbols) piece_size *= 2;
+    }
+    if (cut) seq_record_release(reads);
   }
   thread_queue_producer_done(ctx->arbiter, args->output, 0);
   return nullptr;
@@ -178,19 +214,20 @@ void *fragment_builder_worker_thread(void *arg) {
   fragment_search_t *search =
       fragment_search_new(clone, ctx->word_size + kFragmentSearchExtraDepth, kFragmentSearchWidth);
   while (auto *block = static_cast<fragment_block_t *>(thread_queue_get(ctx->arbiter, args->input, 0))) {
-    worker_sink_t sink{ctx, args->output, fragment_batch_new(block->sequence, 0)};
-    fragment_builder_scan(ctx, search, block->reads->residues, block->reads->length, worker_take, &sink);
-    // The block's last batch goes even when empty: the writer waits for it
-    // before it moves on to the next block.
-    sink.batch->last = 1;
-    thread_queue_put(ctx->arbiter, args->output, sink.batch, 0);
-    seq_record_release(block->reads);
-    ryx_free(block);
+    // Far ahead of the piece in turn, wait: pieces waiting for their turn
+    // hold their reads and what was built for them.
+    if (block->sequence >= ctx->head.load(std::memory_order_acquire) + ctx->lookahead) {
+      pthread_mutex_lock(&ctx->turn_mutex);
+      wait_for_head(ctx, block->sequence - ctx->lookahead + 1);
+      pthread_mutex_unlock(&ctx->turn_mutex);
+    }
+    build_block(ctx, search, block);
     pthread_mutex_lock(&ctx->mutex);
-    ctx->blocks_processed++;
+    ctx->blocks_processed += block->share;
     if (ctx->store->block_count > 0)
       progress_meter_update(ctx->meter, static_cast<double>(ctx->blocks_processed) / ctx->store->block_count);
     pthread_mutex_unlock(&ctx->mutex);
+    settle_in_order(ctx, search, args->output, block);
   }
   fragment_search_free(search);
   word_counter_clone_free(clone);
@@ -201,35 +238,30 @@ void *fragment_builder_worker_thread(void *arg) {
 void *fragment_builder_writer_thread(void *arg) {
   auto *args = static_cast<thread_args_t *>(arg);
   auto *ctx = static_cast<fragment_builder_ctx_t *>(args->context);
-  word_counter_t *clone = word_counter_clone(ctx->counter);
-  // Batches that arrive ahead of their turn wait here, smallest
-  // (block, part) on top.
+  // Blocks are settled and queued in order; the heap keeps the writer in
+  // block order all the same.
   binary_heap_t *pending = binary_heap_new(16, fragment_batch_compare);
   int64_t next_block = 0;
-  int32_t next_part = 0;
   while (auto *batch = static_cast<fragment_batch_t *>(thread_queue_get(ctx->arbiter, args->input, 0))) {
     binary_heap_push(pending, batch);
     while (!binary_heap_is_empty(pending)) {
       auto *top = static_cast<fragment_batch_t *>(binary_heap_peek(pending));
-      if (top->block != next_block || top->part != next_part) break;
+      if (top->block != next_block) break;
       binary_heap_pop(pending);
       const uint64_t n = array_list_get_count(top->records);
-      for (uint64_t i = 0; i < n; i++)
-        fragment_builder_take_record(ctx, clone, *static_cast<seq_record_t **>(array_list_get_item(top->records, i)));
-      array_list_clear(top->records);
-      if (top->last) {
-        next_block++;
-        next_part = 0;
-      } else {
-        next_part++;
+      for (uint64_t i = 0; i < n; i++) {
+        auto *record = *static_cast<seq_record_t **>(array_list_get_item(top->records, i));
+        fragment_builder_write_fragment(ctx->output, record, ctx->fragment_count);
+        ctx->fragment_count++;
+        ctx->has_result = 1;
       }
+      next_block++;
       fragment_batch_free(top);
     }
   }
-  // Every block ends with its last batch, so nothing is left over.
+  // Every block is settled in turn, so nothing is left over.
   while (!binary_heap_is_empty(pending)) fragment_batch_free(static_cast<fragment_batch_t *>(binary_heap_pop(pending)));
   binary_heap_free(pending);
-  word_counter_clone_free(clone);
   return nullptr;
 }
 
@@ -247,6 +279,7 @@ seq_db_t *fragment_builder_run_threads(read_store_t *store, const int32_t *use_f
     output = temp_file_create_anonymous();
   }
   fragment_builder_ctx_t *ctx = fragment_builder_ctx_new(store, use_flags, counter, output, meter);
+  ctx->lookahead = static_cast<int64_t>(kFragmentLookaheadPerThread) * thread_count;
 
   thread_group_run_pipeline(thread_count, 4 * thread_count, fragment_builder_reader_thread,
                             fragment_builder_worker_thread, fragment_builder_writer_thread, ctx, &ctx->arbiter);

@@ -1,22 +1,35 @@
 // Fragment builder: maximal unambiguous stretches of sequence from the
 // counted words, written as FASTA and reopened as the fragment database.
 //
+// What the fragments are: one pass over the blocks of the read store in
+// order seeds a fragment at every clean window whose word is counted and
+// not yet used (fragment_search.h builds it), and each record is decided
+// before the next seed is tried: its counted words from its first one not
+// yet used on become used, and a named record that had such a word is
+// written with the next number. A record whose words are all used already
+// (the same fragment from another seed) is dropped; unnamed records still
+// mark their words, so that their seeds are not tried again.
+//
 // Pipeline (common/thread_group.h), queues of 4 x threads items, in-flight
 // budget 0:
 //   reader   (1)        rewinds the read store and queues every block of a
-//                       file whose use flag is set, numbered in store order;
-//   workers  (threads)  seed a fragment at every clean window whose word is
-//                       counted and not yet used (fragment_search.h) and
-//                       queue the records in batches of at most 50, each
-//                       batch tagged with its block and its place in it;
-//   writer   (1)        takes the batches in block order, whatever order
-//                       the workers finish in, marks the words of every
-//                       record used, and numbers and writes each named
-//                       record that brought at least one new word.
-// The writer is the only thread that sets used marks; a worker may build a
-// fragment that an earlier record already holds, and the writer drops it.
-// Since the writer follows store order, the fragments, their direction and
-// their numbers do not depend on the number of threads.
+//                       file whose use flag is set, cut after reads into
+//                       pieces (1 Ki symbols at first, growing to 128 Ki),
+//                       numbered in store order (the cuts change no
+//                       window: a window across a read end is never
+//                       clean);
+//   workers  (threads)  build pieces, each ahead of its turn against a view
+//                       of the used marks and decided in piece order
+//                       (fragment_block.h), so the result is that of the
+//                       single pass above for any number of threads and
+//                       any timing; the thread that decides a piece in
+//                       turn queues its kept records for the writer;
+//   writer   (1)        numbers and writes the records in piece order.
+// A worker runs at most 4 x threads pieces ahead of the piece in turn, and
+// a piece ahead of its turn stops building once its own marks reach a
+// bound, so memory stays bounded while the first pieces build most of the
+// genome. The first reads find most fragments; small pieces at the start
+// let many workers build them at once, and the pieces in turn take them.
 //
 // Fragment FASTA: ">" + name, then the residues 60 per line, each residue
 // byte 63 + code (A, C, G, T as '?', '@', 'A', 'B'). Names are
@@ -32,11 +45,13 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 
 #include "common/array_list.h"
 #include "common/thread_queue.h"
+#include "denovo/reads/fragment_block.h"
 #include "denovo/reads/fragment_search.h"
 #include "denovo/reads/read_store.h"
 #include "denovo/reads/word_counter.h"
@@ -49,10 +64,23 @@ constexpr int32_t kFragmentBatchSize = 50;
 // Residue byte of code 0 in the fragment FASTA.
 constexpr uint8_t kFragmentResidueBase = 63;
 
-// Count, used-mark test and used-mark setting of a word of k codes.
+// Pieces a worker may run ahead of the piece in turn, per thread.
+constexpr int32_t kFragmentLookaheadPerThread = 4;
+// Overlay marks at which a piece ahead of its turn stops building.
+constexpr int64_t kFragmentOverlayLimit = 1 << 17;
+// Symbols the reader hands out as one piece (at least; a piece ends after
+// a read): the first pieces are small, and every kFragmentPieceGrowth
+// pieces the size doubles, up to the largest.
+constexpr int32_t kFragmentFirstPieceSymbols = 1 << 10;
+constexpr int32_t kFragmentPieceSymbols = 1 << 17;
+constexpr int32_t kFragmentPieceGrowth = 16;
+
+// Count of a word of k codes; the slot of its used mark (words with the
+// same slot share the mark); the mark of a slot; setting it.
 typedef int32_t (*fragment_count_fn)(word_counter_t *counter, const uint8_t *word);
-typedef int32_t (*fragment_is_used_fn)(word_counter_t *counter, const uint8_t *word);
-typedef void (*fragment_mark_used_fn)(word_counter_t *counter, const uint8_t *word);
+typedef uint64_t (*fragment_used_slot_fn)(word_counter_t *counter, const uint8_t *word);
+typedef int32_t (*fragment_slot_is_used_fn)(word_counter_t *counter, uint64_t slot);
+typedef void (*fragment_mark_slot_used_fn)(word_counter_t *counter, uint64_t slot);
 
 // Shared by every thread of one run; the arbiter comes first.
 struct fragment_builder_ctx_t {
@@ -64,25 +92,28 @@ struct fragment_builder_ctx_t {
   int32_t has_result;            // set by the writer once a fragment is written
   uint32_t fragment_count;       // fragments written, the next number (writer only)
   pthread_mutex_t mutex;         // guards the block count and the meter
-  int64_t blocks_processed;
+  double blocks_processed;       // read-store blocks, in shares of the pieces done
   progress_meter_t *meter;       // may be null
   FILE *output;                  // the fragment FASTA
   fragment_count_fn get_count;
-  fragment_is_used_fn is_used;
-  fragment_mark_used_fn mark_used;
+  fragment_used_slot_fn used_slot;
+  fragment_slot_is_used_fn slot_is_used;
+  fragment_mark_slot_used_fn mark_slot_used;
+  // Block order. head is the block in turn: every block before it is
+  // settled and its marks are in the shared table. It changes under
+  // turn_mutex, which also guards the fields below; turn_changed is
+  // signalled with every change.
+  std::atomic<int64_t> head;
+  int64_t lookahead;             // blocks a worker may run ahead of head
+  pthread_mutex_t turn_mutex;
+  pthread_cond_t turn_changed;
+  std::vector<fragment_block_t *> finished;  // blocks done ahead of their turn
+  int32_t settling;              // 1 while a thread settles blocks in order
 };
 
-// A read-store block on its way to a worker.
-struct fragment_block_t {
-  int64_t sequence;     // place among the queued blocks, from 0
-  seq_record_t *reads;  // owned; released through its callback
-};
-
-// Records of one block on their way to the writer.
+// The kept records of one settled block on their way to the writer.
 struct fragment_batch_t {
   int64_t block;          // the block's sequence number
-  int32_t part;           // place among the block's batches, from 0
-  int32_t last;           // 1 for the block's last batch (which may hold no record)
   array_list_t *records;  // seq_record_t pointers, owned
 };
 
@@ -116,12 +147,14 @@ void *fragment_builder_writer_thread(void *args);
 // Seeds fragments along reads (codes 0-4 and separators 7): every window of
 // k symbols holding no code above 3 whose word is counted and not used is
 // built from; after a fragment that continues past its seed the windows
-// that keep matching it are passed over. Each record goes to the sink.
+// that keep matching it are passed over. Each record goes to the sink; the
+// scan itself marks nothing.
 void fragment_builder_scan(fragment_builder_ctx_t *ctx, fragment_search_t *search, const uint8_t *reads,
                            int64_t length, fragment_sink_fn sink, void *user);
-// The writer's handling of one record (taken and freed): marks its counted
-// words used from its first counted unused word on; a named record that
-// had such a word is numbered and written. Returns 1 when it was written.
+// The single-pass handling of one record (taken and freed) on the shared
+// marks: marks its counted words used from its first counted unused word
+// on; a named record that had such a word is numbered and written. Returns
+// 1 when it was written.
 int32_t fragment_builder_take_record(fragment_builder_ctx_t *ctx, word_counter_t *counter, seq_record_t *record);
 // Writes a fragment of codes 0-3 with its name numbered number (the name's
 // digits after "XY_" are replaced); the residues become 63 + code. A write
@@ -130,7 +163,7 @@ int32_t fragment_builder_take_record(fragment_builder_ctx_t *ctx, word_counter_t
 void fragment_builder_write_fragment(FILE *output, seq_record_t *record, uint32_t number);
 
 // Batches: new with an empty record list; free releases the records left.
-fragment_batch_t *fragment_batch_new(int64_t block, int32_t part);
+fragment_batch_t *fragment_batch_new(int64_t block);
 fragment_batch_t *fragment_batch_free(fragment_batch_t *batch);
-// Orders batches by block, then part (binary heap callback).
+// Orders batches by block (binary heap callback).
 int fragment_batch_compare(const void *a, const void *b);

@@ -30,16 +30,25 @@ int32_t word_counter_get_count(word_counter_t *counter, const uint8_t *residues)
 }
 
 int32_t word_counter_is_used(word_counter_t *counter, const uint8_t *residues) {
-  require_nucleotides(counter);
-  const counter_table_t &used = counter->tables->used_table;
-  return table_bit(used, word_hash_index(word_counter_canonical_word(counter, residues), &used));
+  return word_counter_slot_is_used(counter, word_counter_used_slot(counter, residues));
 }
 
 void word_counter_mark_used(word_counter_t *counter, const uint8_t *residues) {
+  word_counter_mark_slot_used(counter, word_counter_used_slot(counter, residues));
+}
+
+uint64_t word_counter_used_slot(word_counter_t *counter, const uint8_t *residues) {
   require_nucleotides(counter);
+  return word_hash_index(word_counter_canonical_word(counter, residues), &counter->tables->used_table);
+}
+
+int32_t word_counter_slot_is_used(word_counter_t *counter, uint64_t slot) {
+  return table_bit(counter->tables->used_table, slot);
+}
+
+void word_counter_mark_slot_used(word_counter_t *counter, uint64_t slot) {
   const counter_table_t &used = counter->tables->used_table;
-  const uint64_t i = word_hash_index(word_counter_canonical_word(counter, residues), &used);
-  __atomic_fetch_or(used.data + i / 8, static_cast<uint8_t>(1u << (i % 8)), __ATOMIC_RELAXED);
+  __atomic_fetch_or(used.data + slot / 8, static_cast<uint8_t>(1u << (slot % 8)), __ATOMIC_RELAXED);
 }
 
 int32_t word_counter_is_repeated(word_counter_t *counter, const uint8_t *residues) {

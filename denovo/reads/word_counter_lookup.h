@@ -24,7 +24,12 @@ int32_t word_counter_get_count(word_counter_t *counter, const uint8_t *residues)
 int32_t word_counter_is_used(word_counter_t *counter, const uint8_t *residues);
 // Sets the word's bit in U.
 void word_counter_mark_used(word_counter_t *counter, const uint8_t *residues);
+// The index of the word's bit in U: words with the same index share one used
+// mark. The two below read and set the mark by that index.
+uint64_t word_counter_used_slot(word_counter_t *counter, const uint8_t *residues);
+int32_t word_counter_slot_is_used(word_counter_t *counter, uint64_t slot);
+void word_counter_mark_slot_used(word_counter_t *counter, uint64_t slot);
 // 1 when the word's bits in A and B are both set.
 int32_t word_counter_is_repeated(word_counter_t *counter, const uint8_t *residues);
-// The last three end the process with "Not implemented\n" and status 1 on a
+// The used-mark functions end the process with "Not implemented\n" and status 1 on a
 // colour-space handle.

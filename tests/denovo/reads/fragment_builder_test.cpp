@@ -267,7 +267,7 @@ TEST(FragmentScan, SeedsAlongTheReads) {
     SCOPED_TRACE("used words are not seeds");
     ModelSearch m(k);
     m.model.add(g, 5);
-    for (size_t p = 0; p + k <= g.size(); p++) m.model.used.insert(canonical_key(g.data() + p, k));
+    for (size_t p = 0; p + k <= g.size(); p++) m.model.used.insert(model_used_slot(nullptr, g.data() + p));
     Collected got;
     const Codes reads = concat({sep, g, sep});
     fragment_builder_scan(m.ctx, m.search, reads.data(), static_cast<int64_t>(reads.size()), collect, &got);
@@ -431,6 +431,65 @@ TEST(FragmentBuilderThread, SameBytesForAnyNumberOfThreads) {
   }
   EXPECT_GE(run.fragments.size(), 8u);
   for (size_t i = 1; i < outputs.size(); i++) EXPECT_EQ(outputs[i], outputs[0]) << "run " << i;
+}
+
+// The plain single pass the threads must reproduce: every block in store
+// order, every record decided (and written when new) before the next seed
+// is tried.
+std::string single_pass_fasta(read_store_t *store, word_counter_t *counter) {
+  FILE *out = tmpfile();
+  fragment_builder_ctx_t *ctx = fragment_builder_ctx_new(store, nullptr, counter, out, nullptr);
+  fragment_search_t *search = fragment_search_new(counter, kWord + kFragmentSearchExtraDepth, kFragmentSearchWidth);
+  struct Take {
+    fragment_builder_ctx_t *ctx;
+    word_counter_t *counter;
+  } take{ctx, counter};
+  read_store_rewind(store);
+  while (seq_record_t *block = read_store_next_block(store, nullptr)) {
+    fragment_builder_scan(ctx, search, block->residues, block->length,
+                          [](seq_record_t *record, void *user) {
+                            auto *t = static_cast<Take *>(user);
+                            fragment_builder_take_record(t->ctx, t->counter, record);
+                          },
+                          &take);
+    seq_record_release(block);
+  }
+  fragment_search_free(search);
+  fragment_builder_ctx_free(ctx);
+  fflush(out);
+  std::string bytes;
+  rewind(out);
+  for (int c = fgetc(out); c != EOF; c = fgetc(out)) bytes += static_cast<char>(c);
+  fclose(out);
+  return bytes;
+}
+
+// Reads of several genomes with errors, shuffled together, in small store
+// blocks (many blocks, finished out of order) and in large ones (which the
+// reader cuts into pieces): every thread count writes what the single pass
+// writes, byte for byte.
+TEST(FragmentBuilderThread, ThreadsGiveTheSinglePassResult) {
+  std::mt19937_64 rng(161);
+  std::vector<Codes> reads;
+  for (int i = 0; i < 6; i++) {
+    const Codes genome = random_codes(rng, kSanitized ? 1500 : 6000);
+    for (Codes &r : sampled_reads(rng, genome, genome.size() * 40 / 100, 100, 0.01)) reads.push_back(std::move(r));
+  }
+  std::shuffle(reads.begin(), reads.end(), rng);
+  for (int32_t capacity : {4096, kReadStoreBlockCapacity}) {
+    SCOPED_TRACE(capacity);
+    BuilderRun run({reads}, 1, nullptr, capacity);
+    clear_used(run.counter);
+    const std::string expected = single_pass_fasta(run.store, run.counter);
+    ASSERT_FALSE(expected.empty());
+    ryx_test::ScratchDir dir;
+    for (int threads : {1, 8, 3, 8}) {
+      SCOPED_TRACE(threads);
+      const std::string path = dir.file("fragments.fa");
+      run.build(threads, nullptr, path.c_str());
+      EXPECT_TRUE(ryx_test::read_file(path) == expected);
+    }
+  }
 }
 
 TEST(FragmentBuilderThread, FilesWithoutUseFlagAreLeftOut) {

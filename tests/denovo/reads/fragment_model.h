@@ -96,7 +96,7 @@ inline std::string canonical_key(const uint8_t *word, int k) {
 struct CountModel {
   int k = 12;
   std::map<std::string, int> counts;
-  std::set<std::string> used;
+  std::set<uint64_t> used;
   // Adds weight to every word of the sequence (capped at 15).
   void add(const Codes &sequence, int weight) {
     for (size_t p = 0; p + k <= sequence.size(); p++) {
@@ -117,12 +117,19 @@ inline CountModel *&current_model() {
 }
 
 inline int32_t model_count(word_counter_t *, const uint8_t *word) { return current_model()->count(word); }
-inline int32_t model_is_used(word_counter_t *, const uint8_t *word) {
-  return current_model()->used.count(canonical_key(word, current_model()->k)) ? 1 : 0;
+// Used marks of the model are kept per canonical word: its slot is the
+// canonical word packed at two bits per symbol (k is at most 32 here).
+inline uint64_t model_used_slot(word_counter_t *, const uint8_t *word) {
+  const std::string key = canonical_key(word, current_model()->k);
+  uint64_t slot = 0;
+  for (char c : key) slot = slot << 2 | static_cast<uint64_t>(std::string("ACGT").find(c));
+  return slot;
 }
-inline void model_mark_used(word_counter_t *, const uint8_t *word) {
-  current_model()->used.insert(canonical_key(word, current_model()->k));
+inline int32_t model_slot_is_used(word_counter_t *, uint64_t slot) {
+  return current_model()->used.count(slot) ? 1 : 0;
 }
+inline void model_mark_slot_used(word_counter_t *, uint64_t slot) { current_model()->used.insert(slot); }
+inline int32_t model_is_used(const uint8_t *word) { return model_slot_is_used(nullptr, model_used_slot(nullptr, word)); }
 
 // A search state and a builder context over a count model (no tables: the
 // handle only carries the word size). Output goes to an unnamed file.
@@ -140,8 +147,9 @@ struct ModelSearch {
     output = tmpfile();
     ctx = fragment_builder_ctx_new(nullptr, nullptr, handle, output, nullptr);
     ctx->get_count = model_count;
-    ctx->is_used = model_is_used;
-    ctx->mark_used = model_mark_used;
+    ctx->used_slot = model_used_slot;
+    ctx->slot_is_used = model_slot_is_used;
+    ctx->mark_slot_used = model_mark_slot_used;
     search = fragment_search_new(handle, k + kFragmentSearchExtraDepth, kFragmentSearchWidth);
   }
   ~ModelSearch() {
