@@ -1,8 +1,9 @@
 // Pair-distance collection: pairs placed along hand-built contigs (unique
 // fragments, read-path ends, ends anchored past a repeated fragment, a
-// bubble), the graph reach test, and simulated libraries mapped onto the
+// bubble), the graph reach test, simulated libraries mapped onto the
 // fragments of two chromosomes, collected with 1 and 4 threads and
-// estimated into the estimate file.
+// estimated into the estimate file, and onto hundreds of chromosomes,
+// collected in many batches with 1, 3 and 8 threads.
 #include "denovo/app/pair_distance_collection.h"
 
 #include <gtest/gtest.h>
@@ -26,6 +27,12 @@ namespace {
 
 using graph_test::PathReads;
 using graph_test::R;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 constexpr read_ptr_t kNoPtr = kReadPtrNone;
 constexpr oriented_id_t kNoFragment = kOrientedIdNone;
@@ -216,9 +223,10 @@ TEST(PairDistanceCollect, GraphReachesFragmentAlongFirstEdges) {
   EXPECT_EQ(graph_reaches_fragment(i.graph, 2, 0, 5, 0), 1);
 }
 
-// Simulated libraries on two chromosomes tiled into 400-base fragments:
-// reads mapped into a read table, the fragment graph built from their
-// paths (one contig per chromosome).
+// Simulated libraries on random chromosomes (two of 7000 and 6000 bases
+// unless given) tiled into 400-base fragments: reads mapped into a read
+// table, the fragment graph built from their paths (one contig per
+// chromosome). Pairs and single reads take the chromosomes in turn.
 using read_sim::Codes;
 
 struct Library {
@@ -236,10 +244,10 @@ struct Simulation {
   read_table_t *table = nullptr;
   fragment_graph_t *graph = nullptr;
 
-  explicit Simulation(const std::vector<Library> &libraries) {
+  explicit Simulation(const std::vector<Library> &libraries, const std::vector<size_t> &sizes = {7000, 6000}) {
     std::mt19937_64 rng(2024);
-    const std::vector<Codes> chromosomes = {fragment_test::random_codes(rng, 7000),
-                                            fragment_test::random_codes(rng, 6000)};
+    std::vector<Codes> chromosomes;
+    for (size_t size : sizes) chromosomes.push_back(fragment_test::random_codes(rng, size));
     std::vector<read_sim::Fragment> fragments;
     for (const Codes &c : chromosomes) {
       const std::vector<read_sim::Placement> places = read_sim::tile(c.size(), 400, kWord);
@@ -251,7 +259,7 @@ struct Simulation {
       read_sim::ReadFile file;
       if (l.pairs == 0) {
         for (size_t i = 0; i < 2000; i++) {
-          const Codes &c = chromosomes[i % 2];
+          const Codes &c = chromosomes[i % chromosomes.size()];
           file.reads.push_back(read_sim::slice(c, rng() % (c.size() - 60), 60));
         }
         settings.push_back(nullptr);
@@ -260,7 +268,7 @@ struct Simulation {
         std::normal_distribution<double> insert(l.mean, l.sd);
         while (file.reads.size() < 2 * l.pairs) {
           read_sim::Pair p;
-          const Codes &c = chromosomes[file.reads.size() / 2 % 2];
+          const Codes &c = chromosomes[file.reads.size() / 2 % chromosomes.size()];
           if (!read_sim::draw_pair(rng, c, *fb, 60, std::lround(insert(rng)), &p)) continue;
           file.reads.push_back(p.mate1);
           file.reads.push_back(p.mate2);
@@ -410,6 +418,46 @@ TEST(PairDistanceCollectionThread, SimulatedLibrariesSameForAnyThreadCount) {
   EXPECT_EQ((std::vector<std::string>{"wrong.fq", "-", "0", "0", "WRONG_DIRECTION"}), lines[3]);
   EXPECT_EQ(sim.settings[3]->min_distance, 400);
   EXPECT_EQ(sim.settings[4]->max_distance, 600);
+}
+
+// Hundreds of contigs, so that the producer queues many batches of 20 and
+// the workers walk them side by side and hand their tallies to the merger
+// in whatever order they finish: every thread count must leave the same
+// histograms as the walk on the calling thread, run after run.
+TEST(PairDistanceCollectionThread, ManyBatchesSameHistogramsForOneThreeAndEightThreads) {
+  const size_t chromosomes = kSanitized ? 120 : 400;
+  Simulation sim({{"fb", 200, 400, 300, 20, 30 * chromosomes}, {"fb", 500, 800, 650, 50, 15 * chromosomes}},
+                 std::vector<size_t>(chromosomes, 1500));
+  // Contigs of more than one node take part (a chromosome whose fragment
+  // ends no read crossed is several contigs).
+  contig_info_t *contigs = contig_info_build(sim.graph, 1, 0);
+  int32_t taking_part = 0;
+  for (int32_t c = 0; c < contig_info_get_contig_count(contigs); c++) {
+    const auto id = static_cast<oriented_id_t>(c);
+    if (contig_info_get_first_node(contigs, id) != contig_info_get_last_node(contigs, id)) taking_part++;
+  }
+  contig_info_free(contigs);
+  ASSERT_GT(taking_part, 5 * kPairedDistanceBatchContigs);
+
+  const Histograms mapped = save(sim.table);
+  paired_distance_collect_direct(sim.table, sim.graph);
+  const Histograms direct = save(sim.table);
+  // Most pairs of both libraries cross a fragment end and were placed here.
+  ASSERT_EQ(direct.counters.size(), 2u);
+  for (size_t f = 0; f < 2; f++) EXPECT_GT(direct.counters[f][0], mapped.counters[f][0] + 1000) << f;
+
+  const int saved = get_number_of_cpus();
+  for (int threads : {1, 3, 8, 8}) {
+    SCOPED_TRACE(threads);
+    restore(sim.table, mapped);
+    set_number_of_cpus(threads);
+    paired_distance_collect(sim.table, sim.graph);
+    EXPECT_TRUE(save(sim.table) == direct);
+    for (int32_t s = 0; s < sim.graph->node_count; s++) {
+      ASSERT_EQ(fragment_graph_get_mark1(sim.graph, static_cast<oriented_id_t>(s)), 0);
+    }
+  }
+  set_number_of_cpus(saved);
 }
 
 }  // namespace

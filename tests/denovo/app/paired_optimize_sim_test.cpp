@@ -4,7 +4,8 @@
 // that pairs still span, so scaffolding must join them in the right order
 // and orientation with gaps near the true ones; a repeat shorter than the
 // insert but longer than the reads is resolved by confirmed paths. The
-// threaded sweep must give the graph of the single-threaded one.
+// threaded sweep must give the graph of the single-threaded one, also when
+// its workers evaluate many batches side by side.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -15,12 +16,19 @@
 #include "denovo/app/scaffolding.h"
 #include "tests/denovo/graph/graph_test_util.h"
 #include "tests/denovo/graph/read_optimize_harness.h"
+#include "tests/denovo/reads/piece_files.h"
 
 namespace {
 
 using fragment_test::Codes;
 using fragment_test::random_codes;
 using fragment_test::reverse_complement;
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 constexpr int32_t kWord = 31;
 constexpr size_t kMate = 100;
@@ -341,6 +349,96 @@ TEST(PairedOptimizeThread, SameGraphAsSingleThreaded) {
     EXPECT_EQ(threaded.node_count, single.node_count);
     EXPECT_EQ(threaded.edges, single.edges);
     EXPECT_EQ(threaded.joins, single.joins);
+  }
+}
+
+// What one run of the paired stage leaves: the graph as the stage file holds
+// it, the join list and the final contigs' end nodes.
+struct StageResult {
+  std::string graph;
+  std::vector<std::tuple<int32_t, oriented_id_t, oriented_id_t, int32_t>> joins;
+  std::vector<std::pair<oriented_id_t, oriented_id_t>> contigs;
+  bool operator==(const StageResult &o) const { return graph == o.graph && joins == o.joins && contigs == o.contigs; }
+};
+
+// Runs the paired stage (the single-threaded driver when workers is 0) on a
+// graph and read table restored from their stage-file bytes, so that every
+// run starts from the same state.
+StageResult run_paired_stage(const optimize_harness::Assembly &a, paired_setting_t *setting,
+                             const std::string &graph_bytes, const std::string &table_bytes, int workers) {
+  FILE *gf = denovo_reads_test::file_of(graph_bytes);
+  fragment_graph_t *g = fragment_graph_read(gf, a.db);
+  fclose(gf);
+  paired_setting_t *settings[1] = {setting};
+  FILE *tf = denovo_reads_test::file_of(table_bytes);
+  read_table_t *table = read_table_read(tf, static_cast<uint32_t>(a.db->sequence_count), settings, 1);
+  fclose(tf);
+  array_list_t *joins = nullptr;
+  contig_info_t *info;
+  if (workers == 0) {
+    info = paired_optimize_graph(g, table, kBubble, 1, nullptr, &joins);
+  } else {
+    set_number_of_cpus(workers);
+    info = paired_optimize_graph_threaded(g, table, kBubble, 1, nullptr, &joins);
+  }
+  StageResult r;
+  r.graph = denovo_reads_test::written_bytes([&](FILE *f) { fragment_graph_write(f, g); });
+  for (uint64_t i = 0; i < array_list_get_count(joins); i++) {
+    const auto *j = static_cast<scaffold_join_t *>(array_list_get_item(joins, i));
+    r.joins.emplace_back(j->flags, j->from, j->to, j->gap);
+  }
+  for (int32_t c = 0; c < contig_info_get_contig_count(info); c++) {
+    r.contigs.emplace_back(contig_info_get_first_node(info, static_cast<oriented_id_t>(c)),
+                           contig_info_get_last_node(info, static_cast<oriented_id_t>(c)));
+  }
+  array_list_free(joins);
+  contig_info_free(info);
+  read_table_free(table);
+  fragment_graph_free(g);
+  return r;
+}
+
+// A genome cut by a hole every 6 kb, with short repeats between them: the
+// sweep cuts a batch every 10 kb of contigs, so the workers evaluate many
+// batches side by side and hand their edge removals, confirmed paths and
+// scaffold links to the collector in whatever order they finish. Every
+// worker count, run after run, must leave the graph of the single-threaded
+// driver byte for byte.
+TEST(PairedOptimizeThread, ManyBatchesSameGraphForOneThreeAndEightWorkers) {
+  const size_t length = kSanitized ? 30000 : 120000;
+  std::vector<size_t> holes;
+  for (size_t h = 5000; h + 1000 < length; h += 6000) holes.push_back(h);
+  std::vector<size_t> repeat_places;
+  for (size_t at = 2000; at + 1000 < length; at += 12000) repeat_places.push_back(at);
+  Fixture f;
+  f.genome = make_genome(31, length, {{150, repeat_places}}, holes);
+  f.mates = simulate_pairs(f.genome, 32, kSanitized ? 20.0 : 25.0, f.setting);
+  optimize_harness::Assembly a(f.mates, kWord, &f.setting);
+  ASSERT_TRUE(optimize_harness::optimize(a, kBubble, 10).invalid_after.empty());
+  fragment_graph_clear_all_flags(a.graph);
+  {
+    contig_info_t *info = contig_info_build(a.graph, 1, 1);
+    int64_t bases = 0;
+    for (int32_t c = 0; c < contig_info_get_contig_count(info); c++) {
+      bases += contig_info_get_contig_length(info, a.graph, static_cast<oriented_id_t>(c));
+    }
+    contig_info_free(info);
+    ASSERT_GT(bases, 2 * kPairedBatchLength);
+  }
+  const std::string graph_bytes = denovo_reads_test::written_bytes([&](FILE *file) { fragment_graph_write(file, a.graph); });
+  const std::string table_bytes = denovo_reads_test::written_bytes([&](FILE *file) { read_table_write(file, a.table); });
+
+  const StageResult single = run_paired_stage(a, &f.setting, graph_bytes, table_bytes, 0);
+  // The stage did its work: gap edges over the holes joined contigs.
+  EXPECT_NE(single.graph, graph_bytes);
+  EXPECT_LT(single.contigs.size(), holes.size());
+  for (int workers : {1, 3, 8, 8}) {
+    SCOPED_TRACE(workers);
+    const StageResult threaded = run_paired_stage(a, &f.setting, graph_bytes, table_bytes, workers);
+    EXPECT_TRUE(threaded.graph == single.graph) << threaded.graph.size() << " bytes, " << single.graph.size()
+                                                << " expected";
+    EXPECT_EQ(threaded.joins, single.joins);
+    EXPECT_EQ(threaded.contigs, single.contigs);
   }
 }
 

@@ -773,7 +773,7 @@ std::string table_bytes(read_table_t *table) {
   return denovo_reads_test::written_bytes([&](FILE *f) { read_table_write(f, table); });
 }
 
-TEST(ReadMappingThread, SameReadTableForOneAndEightThreads) {
+TEST(ReadMappingThread, SameReadTableForOneThreeAndEightThreads) {
   constexpr int k = 21;
   std::mt19937_64 rng(79);
   std::vector<Codes> singles;
@@ -795,14 +795,14 @@ TEST(ReadMappingThread, SameReadTableForOneAndEightThreads) {
   const std::string expected = table_bytes(one);
   EXPECT_GT(one->read_pair_info->count, 0u);
   read_table_free(one);
-  for (int run = 0; run < 2; run++) {
+  for (int threads : {3, 8, 8}) {
     srand(7);
-    read_table_t *eight = built.map(k, 8);
-    const std::string bytes = table_bytes(eight);
+    read_table_t *many = built.map(k, threads);
+    const std::string bytes = table_bytes(many);
     const auto diff = std::mismatch(bytes.begin(), bytes.end(), expected.begin(), expected.end());
-    EXPECT_TRUE(bytes == expected) << "run " << run << ": " << bytes.size() << " bytes, " << expected.size()
+    EXPECT_TRUE(bytes == expected) << threads << " threads: " << bytes.size() << " bytes, " << expected.size()
                                    << " expected, first difference at " << (diff.first - bytes.begin());
-    read_table_free(eight);
+    read_table_free(many);
   }
 }
 
