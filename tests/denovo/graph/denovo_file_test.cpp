@@ -610,8 +610,8 @@ TEST(DenovoFileDeath, EveryChangedByteIsRefused) {
     // trailer) all.
     std::vector<size_t> offsets;
     const size_t close = kind == 0 ? first_line + 1 : 41;
-    for (size_t at = 0; at < bytes.size(); at += (at < close ? 2 : 53) * kChildStride) offsets.push_back(at);
-    for (size_t back = 1; back <= 4; back++) offsets.push_back(bytes.size() - back);
+    for (size_t at = 0; at < bytes.size(); at += (at < close ? 3 : 53) * kChildStride) offsets.push_back(at);
+    for (size_t back = 1; back <= 4; back += kChildStride) offsets.push_back(bytes.size() - back);
     for (size_t at : offsets) {
       std::string copy = bytes;
       copy[at] = static_cast<char>(~copy[at]);
