@@ -143,6 +143,8 @@ void parse_paired(arg_cursor_t *cursor, denovo_options_t *o) {
   const int32_t min_distance = arg_cursor_next_int(cursor);
   const int32_t max_distance = arg_cursor_next_int(cursor);
   if (mode == nullptr || distance_mode == nullptr || cursor->error) problem("wrong paired parameters");
+  // A range that no distance can fall in would quietly spoil the pairing.
+  if (min_distance < 0 || max_distance < min_distance) problem("wrong paired parameters");
   paired_setting_t *setting = paired_setting_parse(mode, distance_mode, min_distance, max_distance);
   if (setting == nullptr) problem("wrong paired parameters");
   setting->pair_info_only = info_only;

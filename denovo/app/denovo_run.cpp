@@ -13,6 +13,7 @@
 #include "common/ryx_exit.h"
 #include "denovo/app/contig_output.h"
 #include "denovo/app/contig_overlap.h"
+#include "denovo/app/denovo_paths.h"
 #include "denovo/app/gap_sequence_map.h"
 #include "denovo/app/memory_report.h"
 #include "denovo/app/pair_distance_collection.h"
@@ -51,6 +52,7 @@ struct run_t {
   output_file_t *output;   // the contig FASTA, opened before the stages
   output_file_t *feature;  // the GFF or AGP file, or null
   output_file_t *estimates;  // the pair-distance estimate file, or null
+  output_file_t *saves[kDenovoStageContigs];  // index 1 to 5: the stage file to save, or null
   read_store_t *store;
   int32_t word_size;
   seq_db_t *fragments;
@@ -107,6 +109,7 @@ void free_run(run_t *run) {
   run->output = output_file_abandon(run->output);
   run->feature = output_file_abandon(run->feature);
   run->estimates = output_file_abandon(run->estimates);
+  for (output_file_t *&save : run->saves) save = output_file_abandon(save);
   ryx_free(run->pair_settings);
   run->pair_settings = nullptr;
   run->stage = progress_meter_free(run->stage);
@@ -130,8 +133,9 @@ void save_stage(run_t *run, int32_t stage, const char *quit_message) {
   const denovo_options_t *o = run->options;
   const char *path = o->save_paths[stage];
   if (path == nullptr) return;
-  denovo_file_write_with_word_size(path, stage - 1, run->word_size, run->fragments, run->table, run->graph,
-                                   run->gaps);
+  output_file_t *save = run->saves[stage];
+  run->saves[stage] = nullptr;
+  denovo_file_write_output(save, path, stage - 1, run->word_size, run->fragments, run->table, run->graph, run->gaps);
   if (o->last_stage != stage) return;
   // The memory report is a finished output of its own once the run stops.
   if (run->memory_file != nullptr && output_file_commit(run->memory_file) != 0) {
@@ -157,6 +161,48 @@ void load_stage(run_t *run, int32_t stage, int32_t file_count) {
   } else {
     denovo_check_stage_word_size(o->load_path, stored, run->word_size);
   }
+}
+
+// The longest read of the files whose reads build fragments.
+int64_t longest_fragment_read(read_store_t *store, const int32_t *use_flags) {
+  int64_t longest = 0;
+  read_store_rewind(store);
+  int32_t file_index = 0;
+  while (seq_record_t *block = read_store_next_block(store, &file_index)) {
+    if (use_flags[file_index] != 0) {
+      int64_t length = 0;
+      for (uint32_t i = 0; i < block->length; i++) {
+        if (block->residues[i] != kReadStoreSeparator) {
+          length++;
+          continue;
+        }
+        if (length > longest) longest = length;
+        length = 0;
+      }
+      if (length > longest) longest = length;
+    }
+    seq_record_release(block);
+  }
+  return longest;
+}
+
+// Fragments are built from the words of the reads, so reads that are all
+// shorter than the word size can give none. The fragment builder would say
+// only "No result found"; this says why first. The reads are looked through
+// only when their mean length leaves it possible.
+void check_reads_hold_a_word(run_t *run) {
+  const denovo_options_t *o = run->options;
+  read_store_t *store = run->store;
+  if (store->read_count == 0) return;
+  bool every_file_used = true;
+  for (int32_t i = 0; i < o->entry_count; i++) every_file_used = every_file_used && o->use_flags[i] != 0;
+  const auto k = static_cast<uint64_t>(run->word_size);
+  if (every_file_used && store->nucleotide_count >= store->read_count * k) return;
+  const int64_t longest = longest_fragment_read(store, o->use_flags);
+  if (longest == 0 || longest >= run->word_size) return;
+  fprintf(stderr, "Every read is shorter than the word size %d: the longest has %lld bases.\n", run->word_size,
+          static_cast<long long>(longest));
+  ryx_fail("\nNo result found\n");
 }
 
 // Stage 1: the reads, the word size and the fragments.
@@ -189,6 +235,7 @@ void run_fragments(run_t *run) {
       load_stage(run, kDenovoStageFragments, -1);
     }
   } else {
+    check_reads_hold_a_word(run);
     say(run, "\nCounting words...");
     word_counter_t *counter = word_counter_build(run->store, o->use_flags, run->word_size, run->stage);
     memory_report_write_hash_table(memory_stream(run), counter);
@@ -303,7 +350,7 @@ void run_paired_stage(run_t *run) {
     load_stage(run, kDenovoStagePairedGraph, -1);
     set_pair_settings(run, run->table != nullptr ? run->table->file_count : 0);
   } else {
-    if (run->estimates != nullptr) run_pair_distances(run);
+    if (run->estimates != nullptr && o->any_paired) run_pair_distances(run);
     fragment_graph_clear_all_flags(run->graph);
     if (o->any_paired) paired_contigs = run_paired_optimisation(run);
   }
@@ -330,11 +377,10 @@ void run_contigs(run_t *run) {
     end_info_read_temp_file(ends);
     end_info_sort(ends);
     say(run, "\nSaving contig graph...");
-    const std::string prefix = o->graph_prefix;
-    fragment_graph_write_fragment_gexf(run->graph, run->table, run->contigs, (prefix + "_fragment.gexf").c_str(),
-                                       o->min_length);
-    fragment_graph_write_contig_gexf(run->graph, run->table, run->contigs, (prefix + "_contig.gexf").c_str(),
-                                     o->min_length);
+    fragment_graph_write_fragment_gexf(run->graph, run->table, run->contigs,
+                                       denovo_fragment_gexf_path(o->graph_prefix).c_str(), o->min_length);
+    fragment_graph_write_contig_gexf(run->graph, run->table, run->contigs,
+                                     denovo_contig_gexf_path(o->graph_prefix).c_str(), o->min_length);
     read_table_free_reads(run->table);
   } else {
     read_table_free_reads(run->table);
@@ -371,6 +417,15 @@ void run_contigs(run_t *run) {
     fprintf(stderr, "Problem closing feature file (out of tmp space?): %s\n", o->feature_path);
     ryx_exit(1);
   }
+  // An estimate file still open holds no estimate (see denovo_run).
+  if (run->estimates != nullptr) {
+    output_file_t *estimates = run->estimates;
+    run->estimates = nullptr;
+    if (output_file_commit(estimates) != 0) {
+      fprintf(stderr, "Problem closing file: %s\n", o->estimate_path);
+      ryx_exit(1);
+    }
+  }
 }
 
 }  // namespace
@@ -398,6 +453,7 @@ void denovo_check_stage_word_size(const char *path, int32_t stored, int32_t word
 }
 
 int denovo_run(denovo_options_t *options) {
+  denovo_check_paths(options);
   // The reference is mapped together with the reads; a run that loads the
   // mapped reads has no path of it to compare the contigs with.
   if (options->reference_path != nullptr && options->load_stage >= kDenovoStageReads) {
@@ -443,13 +499,24 @@ int denovo_run(denovo_options_t *options) {
     }
   }
 
-  // The estimates are made only with paired reads, in the paired stage.
-  if (options->estimate_path != nullptr && options->any_paired && options->load_stage != kDenovoStagePairedGraph) {
+  // The estimates are made only with paired reads, in the paired stage;
+  // without them (or from a loaded paired graph, made after the estimates)
+  // the file is written empty, so that whatever expects it finds it.
+  if (options->estimate_path != nullptr) {
     run.estimates = output_file_open(options->estimate_path);
     if (run.estimates == nullptr) {
       fprintf(stderr, "Problem opening file: %s\n", options->estimate_path);
       ryx_exit(1);
     }
+  }
+  // The stage files too, and the graph files are tried, so that a save at
+  // the end of hours of work cannot fail for its path.
+  for (int32_t stage = 1; stage < kDenovoStageContigs; stage++) {
+    if (options->save_paths[stage] != nullptr) run.saves[stage] = denovo_file_create(options->save_paths[stage]);
+  }
+  if (options->graph_prefix != nullptr) {
+    denovo_check_output_path(denovo_fragment_gexf_path(options->graph_prefix).c_str());
+    denovo_check_output_path(denovo_contig_gexf_path(options->graph_prefix).c_str());
   }
 
   run_fragments(&run);

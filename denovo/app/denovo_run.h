@@ -8,10 +8,13 @@
 // every object a stage builds and frees it all, also before such a quit.
 //
 // Calling order: denovo_options_parse, then denovo_run (which derives the
-// per-entry arrays itself), then denovo_options_free. Failures inside the
-// stages end the process through ryx_exit; the outputs are written through
-// common/output_file, so a failed run leaves no partial contig or feature
-// file behind.
+// per-entry arrays itself), then denovo_options_free. Before the first
+// stage the run checks its inputs and outputs (denovo_paths.h) and creates
+// every output, the stage files to save included, so that a path that
+// cannot be written ends it at once. Failures inside the stages end the
+// process through ryx_exit; the outputs are written through
+// common/output_file, so a failed run leaves no partial contig, feature,
+// estimate or stage file behind.
 #pragma once
 
 #include <cstdint>

@@ -1,7 +1,9 @@
 // Stage files: kinds 0 to 4 written, read and written again byte for byte,
-// a hand-written container, the header checks and messages, write
-// failures, and loads of every truncation and of damaged graph and map
-// pieces in child processes.
+// a hand-written container and kind-0 file, the header, version, length and
+// checksum checks and their messages, write failures, every changed byte
+// refused, and loads of every truncation and of damaged graph and map
+// pieces (stamped with a fitting length and checksum, so that the piece
+// readers meet them) in child processes.
 #include "denovo/graph/denovo_file.h"
 
 #include <fcntl.h>
@@ -10,6 +12,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <zlib.h>
 
 #include <csignal>
 #include <string>
@@ -86,16 +90,49 @@ struct Loaded {
   }
 };
 
+// A container's content (without its trailer) stamped with its length and
+// checksum, as a save would; content shorter than the header is left as it
+// is.
+std::string stamped(std::string content) {
+  const uint64_t length = content.size() + 4;
+  if (content.size() >= 37) {
+    for (int i = 0; i < 8; i++) content[29 + i] = static_cast<char>(length >> (8 * i));
+  }
+  uint32_t crc = static_cast<uint32_t>(
+      crc32(crc32(0, Z_NULL, 0), reinterpret_cast<const Bytef *>(content.data()), static_cast<uInt>(content.size())));
+  for (int i = 0; i < 4; i++) content += static_cast<char>(crc >> (8 * i));
+  return content;
+}
+
+// A container without its checksum trailer.
+std::string content_of(const std::string &bytes) { return bytes.substr(0, bytes.size() - 4); }
+
+// Fragments with their names, given as letters.
+seq_db_t *named_fragments(const std::vector<std::string> &letters) {
+  seq_db_t *db = fragments_of_letters(letters);
+  for (int64_t i = 0; i < db->sequence_count; i++) {
+    seq_record_t *r = db->get(db, i);
+    char name[16];
+    snprintf(name, sizeof(name), "EE_%8.8x", static_cast<unsigned>(i));
+    r->name = static_cast<char *>(ryx_malloc(strlen(name) + 1));
+    memcpy(r->name, name, strlen(name) + 1);
+    seq_db_release_fetched(db, r);
+  }
+  return db;
+}
+
 std::string table_bytes(read_table_t *t) {
   return denovo_reads_test::written_bytes([&](FILE *f) { read_table_write(f, t); });
 }
 
+// The names are compared up to the tag a kind-0 file puts after its first.
 void expect_same_fragments(seq_db_t *a, seq_db_t *b) {
   ASSERT_EQ(a->sequence_count, b->sequence_count);
   for (int64_t i = 0; i < a->sequence_count; i++) {
     seq_record_t *x = a->get(a, i);
     seq_record_t *y = b->get(b, i);
-    EXPECT_STREQ(x->name, y->name);
+    const std::string name = y->name;
+    EXPECT_EQ(x->name, name.substr(0, name.find(" stage_version=")));
     ASSERT_EQ(x->length, y->length);
     EXPECT_EQ(memcmp(x->residues, y->residues, x->length), 0) << i;
     EXPECT_EQ(b->get_length(b, i), x->length);
@@ -170,6 +207,9 @@ TEST(DenovoFile, ContainerKindsRoundTrip) {
     ASSERT_GT(bytes.size(), 25u);
     EXPECT_EQ(bytes.substr(0, 5), std::string(".fof\0", 5));
     EXPECT_EQ(bytes.substr(21, 4), std::string(1, static_cast<char>(kind)) + std::string(3, '\0'));
+    EXPECT_EQ(bytes.substr(25, 4), std::string("\1\0\0\0", 4));
+    // The stamp of a save is the one a plain model of the layout gives.
+    EXPECT_EQ(stamped(content_of(bytes)), bytes);
     Loaded l;
     EXPECT_EQ(denovo_file_read(path.c_str(), kind, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps), 1);
     expect_same_fragments(s.db, l.db);
@@ -196,8 +236,10 @@ TEST(DenovoFile, FastaKindRoundTrip) {
   const std::string path = dir.file("fragments.fa");
   denovo_file_write(path.c_str(), 0, s.db, nullptr, nullptr, nullptr);
   const std::string text = read_file(path);
-  EXPECT_EQ(text.substr(0, 13), ">EE_00000000\n");
-  EXPECT_EQ(text.find_first_not_of(">EACGT_0123456789\n"), std::string::npos);
+  const size_t first_line = text.find('\n') + 1;
+  EXPECT_EQ(text.substr(0, 28), ">EE_00000000 stage_version=1");
+  EXPECT_EQ(text.substr(28, 25), " fragments=5 bases=151 cr");
+  EXPECT_EQ(text.find_first_not_of(">EACGT_0123456789\n", first_line), std::string::npos);
   // The database's own records were not turned into letters.
   seq_record_t *r = s.db->get(s.db, 0);
   EXPECT_GE(r->residues[0], 63);
@@ -218,14 +260,17 @@ TEST(DenovoFile, RecordedWordSize) {
   ScratchDir dir;
   const std::string path = dir.file("fragments.fa");
   denovo_file_write_with_word_size(path.c_str(), 0, 23, s.db, nullptr, nullptr, nullptr);
-  EXPECT_EQ(read_file(path).substr(0, 26), ">EE_00000000 word_size=23\n");
+  const std::string text = read_file(path);
+  EXPECT_EQ(text.substr(text.find('\n') - 13, 14), " word_size=23\n");
   {
     Loaded l;
     denovo_file_read(path.c_str(), 0, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps);
     EXPECT_EQ(denovo_file_word_size(0, l.db, nullptr, nullptr), 23);
     const std::string again = dir.file("again.fa");
     denovo_file_write_with_word_size(again.c_str(), 0, 31, l.db, nullptr, nullptr, nullptr);
-    EXPECT_EQ(read_file(again).substr(0, 26), ">EE_00000000 word_size=31\n");
+    const std::string retagged = read_file(again);
+    EXPECT_EQ(retagged.substr(0, retagged.find(" word_size=")), text.substr(0, text.find(" word_size=")));
+    EXPECT_EQ(retagged.substr(retagged.find('\n') - 13, 14), " word_size=31\n");
   }
   const std::string plain = dir.file("plain.fa");
   denovo_file_write(plain.c_str(), 0, s.db, nullptr, nullptr, nullptr);
@@ -246,13 +291,11 @@ TEST(DenovoFile, RecordedWordSize) {
 }
 
 // A kind-4 container written by hand from the layout: header, two
-// fragments, no read table, the graph fixture and one gap entry.
+// fragments, no read table, the graph fixture, one gap entry and the
+// checksum trailer.
 TEST(DenovoFile, GoldenContainer) {
-  const std::string fasta = ">EE_00000000\n?@AB?@AB\n>EE_00000001\nBBAA\n";
-  ASSERT_EQ(fasta.size(), 0x28u);
-  const std::string golden = hex_bytes("2e 66 6f 66  00  19 00 00 00 00 00 00 00  28 00 00 00 00 00 00 00  04 00 00 00") +
-                             fasta + std::string(1, '\0') + hex_fixture("denovo/graph/two_nodes_one_edge.graph.hex") +
-                             hex_bytes("01 01 00 00 00 00 00 00 00  00 00 00 00  03 00 00 00  02 00 00 00  02 00 00 00  04 01");
+  const std::string golden = hex_fixture("denovo/graph/two_fragments_kind4.stage.hex");
+  ASSERT_EQ(golden.size(), 228u);
   ScratchDir dir;
   const std::string path = dir.file("golden");
   write_file(path, golden);
@@ -278,12 +321,34 @@ TEST(DenovoFile, GoldenContainer) {
   EXPECT_EQ(read_file(again), golden);
 }
 
+// A kind-0 file written by hand: the tag after the first name counts two
+// fragments of 12 bases and holds their checksum and the word size.
+TEST(DenovoFile, GoldenFasta) {
+  const std::string golden = read_file(std::string(RYX_TEST_DATA_DIR) + "/denovo/graph/two_fragments_kind0.fa");
+  ScratchDir dir;
+  const std::string path = dir.file("golden.fa");
+  write_file(path, golden);
+  Loaded l;
+  denovo_file_read(path.c_str(), 0, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps);
+  ASSERT_EQ(l.db->sequence_count, 2);
+  EXPECT_EQ(denovo_file_word_size(0, l.db, nullptr, nullptr), 21);
+  seq_db_t *expected = named_fragments({"ACGTACGT", "TTGG"});
+  seq_record_t *first = l.db->get(l.db, 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(first->residues), first->length), "?@AB?@AB");
+  seq_db_release_fetched(l.db, first);
+  const std::string again = dir.file("again.fa");
+  denovo_file_write_with_word_size(again.c_str(), 0, 21, expected, nullptr, nullptr, nullptr);
+  EXPECT_EQ(read_file(again), golden);
+  seq_db_free_records(expected);
+}
+
 TEST(DenovoFile, EmptyFragmentsAndAbsentPieces) {
   ScratchDir dir;
   seq_db_t *empty = fragments_of_lengths({});
   const std::string path = dir.file("empty");
   denovo_file_write(path.c_str(), 2, empty, nullptr, nullptr, nullptr);
-  EXPECT_EQ(read_file(path), hex_bytes("2e666f66 00 1900000000000000 0000000000000000 02000000 00 00"));
+  EXPECT_EQ(read_file(path), hex_bytes("2e666f66 00 2500000000000000 0000000000000000 02000000 01000000"
+                                       "2b00000000000000 00 00 f108a65c"));
   Loaded l;
   l.graph = reinterpret_cast<fragment_graph_t *>(0);
   denovo_file_read(path.c_str(), 2, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps);
@@ -307,27 +372,99 @@ TEST(DenovoFile, ReadOnlyFileLoads) {
   expect_same_graph(s.graph, l.graph);
 }
 
+// Files that are not whole, of another kind or version, or changed: each
+// load ends with its message and status 1. Containers whose stamp fits
+// their content reach the checks behind the checksum.
 TEST(DenovoFileDeath, HeaderMessages) {
   State s;
   ScratchDir dir;
   const std::string path = dir.file("three");
   denovo_file_write(path.c_str(), 3, s.db, s.table, s.graph, nullptr);
-  auto load = [](const std::string &p, int32_t kind) {
-    Loaded l;
-    denovo_file_read(p.c_str(), kind, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps);
+  const std::string three = read_file(path);
+  const std::string content = content_of(three);
+  auto with = [](std::string bytes, size_t at, const std::string &value) { return bytes.replace(at, value.size(), value); };
+  // The first layout: a 25-byte header, the fragments, the pieces, no trailer.
+  const std::string version0 = hex_bytes("2e666f66 00 1900000000000000 0000000000000000 02000000 00 00");
+  const std::string fasta_tag = ">EE_00000000 stage_version=1 fragments=2 bases=12 crc32=61588460 word_size=21\n";
+  const std::string fasta = fasta_tag + "ACGTACGT\n>EE_00000001\nTTGG\n";
+  struct Case {
+    std::string name;
+    std::string bytes;  // empty name of a missing file when bytes is "-"
+    int32_t kind;
+    std::string message;
+  } cases[] = {
+      {"other_kind", three, 2, "Error, de novo file version is 3, expected version 2\n"},
+      {"plain.fa", ">a\nACGT\n", 1, "Error, .*plain.fa is not a de novo stage file\n"},
+      {"missing", "-", 1, "Unable to open file .*missing\n"},
+      {"missing", "-", 0, "ERROR: Could not create the fragment database.\n"},
+      {"empty", "", 3, "Error, de novo file .*empty is damaged: it is empty\n"},
+      {"empty", "", 0, "Error, de novo file .*empty is damaged: it is empty\n"},
+      {"magic", ".fo", 3, "damaged: the header is cut short\n"},
+      {"header", three.substr(0, 30), 3, "damaged: the header is cut short\n"},
+      {"cut", three.substr(0, three.size() - 1), 3, "damaged: it is cut short\n"},
+      {"tail", three + "x", 3, "damaged: bytes follow its last piece\n"},
+      {"changed", with(three, 40, "x"), 3, "damaged: its checksum does not match its content\n"},
+      {"trailer", with(three, three.size() - 1, "x"), 3, "damaged: its checksum does not match its content\n"},
+      {"long", stamped(with(content, 19, "\1")), 3, "damaged: the fragment section runs past the end of the file\n"},
+      {"offset", stamped(with(content, 5, "\x26")), 3, "damaged: the fragments do not start right after the header\n"},
+      {"gap", stamped(content + "x"), 3, "damaged: its pieces do not end where its checksum begins\n"},
+      {"version0", version0, 2, "Error, de novo file version is 0, expected version 1\n"},
+      {"version2", stamped(with(content, 25, "\2")), 3, "Error, de novo file version is 2, expected version 1\n"},
+      {"old.fa", ">EE_00000000\nACGT\n", 0, "Error, de novo file version is 0, expected version 1\n"},
+      {"old_k.fa", ">EE_00000000 word_size=21\nACGT\n", 0, "Error, de novo file version is 0, expected version 1\n"},
+      {"v2.fa", with(fasta, 27, "2"), 0, "Error, de novo file version is 2, expected version 1\n"},
+      {"tag.fa", with(fasta, 39, "x"), 0, "damaged: the tag after its first name is not whole\n"},
+      {"letter.fa", with(fasta, fasta_tag.size() + 2, "T"), 0, "damaged: its checksum does not match its content\n"},
+      {"name.fa", with(fasta, fasta_tag.size() + 19, "2"), 0, "damaged: its checksum does not match its content\n"},
+      {"lower.fa", with(fasta, fasta_tag.size() + 2, "g"), 0, "damaged: a fragment holds a letter other than A, C, G or T\n"},
+      {"count.fa", fasta.substr(0, fasta_tag.size() + 9), 0, "damaged: it does not hold as many fragments as its first line says\n"},
+      {"bases.fa", fasta.substr(0, fasta.size() - 2) + "\n", 0,
+       "damaged: its fragments do not hold as many bases as its first line says\n"},
   };
-  EXPECT_EXIT(load(path, 2), testing::ExitedWithCode(1), "Error, de novo file version is 3, expected version 2\n");
-  const std::string fasta = dir.file("plain.fa");
-  write_file(fasta, ">a\nACGT\n");
-  EXPECT_EXIT(load(fasta, 1), testing::ExitedWithCode(1), "is not a de novo stage file");
-  EXPECT_EXIT(load(dir.file("missing"), 1), testing::ExitedWithCode(1), "Unable to open file .*missing\n");
-  EXPECT_EXIT(load(dir.file("missing"), 0), testing::ExitedWithCode(1), "ERROR: Could not create the fragment database.\n");
-  std::string longer = read_file(path);
-  longer[19] = 1;
-  write_file(dir.file("long"), longer);
-  EXPECT_EXIT(load(dir.file("long"), 3), testing::ExitedWithCode(1), "fragment section runs past the end");
-  write_file(dir.file("tail"), read_file(path) + "x");
-  EXPECT_EXIT(load(dir.file("tail"), 3), testing::ExitedWithCode(1), "bytes follow its last piece");
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = dir.file(c.name);
+    if (c.bytes != "-") write_file(file, c.bytes);
+    EXPECT_EXIT(
+        {
+          Loaded l;
+          denovo_file_read(file.c_str(), c.kind, &l.db, &l.table, nullptr, -1, &l.graph, &l.gaps);
+        },
+        testing::ExitedWithCode(1), c.message);
+    if (c.bytes != "-") unlink(file.c_str());
+  }
+}
+
+// The stored read files against this run's: their number and which of them
+// are paired. A difference is named, not called damage.
+TEST(DenovoFileDeath, OtherReadFiles) {
+  State s;
+  ScratchDir dir;
+  const std::string path = dir.file("one");
+  paired_setting_t *setting = paired_setting_parse("fb", "ss", 100, 300);
+  read_table_t *paired = read_table_new(5, &setting, 1, 4);
+  read_table_finish(paired);
+  denovo_file_write(path.c_str(), 1, s.db, paired, nullptr, nullptr);
+  paired_setting_t *none[2] = {nullptr, nullptr};
+  paired_setting_t *given[2] = {setting, nullptr};
+  auto load = [&](paired_setting_t *const *settings, int32_t files) {
+    Loaded l;
+    denovo_file_read(path.c_str(), 1, &l.db, &l.table, settings, files, &l.graph, &l.gaps);
+  };
+  EXPECT_EXIT(load(none, 1), testing::ExitedWithCode(1),
+              "^Error, stage file .*one was saved from other reads or settings: read file 1 is paired in it and not "
+              "paired on this command line\n$");
+  EXPECT_EXIT(load(given, 2), testing::ExitedWithCode(1),
+              "^Error, stage file .*one was saved from other reads or settings: it holds 1 read file, this run names "
+              "2\n$");
+  // The same reads and settings load, and the histogram takes this run's
+  // setting.
+  Loaded l;
+  denovo_file_read(path.c_str(), 1, &l.db, &l.table, given, 1, &l.graph, &l.gaps);
+  ASSERT_NE(l.table->pair_dist_info[0], nullptr);
+  EXPECT_EQ(l.table->pair_dist_info[0]->setting, setting);
+  read_table_free(paired);
+  paired_setting_free(setting);
 }
 
 TEST(DenovoFileDeath, WriteFailures) {
@@ -394,22 +531,24 @@ bool sanitizer_spoke(const std::string &err) {
   return err.find("Sanitizer") != std::string::npos || err.find("runtime error") != std::string::npos;
 }
 
+// Every cut of the content, stamped with a length and checksum that fit it,
+// so that the cut reaches the piece readers.
 TEST(DenovoFileDeath, EveryTruncationEndsCleanly) {
   State s;
   ScratchDir dir;
   const std::string full = dir.file("full");
   denovo_file_write(full.c_str(), 4, s.db, s.table, s.graph, s.gaps);
-  const std::string bytes = read_file(full);
+  const std::string bytes = content_of(read_file(full));
   const std::string one = dir.file("one");
   denovo_file_write(one.c_str(), 1, s.db, s.table, nullptr, nullptr);
   // The header and this module's pieces (graph and map) are cut at every
   // offset; the fragment section, where every cut meets the same header
   // check, and the read table, whose reader has its own tests, are sampled.
-  const size_t graph_start = read_file(one).size();
+  const size_t graph_start = content_of(read_file(one)).size();
   const std::string cut = dir.file("cut");
   size_t tried = 0;
   for (size_t length = 0; length < bytes.size();) {
-    write_file(cut, bytes.substr(0, length));
+    write_file(cut, stamped(bytes.substr(0, length)));
     std::string err;
     const int status = load_in_child(cut, 4, &err);
     ASSERT_EQ(status, 1) << "cut at " << length << ": " << err;
@@ -422,24 +561,24 @@ TEST(DenovoFileDeath, EveryTruncationEndsCleanly) {
   EXPECT_GE(tried, (bytes.size() - graph_start) / kChildStride);
 }
 
-// Every byte of the graph and map pieces turned to its complement: the
-// load either refuses the file with a message and status 1 or gives a
-// graph whose lists hold together.
+// Every byte of the graph and map pieces turned to its complement and the
+// file stamped again: the load either refuses the file with a message and
+// status 1 or gives a graph whose lists hold together.
 TEST(DenovoFileDeath, DamagedGraphAndMapPieces) {
   State s;
   ScratchDir dir;
   const std::string one = dir.file("one");
   denovo_file_write(one.c_str(), 1, s.db, s.table, nullptr, nullptr);
-  const size_t graph_start = read_file(one).size();
+  const size_t graph_start = content_of(read_file(one)).size();
   const std::string full = dir.file("full");
   denovo_file_write(full.c_str(), 4, s.db, s.table, s.graph, s.gaps);
-  const std::string bytes = read_file(full);
+  const std::string bytes = content_of(read_file(full));
   const std::string damaged = dir.file("damaged");
   int refused = 0;
   for (size_t at = graph_start; at < bytes.size(); at += kChildStride) {
     std::string copy = bytes;
     copy[at] = static_cast<char>(~copy[at]);
-    write_file(damaged, copy);
+    write_file(damaged, stamped(copy));
     std::string err;
     const int status = load_in_child(damaged, 4, &err);
     ASSERT_TRUE(status == 0 || status == 1) << "byte " << at << " status " << status << ": " << err;
@@ -450,6 +589,47 @@ TEST(DenovoFileDeath, DamagedGraphAndMapPieces) {
     }
   }
   EXPECT_GT(refused, 0);
+}
+
+// Every byte of a saved container and of a kind-0 file turned to its
+// complement, as a disk or a copy might: no load gives a result. A changed
+// magic or offset-file version makes the file unknown, a changed version
+// field is an unknown version, every other change is damage.
+TEST(DenovoFileDeath, EveryChangedByteIsRefused) {
+  State s;
+  ScratchDir dir;
+  const std::string container = dir.file("four");
+  denovo_file_write(container.c_str(), 4, s.db, s.table, s.graph, s.gaps);
+  const std::string fasta = dir.file("zero.fa");
+  denovo_file_write_with_word_size(fasta.c_str(), 0, 21, s.db, nullptr, nullptr, nullptr);
+  const std::string damaged = dir.file("damaged");
+  for (const auto &[path, kind] : {std::pair<std::string, int32_t>{container, 4}, {fasta, 0}}) {
+    const std::string bytes = read_file(path);
+    const size_t first_line = bytes.find('\n');
+    // The header or tag closely, the rest sampled, the last bytes (the
+    // trailer) all.
+    std::vector<size_t> offsets;
+    const size_t close = kind == 0 ? first_line + 1 : 41;
+    for (size_t at = 0; at < bytes.size(); at += (at < close ? 3 : 53) * kChildStride) offsets.push_back(at);
+    for (size_t back = 1; back <= 4; back += kChildStride) offsets.push_back(bytes.size() - back);
+    for (size_t at : offsets) {
+      std::string copy = bytes;
+      copy[at] = static_cast<char>(~copy[at]);
+      write_file(damaged, copy);
+      std::string err;
+      const int status = load_in_child(damaged, kind, &err);
+      ASSERT_EQ(status, 1) << "kind " << kind << " byte " << at << ": " << err;
+      std::string want = "Error, de novo file " + damaged + " is damaged: ";
+      if (kind == 4 && at < 5) want = "Error, " + damaged + " is not a de novo stage file\n";
+      if (kind == 4 && at >= 25 && at < 29) want = "Error, de novo file version is ";
+      if (kind == 0 && at == 0) want = "ERROR: Could not create the fragment database.\n";
+      if (kind == 0 && at > 12 && at < first_line) {
+        // A changed tag: its key, its version or one of its values.
+        if (err.find("Error, de novo file version is ") == 0) want = "Error, de novo file version is ";
+      }
+      ASSERT_NE(err.find(want), std::string::npos) << "kind " << kind << " byte " << at << ": " << err;
+    }
+  }
 }
 
 // A map entry keyed by an edge slot the stored graph does not have is
