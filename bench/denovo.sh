@@ -1,24 +1,29 @@
 #!/usr/bin/env bash
 # ryx_denovo benchmark: time, memory and contig quality on a simulated
-# bacterial genome.
+# bacterial genome, per stage, and the same contigs for any thread count.
 #
 #   bash bench/denovo.sh [genome bases [coverage [error rate [cpus [work folder]]]]]
 #                        (defaults 3000000, 40, 0.0075, all processors)
 #   bash bench/denovo.sh quick      (300 kbp)
+#   bash bench/denovo.sh large      (20 Mbp)
 #
 # Simulates one chromosome of random sequence with bacterial-like repeats
 # (36 copies of 1 to 6 kb repeat families and five copies of a 5 kb
-# rRNA-like operon) and 2 x 100 base read pairs with fragments of
-# 300 +- 30 bases at the given coverage and error rate, assembles them
+# rRNA-like operon per 3 Mbp) and 2 x 100 base read pairs with fragments
+# of 300 +- 30 bases at the given coverage and error rate, assembles them
 # with ryx_denovo (-p fb ss 240 360) and prints the wall time and peak
-# memory of the assembly, then the contig count, N50, total and largest
-# length, and the share of contigs that match the genome exactly. Without
-# a work folder the data go to a temporary folder removed at the end.
+# memory of the assembly with the wall time of each stage (loading the
+# reads, word counting, fragments, read mapping, the rest), the time per
+# million reads, then the contig count, N50, total and largest length, and
+# the share of contigs that match the genome exactly. Then it assembles the
+# same reads twice more at the same thread count and once with one thread
+# and says whether all four contig files agree byte for byte. Without a
+# work folder the data go to a temporary folder removed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source bench/timed.sh
-if [ "${1:-}" = quick ]; then
-  bases=300000
+if [ "${1:-}" = quick ] || [ "${1:-}" = large ]; then
+  bases=$([ "$1" = quick ] && echo 300000 || echo 20000000)
   coverage=40
   error=0.0075
   cpus=0
@@ -41,10 +46,64 @@ else
 fi
 
 "$bin/denovo_bench" simulate "$work" "$bases" "$coverage" "$error"
-export LOG=$work/ryx_denovo.log
-echo "assembling with ryx_denovo (--cpus $cpus, 0 = all processors)"
-# The assembler's progress goes to a log; the shell execs it, so the time
-# and memory measured are its own.
-timed sh -c 'exec "$0" "$@" >"$LOG"' "$bin/ryx_denovo" --cpus "$cpus" -o "$work/contigs.fa" -p fb ss 240 360 \
-  -q -i "$work/r1.fq" "$work/r2.fq"
+reads=$(($(wc -l <"$work/r1.fq") / 2))
+
+# stage_times START: reads ryx_denovo -v's standard output and prints how
+# long each stage took, from when its message arrived (START for the first)
+# to when the next one did, the last one to the end of the output.
+stage_times() {
+  local start=$1 line label
+  local -a labels=() times=()
+  while IFS= read -r line; do
+    label=
+    case $line in
+    *"Loading reads..."*) label="loading reads" ;;
+    *"Counting words..."*) label="word counting" ;;
+    *"Creating fragments..."*) label="fragments" ;;
+    *"Mapping reads..."*) label="read mapping" ;;
+    *"Constructing initial graph..."*) label="the rest" ;;
+    esac
+    if [ -n "$label" ]; then
+      labels+=("$label")
+      times+=("$EPOCHREALTIME")
+    fi
+  done
+  times+=("$EPOCHREALTIME")
+  times[0]=$start
+  for i in "${!labels[@]}"; do
+    awk -v l="${labels[$i]}" -v a="${times[$i]}" -v b="${times[$((i + 1))]}" \
+      'BEGIN { printf "  %-16s %8.2f s\n", l, b - a }'
+  done
+}
+
+# run_assembly CPUS CONTIGS: assembles the reads and prints the wall time
+# and peak memory of ryx_denovo itself, and the wall time of each stage,
+# taken from when its stage message (-v) reaches the pipe (the rest runs
+# from the graph to the end).
+run_assembly() {
+  local threads=$1 contigs=$2 start=$EPOCHREALTIME
+  # Line-buffered, so that each stage message leaves as it is written.
+  /usr/bin/time -f "%e %U %M" -o "$work/time.txt" stdbuf -oL "$bin/ryx_denovo" -v --cpus "$threads" -o "$contigs" \
+    -p fb ss 240 360 -q -i "$work/r1.fq" "$work/r2.fq" |
+    stage_times "$start"
+  local wall user peak
+  read -r wall user peak <"$work/time.txt"
+  awk -v w="$wall" -v u="$user" -v p="$peak" -v r="$reads" -v t="$threads" 'BEGIN {
+    printf "  total            %8.2f s wall %8.2f s user  peak memory %.1f MiB  (--cpus %s)\n", w, u, p / 1024, t
+    printf "  per million reads %7.2f s wall\n", w / (r / 1e6) }'
+}
+
+echo "assembling $reads reads with ryx_denovo (--cpus $cpus, 0 = all processors)"
+run_assembly "$cpus" "$work/contigs.fa"
 "$bin/denovo_bench" evaluate "$work/genome.fa" "$work/contigs.fa"
+
+# The same contigs on every run and for any thread count.
+echo "again, twice with --cpus $cpus and once with --cpus 1:"
+for run in 2 3; do run_assembly "$cpus" "$work/contigs_$run.fa" | grep total; done
+run_assembly 1 "$work/contigs_1.fa" | grep total
+if cmp -s "$work/contigs.fa" "$work/contigs_2.fa" && cmp -s "$work/contigs.fa" "$work/contigs_3.fa" &&
+  cmp -s "$work/contigs.fa" "$work/contigs_1.fa"; then
+  echo "contigs of all four runs: identical"
+else
+  echo "contigs of the four runs: DIFFERENT"
+fi
