@@ -63,11 +63,10 @@ void mark_in_overlay(fragment_block_t *block, fragment_builder_ctx_t *ctx, word_
   bool marking = false;
   for (int64_t p = 0; p < words; p++) {
     const uint8_t *word = record->residues + p;
-    if (ctx->get_count(counter, word) <= 0) continue;
     const uint64_t slot = ctx->used_slot(counter, word);
-    const bool used = ctx->slot_is_used(counter, slot) != 0;
-    if (!marking && !used && !fragment_slot_set_contains(&block->overlay, slot)) marking = true;
-    if (marking && !used) fragment_slot_set_add(&block->overlay, slot);
+    if (ctx->slot_is_used(counter, slot) || ctx->get_count(counter, word) <= 0) continue;
+    if (!marking && !fragment_slot_set_contains(&block->overlay, slot)) marking = true;
+    if (marking) fragment_slot_set_add(&block->overlay, slot);
   }
 }
 
@@ -108,22 +107,22 @@ int64_t scan_windows(fragment_builder_ctx_t *ctx, fragment_search_t *search, con
       if (note == kFragmentSeenSettled) continue;
       drop_built_before(block, scan, start);
     }
-    // Windows noted as built, overlay or free were counted when they were
-    // seen.
-    if (note == kFragmentSeenNothing && ctx->get_count(counter, word) <= 0) {
+    if (scan->mode == kScanAhead && scan->poll != nullptr && scan->poll(block, scan->poll_user)) return start;
+    // The used mark first: it is one look-up, and a used word is passed
+    // over whatever its count; most words of a read are used once its
+    // region has a fragment.
+    const uint64_t slot = ctx->used_slot(counter, word);
+    if (ctx->slot_is_used(counter, slot) ||
+        (note == kFragmentSeenNothing && ctx->get_count(counter, word) <= 0)) {
+      // Windows noted as built, overlay or free were counted when they
+      // were seen.
       if (scan->mode == kScanAhead) block->seen[static_cast<size_t>(start)] = kFragmentSeenSettled;
       continue;
     }
     seq_record_t *record = nullptr;
     int32_t left = 0;
     if (scan->mode == kScanAhead) {
-      if (scan->poll != nullptr && scan->poll(block, scan->poll_user)) return start;
-      const uint64_t slot = ctx->used_slot(counter, word);
       uint8_t &seen = block->seen[static_cast<size_t>(start)];
-      if (ctx->slot_is_used(counter, slot)) {
-        seen = kFragmentSeenSettled;
-        continue;
-      }
       if (fragment_slot_set_contains(&block->overlay, slot)) {
         seen = kFragmentSeenOverlay;
         continue;
@@ -136,7 +135,8 @@ int64_t scan_windows(fragment_builder_ctx_t *ctx, fragment_search_t *search, con
       record = fragment_build_from_seed(search, word, &left, ctx);
       block->built.push_back({start, record, left});
     } else {
-      if (shared_used(ctx, counter, word)) continue;  // a record built ahead here is dropped later
+      // A record built ahead at a window that is used now is dropped when
+      // the decision passes it.
       if (note == kFragmentSeenBuilt) {
         // A build depends on the counts alone: the record built ahead is
         // the one this seed gives.
@@ -230,12 +230,15 @@ seq_record_t *fragment_block_take(fragment_builder_ctx_t *ctx, word_counter_t *c
   int64_t first_new = -1;
   for (int64_t p = 0; p < words && first_new < 0; p++) {
     const uint8_t *word = record->residues + p;
-    if (ctx->get_count(counter, word) > 0 && !shared_used(ctx, counter, word)) first_new = p;
+    if (!shared_used(ctx, counter, word) && ctx->get_count(counter, word) > 0) first_new = p;
   }
   if (first_new >= 0) {
+    // Setting a mark that is set already changes nothing: only the free
+    // words need their count.
     for (int64_t p = first_new; p < words; p++) {
       const uint8_t *word = record->residues + p;
-      if (ctx->get_count(counter, word) > 0) ctx->mark_slot_used(counter, ctx->used_slot(counter, word));
+      const uint64_t slot = ctx->used_slot(counter, word);
+      if (!ctx->slot_is_used(counter, slot) && ctx->get_count(counter, word) > 0) ctx->mark_slot_used(counter, slot);
     }
   }
   if (record->name == nullptr || first_new < 0) {
