@@ -27,6 +27,8 @@
 #include <utility>
 #include <vector>
 
+#include "fm/runtime/out_of_memory.h"
+
 template <typename T>
 class Pipeline {
  public:
@@ -58,7 +60,7 @@ class Pipeline {
   // sunk and every thread has ended, the ring's items destroyed.
   void run(bool wait) {
     start_workers();
-    source_sink_ = std::thread([this] { source_sink_thread_fun(); });
+    source_sink_ = OutOfMemory::start_thread([this] { source_sink_thread_fun(); });
     if (wait) finish_run();
   }
 
@@ -102,7 +104,8 @@ class Pipeline {
     published_.store(0, std::memory_order_relaxed);
     claim_.store(0, std::memory_order_relaxed);
     finished_.store(false, std::memory_order_relaxed);
-    for (int w = 0; w < workers_; w++) worker_threads_.emplace_back([this, w] { worker_thread_fun(w); });
+    worker_threads_.reserve(static_cast<size_t>(workers_));
+    for (int w = 0; w < workers_; w++) worker_threads_.push_back(OutOfMemory::start_thread([this, w] { worker_thread_fun(w); }));
     running_ = true;
   }
 
