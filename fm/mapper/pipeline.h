@@ -13,7 +13,9 @@
 // (release) -> read and written by the one worker holding its ticket
 // (acquire) -> done byte set (release) -> read by the sink after it saw the
 // done byte (acquire) -> done byte cleared -> free. Waits back off: first
-// a yield, then sleeps of 1, 2, 3, ... ms until progress is made.
+// a yield, then sleeps of 1, 2, 3, ... ms until progress is made. A thread
+// that cannot be started ends the process as fm/runtime/out_of_memory.h
+// says.
 #pragma once
 
 #include <sched.h>
@@ -105,7 +107,9 @@ class Pipeline {
     claim_.store(0, std::memory_order_relaxed);
     finished_.store(false, std::memory_order_relaxed);
     worker_threads_.reserve(static_cast<size_t>(workers_));
-    for (int w = 0; w < workers_; w++) worker_threads_.push_back(OutOfMemory::start_thread([this, w] { worker_thread_fun(w); }));
+    for (int w = 0; w < workers_; w++) {
+      worker_threads_.push_back(OutOfMemory::start_thread([this, w] { worker_thread_fun(w); }));
+    }
     running_ = true;
   }
 

@@ -61,7 +61,8 @@ struct Inputs {
     const readalign_test::Reference reference = readalign_test::make_reference(11);
     write_file(dir.file("ref.fa"), readalign_test::fasta(reference));
     write_file(dir.file("reads.fq"), readalign_test::fastq(readalign_test::single_reads(reference, 4, 200)));
-    const RunResult r = ryx_test::run_tool("ryx_readalign", {"-d", path("ref.fa"), "-n", path("ref.idx"), "--noprogress"});
+    const RunResult r =
+        ryx_test::run_tool("ryx_readalign", {"-d", path("ref.fa"), "-n", path("ref.idx"), "--noprogress"});
     EXPECT_EQ(r.status, 0) << r.err;
     write_file(path("out.nyr"), "earlier result");
   }

@@ -437,7 +437,8 @@ TEST(ReadalignProgram, FailuresLeaveNoOutput) {
 TEST(ReadalignProgram, PipedInputs) {
   Inputs in;
   const std::string ref = in.path("ref.fa"), reads = in.path("reads.fq"), out = in.path("out.nyr");
-  RunResult r = readalign({"-d", ref, "-n", in.path("ref.idx"), "-q", reads, "-o", in.path("files.nyr"), "--noprogress"});
+  RunResult r =
+      readalign({"-d", ref, "-n", in.path("ref.idx"), "-q", reads, "-o", in.path("files.nyr"), "--noprogress"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string records = records_of(read_file(in.path("files.nyr")));
   const std::string program = program_path("ryx_readalign");
