@@ -1,8 +1,8 @@
 // ryx_denovo's explorer on the graph that the paired stage hands over,
 // driven from standard input: every command of its help once, with valid
-// arguments, and the run then writes its contigs; a session that only looks
-// leaves the contigs and their annotation as a run without the explorer
-// writes them.
+// arguments, and the run then writes its contigs; a session that only looks,
+// on the paired graph saved by a run and loaded again, leaves the contigs
+// and their annotation as that run wrote them.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -113,7 +113,8 @@ TEST(DenovoExplorerProgram, EveryCommandOnThePairedGraph) {
   write_paired_reads(dir.file("r1.fq"), dir.file("r2.fq"));
   const std::vector<std::string> input = {"-p", "fb", "ss", "400", "600", "-q", "-i", dir.file("r1.fq"),
                                           dir.file("r2.fq")};
-  std::vector<std::string> words = {"-o", dir.file("plain.fa"), "-f", dir.file("plain.gff")};
+  std::vector<std::string> words = {"-o", dir.file("plain.fa"), "-f", dir.file("plain.gff"), "--savepairedgraph",
+                                    dir.file("paired.rdn")};
   words.insert(words.end(), input.begin(), input.end());
   ASSERT_EQ(denovo(words).status, 0);
   // The annotation shows what the paired stage marked: joins and scaffold
@@ -124,9 +125,11 @@ TEST(DenovoExplorerProgram, EveryCommandOnThePairedGraph) {
 
   WorkingDirectory here(dir.path());
   {
-    // Looking only: the contigs and the annotation are those of the run
-    // without the explorer, whatever the commands did with the marks.
-    words = {"-o", dir.file("looked.fa"), "-f", dir.file("looked.gff"), "--explore"};
+    // Looking only, on the paired graph loaded as that run saved it, marks
+    // and all: the contigs and the annotation are those of the run without
+    // the explorer, whatever the commands did with the marks.
+    words = {"-o", dir.file("looked.fa"), "-f", dir.file("looked.gff"), "--loadpairedgraph", dir.file("paired.rdn"),
+             "--explore"};
     words.insert(words.end(), input.begin(), input.end());
     const RunResult r = denovo_with_input(words, kLooking + "q\n");
     ASSERT_EQ(r.status, 0) << r.err;
@@ -155,9 +158,10 @@ TEST(DenovoExplorerProgram, EveryCommandOnThePairedGraph) {
     EXPECT_EQ(read_file(dir.file("looked.gff")), gff);
   }
   {
-    // Every command of the help: those that look, then those that change
-    // the graph, ending with the check of the whole graph; the run goes on
-    // to write its contigs.
+    // Every command of the help on the graph as the paired stage of the run
+    // hands it over: those that look, then those that change the graph,
+    // ending with the check of the whole graph; the run goes on to write
+    // its contigs.
     words = {"-o", dir.file("edited.fa"), "--explore"};
     words.insert(words.end(), input.begin(), input.end());
     const RunResult r = denovo_with_input(words, kLooking + kEditing);
