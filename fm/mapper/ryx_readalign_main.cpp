@@ -35,8 +35,10 @@ void *operator new(size_t n) { return OutOfMemory::allocate(n, 0); }
 void *operator new[](size_t n) { return OutOfMemory::allocate(n, 0); }
 void *operator new(size_t n, std::align_val_t a) { return OutOfMemory::allocate(n, static_cast<size_t>(a)); }
 void *operator new[](size_t n, std::align_val_t a) { return OutOfMemory::allocate(n, static_cast<size_t>(a)); }
-void *operator new(size_t n, std::nothrow_t const &) noexcept { return OutOfMemory::allocate(n, 0); }
-void *operator new[](size_t n, std::nothrow_t const &) noexcept { return OutOfMemory::allocate(n, 0); }
+// The forms that may fail give null, as their callers expect (a sort asks
+// for a scratch buffer this way and does without when there is none).
+void *operator new(size_t n, std::nothrow_t const &) noexcept { return malloc(n == 0 ? 1 : n); }
+void *operator new[](size_t n, std::nothrow_t const &) noexcept { return malloc(n == 0 ? 1 : n); }
 void operator delete(void *p) noexcept { free(p); }
 void operator delete[](void *p) noexcept { free(p); }
 void operator delete(void *p, size_t) noexcept { free(p); }
