@@ -33,6 +33,19 @@ constexpr int32_t kBubbleDifference = 10;
 const char *const kDotPath = "graph.dot";
 const char *const kContigEndsPath = "contigs.txt";
 
+// Marks 1 to 6 of the graph as the dialogue found them. The commands use
+// these marks as scratch bits and expect them clear (the window info counts
+// a marked outside node as a window node, the mark check fails on any of
+// them), but a graph from the paired stage carries marks the contig writer
+// reads later: joined nodes, scaffold ends, excluded alternatives. They are
+// taken off while the dialogue runs and put back at its end on every slot
+// that still holds the same live fragment.
+struct mark_stash_t {
+  int32_t count;             // node slots when the marks were taken
+  oriented_id_t *fragments;  // the fragment of each slot then
+  uint16_t *marks;           // its marks 1 to 6 then
+};
+
 // What the loop keeps from one command to the next.
 struct session_t {
   explorer_t *x;
@@ -43,7 +56,39 @@ struct session_t {
   contig_info_t *own_contigs;    // built here on demand
   bool contigs_stale;            // the graph changed since the contig info in use was made
   neighbourhood_t *neighbourhood;
+  mark_stash_t stash;
 };
+
+void stash_free(mark_stash_t *stash) {
+  stash->fragments = static_cast<oriented_id_t *>(ryx_free(stash->fragments));
+  stash->marks = static_cast<uint16_t *>(ryx_free(stash->marks));
+  stash->count = 0;
+}
+
+// Takes marks 1 to 6 off every slot into the stash, replacing what it held.
+void stash_take(mark_stash_t *stash, fragment_graph_t *graph) {
+  stash_free(stash);
+  const auto n = static_cast<size_t>(graph->node_count);
+  stash->count = graph->node_count;
+  stash->fragments = static_cast<oriented_id_t *>(ryx_malloc(n * sizeof(oriented_id_t)));
+  stash->marks = static_cast<uint16_t *>(ryx_malloc(n * sizeof(uint16_t)));
+  for (size_t i = 0; i < n; i++) {
+    stash->fragments[i] = graph->nodes[i].fragment;
+    stash->marks[i] = graph->nodes[i].flags & kGraphScratchMarks;
+  }
+  fragment_graph_clear_flags(graph, kGraphScratchMarks);
+}
+
+// Puts the stashed marks back on the slots that are live and carry the
+// fragment they carried when the marks were taken; empties the stash.
+void stash_restore(mark_stash_t *stash, fragment_graph_t *graph) {
+  const int32_t n = stash->count < graph->node_count ? stash->count : graph->node_count;
+  for (int32_t i = 0; i < n; i++) {
+    fragment_graph_node_t &node = graph->nodes[i];
+    if ((node.flags & kGraphDisabledBit) == 0 && node.fragment == stash->fragments[i]) node.flags |= stash->marks[i];
+  }
+  stash_free(stash);
+}
 
 fragment_graph_t *graph_of(const session_t *s) { return s->x->graph; }
 
@@ -421,6 +466,9 @@ void command_o(session_t *s) {
   fragment_graph_set_other_nodes(graph_of(s));
   contig_info_free(s->x->paired_optimize(graph_of(s), s->x->table, s->bubble_size, 1, nullptr, nullptr));
   graph_changed(s);
+  // The optimisation starts from a graph without marks and leaves its own
+  // for the contig writer: those are the ones to keep now.
+  stash_take(&s->stash, graph_of(s));
 }
 
 void command_s(session_t *s, const char *args) {
@@ -581,6 +629,7 @@ void explorer_loop(explorer_t *context, component_max_function decision, int32_t
   s.decision = decision;
   s.bubble_size = bubble_size;
   s.given_contigs = contigs;
+  stash_take(&s.stash, context->graph);
   s.window = component_window_new(context->graph, reads_of(&s), bubble_size);
   printf("\nExplore database:\n");
   char line[kExplorerLineSize];
@@ -599,6 +648,7 @@ void explorer_loop(explorer_t *context, component_max_function decision, int32_t
   s.window = component_window_free(s.window);
   s.own_contigs = contig_info_free(s.own_contigs);
   s.neighbourhood = neighbourhood_free(s.neighbourhood);
+  stash_restore(&s.stash, context->graph);
   printf("\n");
   fflush(stdout);
 }

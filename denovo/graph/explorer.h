@@ -16,7 +16,12 @@
 // user quits. The caller keeps ownership of the fragments, the read table,
 // the graph (edited in place) and the contig info it passes; what the
 // explorer makes for itself (window context, contig info, neighbourhood
-// context) it frees before returning. The paired optimisation lives above
+// context) it frees before returning. The commands use marks 1 to 6 of the
+// graph as scratch bits, so the explorer takes the marks a caller's stage
+// left (the paired stage leaves them for the contig writer) off the graph
+// for the dialogue and puts them back when it returns, on every node slot
+// that still holds the same live fragment; after 'o' the marks of that
+// optimisation are the ones put back. The paired optimisation lives above
 // the graph library, so the caller hands it in as a function pointer
 // (explorer_paired_optimize_fn). Single-threaded.
 #pragma once

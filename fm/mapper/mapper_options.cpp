@@ -1,6 +1,8 @@
 #include "fm/mapper/mapper_options.h"
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "common/cpus.h"
 #include "common/string_builder.h"
@@ -27,6 +29,12 @@ bool bounded(CmdLineArgs *args, long long min, long long max, long long *value) 
 
 // ---- references and reads
 
+// True when path names a regular file, through any symbolic links.
+bool is_regular_file(std::string const &path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
+
 void handle_references(mapper_parser_t *o, CmdLineArgs *args) {
   File *file = nullptr;
   if (args->internal_consume_file(&file) != 0) return;
@@ -39,6 +47,14 @@ void handle_references(mapper_parser_t *o, CmdLineArgs *args) {
   o->pending_circular = false;
   if (is_mapping_index(static_cast<BufferedReader *>(source))) {
     o->index_references.push_back(std::move(entry));
+  } else if (!is_regular_file(entry.name)) {
+    // A FASTA reference is opened here to tell its kind and again, by its
+    // name, when it is indexed: a pipe or a device would give nothing the
+    // second time (an index file is read once, from this opening).
+    args->user_add_problem("FASTA reference " BOLD "%s" PLAIN " must be a regular file: it is read twice.",
+                           entry.name.c_str());
+    args->argument_was_invalid();
+    delete source;
   } else {
     o->fasta_references.push_back(std::move(entry));
   }

@@ -13,7 +13,9 @@
 // (release) -> read and written by the one worker holding its ticket
 // (acquire) -> done byte set (release) -> read by the sink after it saw the
 // done byte (acquire) -> done byte cleared -> free. Waits back off: first
-// a yield, then sleeps of 1, 2, 3, ... ms until progress is made.
+// a yield, then sleeps of 1, 2, 3, ... ms until progress is made. A thread
+// that cannot be started ends the process as fm/runtime/out_of_memory.h
+// says.
 #pragma once
 
 #include <sched.h>
@@ -26,6 +28,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "fm/runtime/out_of_memory.h"
 
 template <typename T>
 class Pipeline {
@@ -58,7 +62,7 @@ class Pipeline {
   // sunk and every thread has ended, the ring's items destroyed.
   void run(bool wait) {
     start_workers();
-    source_sink_ = std::thread([this] { source_sink_thread_fun(); });
+    source_sink_ = OutOfMemory::start_thread([this] { source_sink_thread_fun(); });
     if (wait) finish_run();
   }
 
@@ -102,7 +106,10 @@ class Pipeline {
     published_.store(0, std::memory_order_relaxed);
     claim_.store(0, std::memory_order_relaxed);
     finished_.store(false, std::memory_order_relaxed);
-    for (int w = 0; w < workers_; w++) worker_threads_.emplace_back([this, w] { worker_thread_fun(w); });
+    worker_threads_.reserve(static_cast<size_t>(workers_));
+    for (int w = 0; w < workers_; w++) {
+      worker_threads_.push_back(OutOfMemory::start_thread([this, w] { worker_thread_fun(w); }));
+    }
     running_ = true;
   }
 

@@ -1,6 +1,8 @@
 // ryx_readalign: maps reads onto references indexed in a bidirectional FM
 // index and writes their alignments as an nyr mapping file.
 #include <cstdio>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,35 @@
 #include "fm/mapper/nyr_writer.h"
 #include "fm/runtime/buffered_writer.h"
 #include "fm/runtime/file.h"
+#include "fm/runtime/out_of_memory.h"
 #include "fm/runtime/progress.h"
+
+// The program's operator new: an allocation the system cannot give ends
+// the run with the out-of-memory message and status 69 on whatever thread
+// asked, removing the unfinished outputs, instead of throwing an exception
+// that nothing catches and that would abort the process and leave them.
+// The blocks come from malloc and go back to free, which is all new and
+// delete must agree on.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+void *operator new(size_t n) { return OutOfMemory::allocate(n, 0); }
+void *operator new[](size_t n) { return OutOfMemory::allocate(n, 0); }
+void *operator new(size_t n, std::align_val_t a) { return OutOfMemory::allocate(n, static_cast<size_t>(a)); }
+void *operator new[](size_t n, std::align_val_t a) { return OutOfMemory::allocate(n, static_cast<size_t>(a)); }
+// The forms that may fail give null, as their callers expect (a sort asks
+// for a scratch buffer this way and does without when there is none).
+void *operator new(size_t n, std::nothrow_t const &) noexcept { return malloc(n == 0 ? 1 : n); }
+void *operator new[](size_t n, std::nothrow_t const &) noexcept { return malloc(n == 0 ? 1 : n); }
+void operator delete(void *p) noexcept { free(p); }
+void operator delete[](void *p) noexcept { free(p); }
+void operator delete(void *p, size_t) noexcept { free(p); }
+void operator delete[](void *p, size_t) noexcept { free(p); }
+void operator delete(void *p, std::align_val_t) noexcept { free(p); }
+void operator delete[](void *p, std::align_val_t) noexcept { free(p); }
+void operator delete(void *p, size_t, std::align_val_t) noexcept { free(p); }
+void operator delete[](void *p, size_t, std::align_val_t) noexcept { free(p); }
+void operator delete(void *p, std::nothrow_t const &) noexcept { free(p); }
+void operator delete[](void *p, std::nothrow_t const &) noexcept { free(p); }
 
 namespace {
 

@@ -2,19 +2,12 @@
 
 #include <chrono>
 #include <cstdio>
-#include <system_error>
 
 #include "common/activity.h"
-#include "common/ryx_exit.h"
+#include "fm/runtime/out_of_memory.h"
 
 Progress::Progress(FILE *output, RootActivity *root) : output_(output), root_(root) {
-  try {
-    thread_ = std::thread([this] { display(); });
-  } catch (const std::system_error &) {
-    // As for the worker threads: a clear message instead of an abort.
-    fprintf(stderr, "Out of memory\n");
-    ryx_exit(1);
-  }
+  thread_ = OutOfMemory::start_thread([this] { display(); });
 }
 
 Progress::~Progress() { stop(); }

@@ -1,6 +1,7 @@
 // The progress display thread: one line on the output, rewritten with a
 // carriage return, showing the root activity's progress in steps of 0.1 %
-// until the run is complete or the owner stops it.
+// until the run is complete or the owner stops it. A display thread that
+// cannot be started ends the process as fm/runtime/out_of_memory.h says.
 #pragma once
 
 #include <atomic>

@@ -1,10 +1,7 @@
 #include "fm/runtime/thread_pool.h"
 
-#include <cstdio>
-#include <system_error>
-
 #include "common/cpus.h"
-#include "common/ryx_exit.h"
+#include "fm/runtime/out_of_memory.h"
 
 namespace {
 // The worker record of the calling thread, when it is a pool worker.
@@ -27,14 +24,7 @@ void ThreadPool::start(int threads) {
     ThreadPoolWorker *worker = &workers_[i];
     worker->pool = this;
     worker->index = static_cast<uint32_t>(i);
-    try {
-      worker->thread = std::thread([this, worker] { thread_pool_worker(worker); });
-    } catch (const std::system_error &) {
-      // No room for another thread (memory or a process limit): the run
-      // cannot go on, and an escaping exception would abort it unexplained.
-      fprintf(stderr, "Out of memory\n");
-      ryx_exit(1);
-    }
+    worker->thread = OutOfMemory::start_thread([this, worker] { thread_pool_worker(worker); });
   }
 }
 

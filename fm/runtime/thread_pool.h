@@ -3,7 +3,9 @@
 // A task may depend on other tasks by id and may schedule child tasks while
 // it runs. A task's finish() runs once the task and all its children are
 // done; tasks depending on it start only after that. Children go to the
-// front of the ready queue, so the graph is worked depth first.
+// front of the ready queue, so the graph is worked depth first. A worker
+// that cannot be started ends the process as fm/runtime/out_of_memory.h
+// says.
 #pragma once
 
 #include <condition_variable>

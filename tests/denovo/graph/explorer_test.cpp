@@ -608,4 +608,77 @@ TEST(Explorer, PairedReadsOfFragment) {
             }) + "> \n");
 }
 
+// The marks a stage leaves on the graph for the contig writer: each node's
+// flag bits among marks 1 to 6.
+std::vector<uint16_t> marks_of(const fragment_graph_t *graph) {
+  std::vector<uint16_t> marks;
+  for (int32_t i = 0; i < graph->node_count; i++) marks.push_back(graph->nodes[i].flags & kGraphScratchMarks);
+  return marks;
+}
+
+// The window of node 2 in the session graph: one edge in from 1, one out
+// to 3.
+const char *const kWindowOf2 =
+    "window information, nodes 2\n"
+    "  interior node count        1\n"
+    "  interior edge count        0\n"
+    "  border edge count          2\n"
+    "  exterior border node count 2\n"
+    "  exterior border nodes      3 80000001\n"
+    "  interior border node count 1\n"
+    "  interior border nodes      2\n";
+
+// A graph as the paired stage hands it over: scaffold ends (marks 4 and 5),
+// joined nodes (mark 2) and an end whose alternatives were excluded (mark 1).
+// The commands see it without them: the mark check passes, and a window
+// beside the node with mark 1 is described as it stands (that mark would
+// make node 3 count as a window node, and the window info end the process
+// over an odd edge count). The marks are back when the dialogue ends.
+TEST(Explorer, MarksOfTheStageAreKeptOffTheCommands) {
+  Session s;
+  fragment_graph_set_mark1(s.graph, 3);
+  fragment_graph_set_mark2(s.graph, 0);
+  fragment_graph_set_mark4(s.graph, 2);
+  fragment_graph_set_mark5(s.graph, R | 4);
+  const std::vector<uint16_t> before = marks_of(s.graph);
+  EXPECT_EQ(s.run("v\nw 2\nv\nq\n"), std::string("\nExplore database:\n> contig graph is valid\n> ") + kWindowOf2 +
+                                            "> contig graph is valid\n> \n");
+  EXPECT_EQ(marks_of(s.graph), before);
+  EXPECT_EQ(fragment_graph_check_marks(s.graph, kOrientedIdNone), 0);
+}
+
+// A node the session disabled gets no mark back; the others keep theirs.
+TEST(Explorer, MarksStayOffNodesTheSessionRemoved) {
+  TipGraph t;
+  fragment_graph_set_mark4(t.graph, 4);
+  fragment_graph_set_mark2(t.graph, 0);
+  EXPECT_EQ(t.run("y 4\nq\n"), "\nExplore database:\n> > \n");
+  ASSERT_FALSE(t.tip_present());
+  ASSERT_TRUE(fragment_graph_is_disabled(t.graph, 4));
+  EXPECT_EQ(fragment_graph_get_mark4(t.graph, 4), 0);
+  EXPECT_EQ(fragment_graph_get_mark2(t.graph, 0), 1);
+}
+
+// The paired optimisation of 'o' starts from a graph without marks and
+// leaves its own: those are kept off the later commands and are the ones
+// the graph carries at the end.
+contig_info_t *marking_paired_optimize(fragment_graph_t *graph, read_table_t *, int32_t, int32_t,
+                                       progress_meter_t *, array_list_t **) {
+  fragment_graph_clear_all_flags(graph);
+  fragment_graph_set_mark4(graph, 0);
+  fragment_graph_set_mark1(graph, 3);
+  return contig_info_build(graph, 1, 1);
+}
+
+TEST(Explorer, PairedOptimisationMarksReplaceTheStages) {
+  Session s;
+  fragment_graph_set_mark2(s.graph, 2);
+  EXPECT_EQ(s.run("o\nv\nw 2\nq\n", nullptr, 10, nullptr, marking_paired_optimize),
+            std::string("\nExplore database:\n> > contig graph is valid\n> ") + kWindowOf2 + "> \n");
+  std::vector<uint16_t> want(static_cast<size_t>(s.graph->node_count), 0);
+  want[0] = kGraphMark4;
+  want[3] = kGraphMark1;
+  EXPECT_EQ(marks_of(s.graph), want);
+}
+
 }  // namespace

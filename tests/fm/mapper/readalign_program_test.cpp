@@ -429,6 +429,44 @@ TEST(ReadalignProgram, FailuresLeaveNoOutput) {
   EXPECT_EQ(read_file(ref), ref_before);
 }
 
+// Inputs from a pipe (here standard input, as /dev/stdin). Reads and an
+// index file are read once and may come from a pipe: the records are those
+// of the run on the files. A FASTA reference is read twice (once to tell its
+// kind, once to index it), so a piped one is refused before anything is
+// written, naming it.
+TEST(ReadalignProgram, PipedInputs) {
+  Inputs in;
+  const std::string ref = in.path("ref.fa"), reads = in.path("reads.fq"), out = in.path("out.nyr");
+  RunResult r =
+      readalign({"-d", ref, "-n", in.path("ref.idx"), "-q", reads, "-o", in.path("files.nyr"), "--noprogress"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string records = records_of(read_file(in.path("files.nyr")));
+  const std::string program = program_path("ryx_readalign");
+  const char *const unknown_size = "Some file sizes could not be determined. Progress reporting is unreliable.\n";
+
+  r = run_program({program, "-d", ref, "-q", "/dev/stdin", "-o", in.path("piped_reads.nyr"), "--noprogress"},
+                  read_file(reads));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, unknown_size);
+  EXPECT_EQ(records_of(read_file(in.path("piped_reads.nyr"))), records);
+
+  r = run_program({program, "-d", "/dev/stdin", "-q", reads, "-o", in.path("piped_index.nyr"), "--noprogress"},
+                  read_file(in.path("ref.idx")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(records_of(read_file(in.path("piped_index.nyr"))), records);
+
+  write_file(out, "earlier result");
+  const std::vector<std::string> before = names_in(in.dir);
+  r = run_program({program, "-d", "/dev/stdin", "-q", reads, "-o", out}, read_file(ref));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, report({{'o', "-d"}, {'x', "/dev/stdin"}, {'o', "-q"}, {'a', reads}, {'o', "-o"}, {'a', out}},
+                          {"FASTA reference \33[1m/dev/stdin\33[0m must be a regular file: it is read twice."}));
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(read_file(out), "earlier result");
+  EXPECT_EQ(names_in(in.dir), before);
+}
+
 // An interrupt or a termination request while reads are still coming ends
 // the run by that signal and leaves nothing behind: no hidden result or
 // index output, no temporary file, and the earlier result untouched.

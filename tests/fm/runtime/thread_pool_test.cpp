@@ -223,8 +223,9 @@ TEST(ThreadPool, StressWithRandomDependencies) {
   }
 }
 
-// Without address space for a worker's stack, the pool reports the shortage
-// and ends with status 1 instead of aborting on an escaped exception.
+// Without address space for a worker's stack, the pool reports the stack
+// it could not have and ends with the out-of-memory status instead of
+// aborting on an escaped exception.
 TEST(ThreadPoolDeath, StartWithoutMemoryForAStack) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "sanitizer runtimes reserve address space, so an address-space limit cannot be applied";
@@ -236,7 +237,7 @@ TEST(ThreadPoolDeath, StartWithoutMemoryForAStack) {
         ryx_test::limit_address_space_to_current_use();
         ThreadPool pool(4);
       },
-      testing::ExitedWithCode(1), "^Out of memory\n$");
+      testing::ExitedWithCode(69), "^Out of memory allocating [0-9]+ bytes\\.\n$");
 #endif
 }
 
