@@ -599,4 +599,77 @@ TEST(RefmapProgram, PairsByOrientationAndDistance) {
   }
 }
 
+// A gzip read file maps to the records of the same reads in a plain file.
+// The reads need several passes: reads with one and two mismatches or an
+// indel are found only at later seed levels, and the files (over 1 MiB,
+// more than one refill of the input buffer) are walked again on every pass
+// and by the merge, which moves through several contexts at once. Single reads in one
+// file and pairs in another.
+TEST(RefmapProgram, GzipReadsNeedingSeveralPassesGiveThePlainFilesRecords) {
+  ScratchDir dir;
+  const Reference ref = two_sequences(61, 50000, 30000);
+  Rng rng(62);
+  std::vector<Read> reads, pairs;
+  std::vector<int32_t> mismatches;
+  for (int i = 0; i < 16000; i++) {
+    const int32_t length = i % 5 == 0 ? 25 : 36;
+    const int32_t s = static_cast<int32_t>(rng.below(2));
+    const int64_t start = 100 + rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 200);
+    const int32_t m = i % 4 == 3 ? 0 : i % 4;  // 0, 1, 2 mismatches; every fourth read an indel
+    std::vector<int32_t> positions;
+    if (m >= 1) positions.push_back(length / 3);
+    if (m >= 2) positions.push_back(2 * length / 3 + 1);
+    Read r = i % 4 == 3 && length == 36 ? make_read(rng, ref, s, start, length, i % 2 == 1, {}, length / 4, i % 8 == 7)
+                                        : make_read(rng, ref, s, start, length, i % 2 == 1, positions);
+    r.name = "r" + std::to_string(i) + "_with_a_longer_name_to_fill_the_file";
+    reads.push_back(r);
+    mismatches.push_back(m);
+  }
+  for (int i = 0; i < 3000; i++) {
+    const int32_t s = static_cast<int32_t>(rng.below(2));
+    const int64_t left = 200 + rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 600);
+    const int32_t d = 180 + static_cast<int32_t>(rng.below(71));
+    std::vector<int32_t> positions;
+    if (i % 3 == 1) positions.push_back(11);
+    if (i % 3 == 2) positions = {9, 25};
+    Read forward = make_read(rng, ref, s, left, 40, false, positions);
+    Read backward = make_read(rng, ref, s, left + d - 40, 40, true, i % 3 == 2 ? positions : std::vector<int32_t>{});
+    forward.name = "p" + std::to_string(i) + "/1";
+    backward.name = "p" + std::to_string(i) + "/2";
+    pairs.push_back(forward);
+    pairs.push_back(backward);
+  }
+  write_file(dir.file("ref.fa"), refmap_test::fasta(ref));
+  const std::string single = refmap_test::fastq(reads);
+  const std::string paired = refmap_test::fastq(pairs);
+  ASSERT_GT(single.size(), 1u << 20);
+  write_file(dir.file("reads.fq"), single);
+  write_file(dir.file("pairs.fq"), paired);
+  ryx_test::write_gzip_file(dir.file("reads.fq.gz"), single);
+  ryx_test::write_gzip_file(dir.file("pairs.fq.gz"), paired);
+  auto run = [&](const std::string &name, const std::string &reads_file, const std::string &pairs_file,
+                 const std::string &cpus) {
+    RunResult r = refmap({"-o", dir.file(name), "-d", dir.file("ref.fa"), "-r", "ignore", "--cpus", cpus, "--no-progress", "-q", dir.file(reads_file), "-p", "fb", "ss", "180", "250",
+                          dir.file(pairs_file)});
+    EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
+    return read_file(dir.file(name));
+  };
+  const std::string plain = run("plain.nyr", "reads.fq", "pairs.fq", "3");
+  const std::string gzip = run("gzip.nyr", "reads.fq.gz", "pairs.fq.gz", "3");
+  EXPECT_EQ(refmap_test::record_bytes(gzip), refmap_test::record_bytes(plain));
+  EXPECT_EQ(refmap_test::record_bytes(run("gzip1.nyr", "reads.fq.gz", "pairs.fq.gz", "1")),
+            refmap_test::record_bytes(plain));
+  // The later levels did their part: reads with two mismatches are mapped.
+  std::vector<Record> records = refmap_test::read_records(gzip, 2, longest_of(ref));
+  ASSERT_EQ(records.size(), reads.size() + pairs.size());
+  int32_t two_mismatches = 0, mapped = 0;
+  for (size_t i = 0; i < reads.size(); i++) {
+    if (mismatches[i] != 2 || reads[i].bases.size() != 36) continue;
+    two_mismatches++;
+    if (records[i].matched()) mapped++;
+  }
+  EXPECT_GT(two_mismatches, 3000);
+  EXPECT_GT(mapped, two_mismatches * 9 / 10);
+}
+
 }  // namespace
