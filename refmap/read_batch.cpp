@@ -213,6 +213,19 @@ void read_batch_fetch(map_context_t *context, read_batch_t *batch) {
   }
 }
 
+void read_batch_fetch_indexes(map_context_t *context, read_batch_t *batch) {
+  batch->results_only = 1;
+  if (context->first_pass) return;
+  for (int32_t r = 0; r < batch->read_count; r++) {
+    while (context->cursor < context->end_read && !map_context_has_read(context, context->cursor)) context->cursor++;
+    if (context->cursor >= context->end_read) {
+      fputs("Error reading temporary file\n", stderr);
+      ryx_exit(1);
+    }
+    place_read(batch, r, context->cursor++, nullptr);
+  }
+}
+
 void read_batch_decode(map_context_t *context, read_batch_t *batch) {
   const int32_t step = read_batch_slots_per_read(batch);
   int32_t cursor = 0;
