@@ -186,6 +186,11 @@ void alignment_info_move(read_batch_t *target_batch, alignment_info_t *target, a
   *target = *source;
   target->hits = nullptr;
   target->stored = 0;
+  // A read kept in the source batch's arena goes with the arena: the target
+  // gets its own copy.
+  if (source->read != nullptr && source->read->free_callback == seq_record_free_nothing) {
+    target->read = seq_record_copy_to_arena(target_batch->arena, source->read);
+  }
   target->reverse = source->reverse != nullptr ? seq_record_copy_to_arena(target_batch->arena, source->reverse) : nullptr;
   for (int32_t i = 0; i < source->stored; i++) {
     append_hit(target_batch->arena, target, alignment_hit_copy(target_batch->arena, source->hits[i]));
