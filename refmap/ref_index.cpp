@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <cstdlib>
+
+#include <sys/mman.h>
 
 #include "common/memory.h"
 #include "common/progress_meter.h"
@@ -64,13 +67,15 @@ inline void count_positions(const ref_index_job_t *job, uint32_t first, uint32_t
       __builtin_prefetch(&offsets[buckets[i]], 1, 3);
     }
     for (; p + kKernelGroup < end; p++) {
-      const uint32_t i = p % kKernelGroup;
+      const uint32_t i = (p - first) % kKernelGroup;
       const uint32_t bucket = buckets[i];
       buckets[i] = seed_hash_bucket(seed_hash(bases, p + kKernelGroup, words, kColour ? 1 : 0));
       __builtin_prefetch(&offsets[buckets[i]], 1, 3);
       __atomic_fetch_add(&offsets[bucket], 1u, __ATOMIC_RELAXED);
     }
-    for (uint32_t k = 0; k < kKernelGroup; k++, p++) __atomic_fetch_add(&offsets[buckets[p % kKernelGroup]], 1u, __ATOMIC_RELAXED);
+    for (uint32_t k = 0; k < kKernelGroup; k++, p++) {
+      __atomic_fetch_add(&offsets[buckets[(p - first) % kKernelGroup]], 1u, __ATOMIC_RELAXED);
+    }
   }
   for (; p < end; p++) {
     uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
@@ -90,10 +95,14 @@ inline void fill_positions(const ref_index_job_t *job, uint32_t first, uint32_t 
   const uint32_t *words = job->mask_words;
   uint32_t *offsets = job->offsets;
   uint8_t *entries = job->entries;
-  uint32_t hashes[kKernelGroup], slots[kKernelGroup];
+  // Two rings a group apart: position p + 2G is hashed and its counter
+  // prefetched, position p + G claims its slot and prefetches the entry,
+  // position p writes its entry.
+  constexpr uint32_t kRing = 2 * kKernelGroup;
+  uint32_t hashes[kRing], slots[kRing];
   uint32_t p = first;
-  for (; p + kKernelGroup <= end; p += kKernelGroup) {
-    for (uint32_t i = 0; i < kKernelGroup; i++) {
+  if (end - first >= 2 * kRing) {
+    for (uint32_t i = 0; i < kRing; i++) {
       hashes[i] = seed_hash(bases, p + i, words, kColour ? 1 : 0);
       __builtin_prefetch(&offsets[seed_hash_bucket(hashes[i])], 1, 3);
     }
@@ -101,7 +110,20 @@ inline void fill_positions(const ref_index_job_t *job, uint32_t first, uint32_t 
       slots[i] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[i])], 1u, __ATOMIC_RELAXED);
       __builtin_prefetch(entries + static_cast<uint64_t>(slots[i]) * kRefIndexEntryBytes, 1, 3);
     }
-    for (uint32_t i = 0; i < kKernelGroup; i++) put_entry(entries, slots[i], hashes[i], p + i);
+    for (; p + kRing < end; p++) {
+      const uint32_t now = (p - first) % kRing, claim = (p - first + kKernelGroup) % kRing;
+      put_entry(entries, slots[now], hashes[now], p);
+      hashes[now] = seed_hash(bases, p + kRing, words, kColour ? 1 : 0);
+      __builtin_prefetch(&offsets[seed_hash_bucket(hashes[now])], 1, 3);
+      slots[claim] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[claim])], 1u, __ATOMIC_RELAXED);
+      __builtin_prefetch(entries + static_cast<uint64_t>(slots[claim]) * kRefIndexEntryBytes, 1, 3);
+    }
+    // The last 2G positions: G of them have their slots, G only hashes.
+    for (uint32_t k = 0; k < kRing; k++, p++) {
+      const uint32_t now = (p - first) % kRing;
+      if (k >= kKernelGroup) slots[now] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[now])], 1u, __ATOMIC_RELAXED);
+      put_entry(entries, slots[now], hashes[now], p);
+    }
   }
   for (; p < end; p++) {
     uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
@@ -134,6 +156,23 @@ void clear_offsets(uint32_t *offsets, int32_t threads) {
   thread_group_start(group);
   thread_group_join(group);
   thread_group_free(group);
+}
+
+// The offset and entry arrays are large and touched at random: they are
+// placed on huge pages where the system offers them, so that the first
+// build maps them with a few dozen page faults instead of tens of
+// thousands (which a virtual machine serialises). Freed with ryx_free.
+void *alloc_large(size_t size) {
+#if defined(MADV_HUGEPAGE)
+  constexpr size_t kHuge = size_t{1} << 21;
+  void *p = nullptr;
+  if (posix_memalign(&p, kHuge, size) != 0) p = nullptr;
+  ryx_malloc_check(p, size);
+  madvise(p, (size + kHuge - 1) & ~(kHuge - 1), MADV_HUGEPAGE);
+  return p;
+#else
+  return ryx_malloc(size);
+#endif
 }
 
 void run_pass(job_table_t *table, int32_t thread_count, thread_start_fn start) {
@@ -251,11 +290,9 @@ ref_index_t *ref_index_build_reusing(const ref_block_t *block, const seed_mask_t
   ref_index_t *index = spare;
   if (index == nullptr) {
     index = static_cast<ref_index_t *>(ryx_calloc(sizeof(ref_index_t)));
-    index->offsets =
-        static_cast<uint32_t *>(ryx_calloc(sizeof(uint32_t) * (static_cast<size_t>(kRefIndexBuckets) + 1)));
-  } else {
-    clear_offsets(index->offsets, threads);
+    index->offsets = static_cast<uint32_t *>(alloc_large(sizeof(uint32_t) * (static_cast<size_t>(kRefIndexBuckets) + 1)));
   }
+  clear_offsets(index->offsets, threads);
   index->mask = mask;
 
   // Consecutive ranges: thread i takes floor(remaining / (T - i)).
@@ -280,7 +317,7 @@ ref_index_t *ref_index_build_reusing(const ref_block_t *block, const seed_mask_t
   const uint64_t entry_count = index->offsets[kRefIndexBuckets];
   if (index->entries == nullptr || index->entry_capacity < entry_count) {
     ryx_free(index->entries);
-    index->entries = static_cast<uint8_t *>(ryx_malloc(entry_count * kRefIndexEntryBytes + 1));
+    index->entries = static_cast<uint8_t *>(alloc_large(entry_count * kRefIndexEntryBytes + 1));
     index->entry_capacity = entry_count;
   }
   for (int32_t i = 0; i < threads; i++) table.jobs[i]->entries = index->entries;
