@@ -64,6 +64,7 @@ void build_nt_profile(uint8_t *profile, const seq_record_t *query, int32_t lengt
 }
 
 void build_colour_profile(uint8_t *profile, const seq_record_t *query, int32_t length) {
+  memset(profile, 0, kUngappedColourProfileBytes);
   for (int32_t i = 0; i < length; i++) profile[i] = query->residues[i] < 4 ? query->residues[i] : 4;
   memcpy(profile + kUngappedColourProfileBytes - 4, &length, 4);
 }
@@ -84,13 +85,18 @@ ungapped_scorer_t *ungapped_scorer_new(seq_record_t *const *queries, int32_t cou
 
   const int32_t size = scorer->colour ? kUngappedColourProfileBytes : kUngappedProfileBytes;
   const size_t bytes = static_cast<size_t>(std::max(count, 1)) * size;
-  scorer->profile_block = static_cast<uint8_t *>(ryx_calloc(bytes + 15));
+  // Every profile is written whole below (a null query's left zero), so the
+  // block is not cleared first.
+  scorer->profile_block = static_cast<uint8_t *>(ryx_malloc(bytes + 15));
   scorer->profiles = reinterpret_cast<uint8_t *>((reinterpret_cast<uintptr_t>(scorer->profile_block) + 15) &
                                                  ~static_cast<uintptr_t>(15));
   scorer->lengths = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * std::max(count, 1)));
   for (int32_t q = 0; q < count; q++) {
     const seq_record_t *query = queries[q];
-    if (query == nullptr) continue;
+    if (query == nullptr) {
+      memset(scorer->profiles + static_cast<size_t>(q) * size, 0, static_cast<size_t>(size));
+      continue;
+    }
     if (query->length > static_cast<uint32_t>(kUngappedMaxQuery)) {
       fprintf(stderr, "Query of %u positions too long for the ungapped scorer\n", query->length);
       ryx_exit(1);
