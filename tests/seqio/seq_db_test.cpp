@@ -173,13 +173,21 @@ TEST(SeqDb, RandomFetchesThroughTheOffsetIndexWithMarkers) {
     for (char &v : values) v = static_cast<char>(v - 33);
     want.push_back({name, seq, true, values});
   }
-  for (bool gz : {false, true}) {
-    SCOPED_TRACE(gz ? "gzip" : "plain");
+  // Plain, gzip, and gzip decompressed once into a temporary file.
+  for (int mode : {0, 1, 2}) {
+    const bool gz = mode > 0;
+    SCOPED_TRACE(mode == 0 ? "plain" : mode == 1 ? "gzip" : "spooled gzip");
     const std::string path = dir.file(gz ? "many.fq.gz" : "many.fq");
     if (gz) ryx_test::write_gzip_file(path, text);
     else ryx_test::write_file(path, text);
+    seq_db_set_gzip_spooling(mode == 2 ? 1 : 0);
     seq_db_t *db = seq_db_open(path.c_str(), 0, kSeqMaskReads, 1, 0);
+    seq_db_set_gzip_spooling(0);
     ASSERT_NE(db, nullptr);
+    // Spooled, the stream reads the temporary file (opened by path, plain
+    // files too go through a gz handle); messages name the path.
+    EXPECT_EQ(static_cast<seq_db_stream_impl_t *>(db->impl)->stream->gz == nullptr, mode == 2);
+    EXPECT_STREQ(static_cast<seq_db_stream_impl_t *>(db->impl)->stream->path, path.c_str());
     ASSERT_EQ(db->sequence_count, 5000);
     auto *impl = static_cast<seq_db_stream_impl_t *>(db->impl);
     EXPECT_NE(impl->index, nullptr);
