@@ -230,6 +230,56 @@ TEST(SeqDb, SequenceLinesStartingWithAtSignAreMarkersToo) {
   seq_db_free(db);
 }
 
+// Records of one sequence line and one quality line, read straight from the
+// stream's buffer, with quality lines (and some sequence lines) that start
+// with '@': their markers must be those of the byte-by-byte reading, or the
+// offset index would land on the wrong records. Some records in between
+// take the general way (two sequence lines, a CRLF header, white space).
+TEST(SeqDb, OneLineRecordsWithAtSignLinesThroughTheOffsetIndex) {
+  ScratchDir dir;
+  QualityOffsetGuard offset(33);
+  std::mt19937 rng(9);
+  std::string text;
+  std::vector<Rec> want;
+  for (int i = 0; i < 4000; i++) {
+    const int length = 20 + static_cast<int>(rng() % 20);
+    std::string seq(static_cast<size_t>(length), 'A');
+    for (char &c : seq) c = "ACGT"[rng() % 4];
+    if (i % 7 == 0) seq[0] = '@';
+    std::string qual(static_cast<size_t>(length), 'I');
+    for (char &c : qual) c = static_cast<char>('5' + rng() % 20);
+    if (i % 3 != 0) qual[0] = '@';
+    const std::string name = "r" + std::to_string(i);
+    if (i % 11 == 5) {
+      text += "@" + name + "\r\n" + seq.substr(0, 10) + "\n" + seq.substr(10) + "\n+" + name + "\n" + qual + "\n";
+    } else if (i % 13 == 6) {
+      text += "@" + name + "\n" + seq + "\n+\n" + qual + "\n\n";
+    } else {
+      text += "@" + name + "\n" + seq + "\n+\n" + qual + "\n";
+    }
+    std::string values = qual;
+    for (char &v : values) v = static_cast<char>(v - 33);
+    want.push_back({name, seq, true, values});
+  }
+  const std::string path = write(dir, "one_line.fq", text);
+  seq_db_t *db = seq_db_open(path.c_str(), 0, kSeqMaskReads, 1, 0);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(db->sequence_count, 4000);
+  EXPECT_NE(static_cast<seq_db_stream_impl_t *>(db->impl)->index, nullptr);
+  std::vector<int64_t> order(4000);
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), rng);
+  for (int64_t i : order) {
+    seq_record_t *r = db->get(db, i);
+    seq_record_t *q = db->get_qualities(db, i);
+    ASSERT_EQ(seqio_test::to_rec(r, q), want[static_cast<size_t>(i)]) << "read " << i;
+    EXPECT_EQ(db->get_length(db, i), want[static_cast<size_t>(i)].residues.size()) << "read " << i;
+    seq_record_release(r);
+    seq_record_release(q);
+  }
+  seq_db_free(db);
+}
+
 seq_db_t *fasta_db(const ScratchDir &dir, const std::string &name, int n, int first) {
   std::string text;
   for (int i = 0; i < n; i++) text += ">s" + std::to_string(first + i) + "\n" + std::string(static_cast<size_t>(i + 1), 'A') + "\n";
