@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#if defined(__GLIBC__)
+#include <stdio_ext.h>
+#endif
 
 #include "common/clock.h"
 #include "common/cpus.h"
@@ -147,6 +150,11 @@ int refmap_program_run(refmap_options_t *options) {
 
   output_file_t *output = output_file_open(options->output_path);
   if (output == nullptr) ryx_fail("Problem opening assembly output file\n");
+#if defined(__GLIBC__)
+  // Only this thread writes the output, a byte at a time: stdio need not
+  // lock the stream for every byte.
+  __fsetlocking(output->file, FSETLOCKING_BYCALLER);
+#endif
   nyr_file_write_start(output->file, header);
   progress_meter_set_range(root, run_meter, 0.02, 1.0);
 
