@@ -8,6 +8,8 @@
 #include "common/memory.h"
 #include "common/ryx_exit.h"
 #include "common/temp_file.h"
+#include "seqio/fasta_reader.h"
+#include "seqio/fastq_reader.h"
 #include "seqio/seq_alphabet.h"
 #include "seqio/seq_record.h"
 
@@ -18,6 +20,13 @@ namespace {
 constexpr int64_t kPlainStartsLimit = 1024;
 // Every record start lies at least this many bytes after the index's base.
 constexpr int64_t kIndexMargin = 1;
+// A fetch at most this many records after the one read last reads its way
+// there instead of positioning through the starts or the index.
+constexpr int64_t kForwardReads = 16;
+
+// Formats whose next_length reads exactly what read reads and keeps no
+// state, so that a fetch may read its way forward record by record.
+bool reads_forward(const seq_format_ops_t *ops) { return ops == &kFastqFormatOps || ops == &kFastaFormatOps; }
 
 seq_db_stream_impl_t *impl_of(const seq_db_t *db) { return static_cast<seq_db_stream_impl_t *>(db->impl); }
 
@@ -59,7 +68,16 @@ seq_record_t *stream_fetch(seq_db_t *db, int64_t i, bool qualities) {
   seq_db_stream_impl_t *impl = impl_of(db);
   const seq_format_ops_t *ops = impl->ops;
   if (i < 0 || (ops->next_length != nullptr && i >= db->sequence_count)) return nullptr;
-  if (i != impl->last + 1) stream_position(impl, i);
+  if (i != impl->last + 1) {
+    if (reads_forward(ops) && impl->last >= 0 && i > impl->last && i - impl->last - 1 <= kForwardReads) {
+      // A little ahead of the stream: read past the records in between,
+      // which costs less than going back to the index's base and skipping
+      // forward from there byte by byte.
+      for (int64_t k = impl->last + 1; k < i; k++) ops->next_length(impl->state, impl->stream, nullptr);
+    } else {
+      stream_position(impl, i);
+    }
+  }
   seq_record_t *record = seq_record_new_empty();
   if (qualities || ops->read == nullptr) {
     // A format without letters (the FASTA quality file) hands out its values

@@ -280,6 +280,42 @@ TEST(SeqDb, OneLineRecordsWithAtSignLinesThroughTheOffsetIndex) {
   seq_db_free(db);
 }
 
+// Fetches a few records ahead of the last one read its way there record by
+// record (FASTQ and FASTA), farther ones through the index: every gap from
+// 1 to 40 records, in increasing order, gives the right records.
+TEST(SeqDb, FetchesAFewRecordsAheadReadTheirWayThere) {
+  ScratchDir dir;
+  QualityOffsetGuard offset(33);
+  std::mt19937 rng(11);
+  std::string fastq, fasta;
+  std::vector<std::string> names, bases;
+  for (int i = 0; i < 6000; i++) {
+    std::string seq(static_cast<size_t>(15 + rng() % 30), 'A');
+    for (char &c : seq) c = "ACGT"[rng() % 4];
+    names.push_back("s" + std::to_string(i));
+    bases.push_back(seq);
+    std::string qual(seq.size(), 'I');
+    if (i % 4 == 1) qual[0] = '@';
+    fastq += "@" + names.back() + "\n" + seq + "\n+\n" + qual + "\n";
+    fasta += ">" + names.back() + "\n" + seq + "\n";
+  }
+  for (const char *name : {"ahead.fq", "ahead.fa"}) {
+    SCOPED_TRACE(name);
+    const std::string path = write(dir, name, std::string(name).back() == 'q' ? fastq : fasta);
+    seq_db_t *db = seq_db_open(path.c_str(), 0, kSeqMaskReads, 0, 0);
+    ASSERT_NE(db, nullptr);
+    ASSERT_EQ(db->sequence_count, 6000);
+    int64_t i = 0;
+    for (int gap = 0; i < 6000; gap = (gap + 1) % 41, i += gap + 1) {
+      seq_record_t *r = db->get(db, i);
+      ASSERT_EQ(std::string(r->name), names[static_cast<size_t>(i)]) << "read " << i;
+      EXPECT_EQ(seqio_test::bytes_of(r), bases[static_cast<size_t>(i)]) << "read " << i;
+      seq_record_release(r);
+    }
+    seq_db_free(db);
+  }
+}
+
 seq_db_t *fasta_db(const ScratchDir &dir, const std::string &name, int n, int first) {
   std::string text;
   for (int i = 0; i < n; i++) text += ">s" + std::to_string(first + i) + "\n" + std::string(static_cast<size_t>(i + 1), 'A') + "\n";
