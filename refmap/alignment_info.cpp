@@ -1,5 +1,6 @@
 #include "refmap/alignment_info.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -67,8 +68,13 @@ uint8_t read_u8_checked(const uint8_t *bytes, int32_t *cursor, int32_t end) {
   return bin_bytes_read_u8(bytes, cursor);
 }
 
-// Score limit of a slot: scores never exceed the read length.
+// Score limit of a slot: scores never exceed the read length. A slot of a
+// results-only batch has no read: its read is shorter than the context's
+// length bound, and both limits take the same width (one byte up to 255).
 int32_t score_limit(const alignment_info_t *slot) { return static_cast<int32_t>(slot->read->length) + 1; }
+int32_t decode_score_limit(const map_context_t *context, const alignment_info_t *slot) {
+  return slot->read != nullptr ? score_limit(slot) : std::max(context->length_bound, 1);
+}
 
 }  // namespace
 
@@ -180,6 +186,11 @@ void alignment_info_move(read_batch_t *target_batch, alignment_info_t *target, a
   *target = *source;
   target->hits = nullptr;
   target->stored = 0;
+  // A read kept in the source batch's arena goes with the arena: the target
+  // gets its own copy.
+  if (source->read != nullptr && source->read->free_callback == seq_record_free_nothing) {
+    target->read = seq_record_copy_to_arena(target_batch->arena, source->read);
+  }
   target->reverse = source->reverse != nullptr ? seq_record_copy_to_arena(target_batch->arena, source->reverse) : nullptr;
   for (int32_t i = 0; i < source->stored; i++) {
     append_hit(target_batch->arena, target, alignment_hit_copy(target_batch->arena, source->hits[i]));
@@ -252,11 +263,12 @@ void alignment_info_decode(const map_context_t *context, read_batch_t *batch, al
   slot->flags = 0;
   const uint32_t count = read_flex_checked(bytes, cursor, end);
   if (count == 0) return;
-  if (slot->read == nullptr) bad_temp_file();
+  if (slot->read == nullptr && !batch->results_only) bad_temp_file();
+  const int32_t limit_of_scores = decode_score_limit(context, slot);
   const uint8_t flags = read_u8_checked(bytes, cursor, end);
-  slot->best_score = static_cast<int32_t>(read_number_checked(bytes, cursor, end, score_limit(slot)));
+  slot->best_score = static_cast<int32_t>(read_number_checked(bytes, cursor, end, limit_of_scores));
   if (context->prescore_flag) {
-    slot->best_prescore = static_cast<int32_t>(read_number_checked(bytes, cursor, end, score_limit(slot)));
+    slot->best_prescore = static_cast<int32_t>(read_number_checked(bytes, cursor, end, limit_of_scores));
   }
   if (flags & kAlignmentInfoScoresOnly) return;
   slot->hit_count = static_cast<int32_t>(count);

@@ -93,6 +93,7 @@ struct hit_hash_state_t {
   candidate_t *out;            // where the collection writes
   int32_t collected;           // candidates written by the collection
   uint8_t *allocation;         // behind table (owned)
+  int32_t table_clean;         // 1: the collection left every slot empty (4-byte slots), no clearing needed
 };
 
 struct hit_hash_t {

@@ -204,7 +204,8 @@ void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn re
     batches[c] = map_context_next_batch(contexts[c]);
     positions[c] = 0;
     if (batches[c] != nullptr) {
-      read_batch_fetch(contexts[c], batches[c]);
+      // The records need the results only, not the reads.
+      read_batch_fetch_indexes(contexts[c], batches[c]);
       read_batch_decode(contexts[c], batches[c]);
     }
   };

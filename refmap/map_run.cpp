@@ -19,6 +19,19 @@
 
 namespace {
 
+// A spare index for the next build, or null when there is none.
+ref_index_t *take_spare_index(map_run_t *run) {
+  return run->spare_count > 0 ? run->spare_indexes[--run->spare_count] : nullptr;
+}
+
+// Keeps an index that is no longer used for its storage (null allowed).
+void keep_spare_index(map_run_t *run, ref_index_t *index) {
+  if (index == nullptr) return;
+  run->spare_indexes = static_cast<ref_index_t **>(
+      ryx_realloc(run->spare_indexes, sizeof(ref_index_t *) * static_cast<size_t>(run->spare_count + 1)));
+  run->spare_indexes[run->spare_count++] = index;
+}
+
 // Share of a group's progress taken by mapping; writing takes the rest.
 constexpr double kMappingShare = 0.95;
 // Work units of the progress record: block positions x reads / 10^9.
@@ -125,13 +138,13 @@ map_context_t *map_level(const level_job_t *job, map_context_t *context) {
     for (int32_t p = 0; p < set->pattern_count; p++) {
       progress_meter_set_range(run->step_meter, run->part_meter, index_share * p / index_count,
                                index_share * (p + 1) / index_count);
-      indexes[p] = ref_index_build(block, masks[p], settings.threads, run->part_meter);
+      indexes[p] = ref_index_build_reusing(block, masks[p], settings.threads, run->part_meter, take_spare_index(run));
     }
     ref_index_t *mate = nullptr;
     if (mate_index) {
       progress_meter_set_range(run->step_meter, run->part_meter, index_share * (index_count - 1) / index_count,
                                index_share);
-      mate = ref_index_build(block, mate_mask, settings.threads, run->part_meter);
+      mate = ref_index_build_reusing(block, mate_mask, settings.threads, run->part_meter, take_spare_index(run));
     }
 
     for (int32_t w = 0; w < settings.threads; w++) {
@@ -172,8 +185,11 @@ map_context_t *map_level(const level_job_t *job, map_context_t *context) {
       worker->mate_hits = hit_hash_free(worker->mate_hits);
       worker->block = nullptr;
     }
-    ref_index_free(mate);
-    for (int32_t p = 0; p < set->pattern_count; p++) indexes[p] = ref_index_free(indexes[p]);
+    keep_spare_index(run, mate);
+    for (int32_t p = 0; p < set->pattern_count; p++) {
+      keep_spare_index(run, indexes[p]);
+      indexes[p] = nullptr;
+    }
     ref_block_free(block);
   }
   ryx_free(indexes);
@@ -367,6 +383,8 @@ map_run_t *map_run_free(map_run_t *run) {
   progress_meter_free(run->group_meter);
   length_groups_free(run->groups);
   ryx_free(run->read_counts);
+  for (int32_t i = 0; i < run->spare_count; i++) ref_index_free(run->spare_indexes[i]);
+  ryx_free(run->spare_indexes);
   ryx_free(run);
   return nullptr;
 }

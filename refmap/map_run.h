@@ -28,6 +28,7 @@ struct map_progress_t;
 struct map_worker_params_t;
 struct paired_setting_t;
 struct progress_meter_t;
+struct ref_index_t;
 struct seq_db_t;
 struct seq_file_info_list_t;
 
@@ -73,6 +74,10 @@ struct map_run_t {
   progress_meter_t *group_meter;        // children made by the run (owned, or null)
   progress_meter_t *step_meter;
   progress_meter_t *part_meter;
+  // Indexes of earlier blocks and levels kept for their storage: the next
+  // builds reuse their arrays instead of mapping fresh memory each time.
+  ref_index_t **spare_indexes;          // owned, spare_count of them
+  int32_t spare_count;
 };
 
 // Builds the length groups, checks the read lengths (which may end the

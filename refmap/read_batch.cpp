@@ -32,6 +32,17 @@ seq_record_t *fetch_mappable(map_context_t *context, int32_t index) {
   return read;
 }
 
+// The batch's own copy of a fetched read, in its arena; the fetched record
+// is released at once (null stays null). The reader thread frees what it
+// has just allocated, so the allocator serves the next read from its
+// thread cache, and no other stage frees reads one by one.
+seq_record_t *keep_in_arena(read_batch_t *batch, seq_record_t *read) {
+  if (read == nullptr) return nullptr;
+  seq_record_t *copy = seq_record_copy_to_arena(batch->arena, read);
+  seq_db_release_fetched(batch->source, read);
+  return copy;
+}
+
 // Releases the reads of every slot; a pair slot shares its single slot's.
 void release_reads(read_batch_t *batch) {
   if (batch->slots == nullptr) return;
@@ -110,7 +121,7 @@ read_batch_t *read_batch_take_unpaired(map_context_t *context) {
       continue;
     }
     if (batch == nullptr) batch = read_batch_new(context, context->current_file, context->batch_size);
-    place_read(batch, batch->read_count++, index, read);
+    place_read(batch, batch->read_count++, index, keep_in_arena(batch, read));
     map_context_mark_read(context, index);
     context->reads_taken++;
   }
@@ -140,7 +151,7 @@ read_batch_t *read_batch_take_paired(map_context_t *context) {
     }
     if (batch == nullptr) batch = read_batch_new(context, context->current_file, context->batch_size);
     for (int32_t k = 0; k < 2; k++) {
-      place_read(batch, batch->read_count++, index + k, reads[k]);
+      place_read(batch, batch->read_count++, index + k, keep_in_arena(batch, reads[k]));
       map_context_mark_read(context, index + k);
     }
     context->reads_taken += 2;
@@ -209,7 +220,20 @@ void read_batch_fetch(map_context_t *context, read_batch_t *batch) {
       ryx_exit(1);
     }
     const int32_t index = context->cursor++;
-    place_read(batch, r, index, fetch_mappable(context, index));
+    place_read(batch, r, index, keep_in_arena(batch, fetch_mappable(context, index)));
+  }
+}
+
+void read_batch_fetch_indexes(map_context_t *context, read_batch_t *batch) {
+  batch->results_only = 1;
+  if (context->first_pass) return;
+  for (int32_t r = 0; r < batch->read_count; r++) {
+    while (context->cursor < context->end_read && !map_context_has_read(context, context->cursor)) context->cursor++;
+    if (context->cursor >= context->end_read) {
+      fputs("Error reading temporary file\n", stderr);
+      ryx_exit(1);
+    }
+    place_read(batch, r, context->cursor++, nullptr);
   }
 }
 
@@ -294,6 +318,14 @@ read_batch_t *read_batch_split_unmapped(map_context_t *next, read_batch_t *batch
     }
     for (int32_t k = 0; k < group_slots; k++) {
       alignment_info_move(partial, &partial->slots[partial->slot_count + k], &batch->slots[s + k]);
+    }
+    // A read lives in its batch's arena: the pair slot shares the single
+    // slot's copy in the partial batch.
+    if (step == 2) {
+      for (int32_t k = 0; k < group_slots; k += step) {
+        alignment_info_t *single = &partial->slots[partial->slot_count + k];
+        single[1].read = single[0].read;
+      }
     }
     partial->slot_count += group_slots;
     for (int32_t k = 0; k < group_slots; k += step) map_context_mark_read(next, partial->slots[partial->slot_count - group_slots + k].read_index);

@@ -46,6 +46,7 @@ struct read_batch_t {
   RandomState *random;            // the batch's own generator
   bit_set_t *has_hits;            // one bit per read, or null
   seq_db_t *source;               // where the reads were fetched from (not owned)
+  int32_t results_only;           // 1: slots carry read indexes and results but no reads (the merge)
 };
 
 // An empty batch for up to capacity reads of file_index with its arena and
@@ -78,6 +79,12 @@ read_batch_t *read_batch_load(map_context_t *context);
 // Later passes: attaches every read of the batch by walking the context
 // bitset from the cursor; a read outside the mappable lengths stays absent.
 void read_batch_fetch(map_context_t *context, read_batch_t *batch);
+// The merge's fetch: the same walk, which gives every slot its read index,
+// without reading the reads (the records need only the results); marks the
+// batch results-only, so that decoding takes the score width from the
+// context's length bound (the same width: a read is shorter than the bound,
+// and every length up to 254 takes one byte) and cannot tell absent reads.
+void read_batch_fetch_indexes(map_context_t *context, read_batch_t *batch);
 // Reverse complements of the present reads, slots decoded from the encoded
 // bytes (none: empty slots); later passes give a paired batch a bitset with
 // the bit of every read whose single slot has hits. Frees the encoded bytes.

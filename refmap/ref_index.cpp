@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <cstdlib>
+
+#include <sys/mman.h>
 
 #include "common/memory.h"
 #include "common/progress_meter.h"
@@ -42,15 +46,47 @@ void run_job(const ref_index_job_t *job, kernel_fn kernel) {
   }
 }
 
+// Positions are hashed a group at a time and the group's counters are
+// prefetched before its atomic adds: a locked add waits for its cache line
+// and lets no other memory access pass it, so without the prefetches every
+// position would pay a full miss on the 64 MiB offset table in turn.
+constexpr uint32_t kKernelGroup = 16;
+
 template <bool kColour>
 inline void count_positions(const ref_index_job_t *job, uint32_t first, uint32_t end) {
   const uint8_t *bases = job->bases;
   const uint32_t *words = job->mask_words;
   uint32_t *offsets = job->offsets;
-  for (uint32_t p = first; p < end; p++) {
+  // A ring of the buckets of the next kKernelGroup positions: the counter of
+  // a position is prefetched a whole group before its add.
+  uint32_t buckets[kKernelGroup];
+  uint32_t p = first;
+  if (end - first >= 2 * kKernelGroup) {
+    for (uint32_t i = 0; i < kKernelGroup; i++) {
+      buckets[i] = seed_hash_bucket(seed_hash(bases, p + i, words, kColour ? 1 : 0));
+      __builtin_prefetch(&offsets[buckets[i]], 1, 3);
+    }
+    for (; p + kKernelGroup < end; p++) {
+      const uint32_t i = (p - first) % kKernelGroup;
+      const uint32_t bucket = buckets[i];
+      buckets[i] = seed_hash_bucket(seed_hash(bases, p + kKernelGroup, words, kColour ? 1 : 0));
+      __builtin_prefetch(&offsets[buckets[i]], 1, 3);
+      __atomic_fetch_add(&offsets[bucket], 1u, __ATOMIC_RELAXED);
+    }
+    for (uint32_t k = 0; k < kKernelGroup; k++, p++) {
+      __atomic_fetch_add(&offsets[buckets[(p - first) % kKernelGroup]], 1u, __ATOMIC_RELAXED);
+    }
+  }
+  for (; p < end; p++) {
     uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
     __atomic_fetch_add(&offsets[seed_hash_bucket(h)], 1u, __ATOMIC_RELAXED);
   }
+}
+
+inline void put_entry(uint8_t *entries, uint32_t slot, uint32_t h, uint32_t p) {
+  uint8_t *entry = entries + static_cast<uint64_t>(slot) * kRefIndexEntryBytes;
+  entry[0] = seed_hash_check(h);
+  memcpy(entry + 1, &p, 4);
 }
 
 template <bool kColour>
@@ -59,13 +95,84 @@ inline void fill_positions(const ref_index_job_t *job, uint32_t first, uint32_t 
   const uint32_t *words = job->mask_words;
   uint32_t *offsets = job->offsets;
   uint8_t *entries = job->entries;
-  for (uint32_t p = first; p < end; p++) {
-    uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
-    uint32_t slot = __atomic_fetch_add(&offsets[seed_hash_bucket(h)], 1u, __ATOMIC_RELAXED);
-    uint8_t *entry = entries + static_cast<uint64_t>(slot) * kRefIndexEntryBytes;
-    entry[0] = seed_hash_check(h);
-    memcpy(entry + 1, &p, 4);
+  // Two rings a group apart: position p + 2G is hashed and its counter
+  // prefetched, position p + G claims its slot and prefetches the entry,
+  // position p writes its entry.
+  constexpr uint32_t kRing = 2 * kKernelGroup;
+  uint32_t hashes[kRing], slots[kRing];
+  uint32_t p = first;
+  if (end - first >= 2 * kRing) {
+    for (uint32_t i = 0; i < kRing; i++) {
+      hashes[i] = seed_hash(bases, p + i, words, kColour ? 1 : 0);
+      __builtin_prefetch(&offsets[seed_hash_bucket(hashes[i])], 1, 3);
+    }
+    for (uint32_t i = 0; i < kKernelGroup; i++) {
+      slots[i] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[i])], 1u, __ATOMIC_RELAXED);
+      __builtin_prefetch(entries + static_cast<uint64_t>(slots[i]) * kRefIndexEntryBytes, 1, 3);
+    }
+    for (; p + kRing < end; p++) {
+      const uint32_t now = (p - first) % kRing, claim = (p - first + kKernelGroup) % kRing;
+      put_entry(entries, slots[now], hashes[now], p);
+      hashes[now] = seed_hash(bases, p + kRing, words, kColour ? 1 : 0);
+      __builtin_prefetch(&offsets[seed_hash_bucket(hashes[now])], 1, 3);
+      slots[claim] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[claim])], 1u, __ATOMIC_RELAXED);
+      __builtin_prefetch(entries + static_cast<uint64_t>(slots[claim]) * kRefIndexEntryBytes, 1, 3);
+    }
+    // The last 2G positions: G of them have their slots, G only hashes.
+    for (uint32_t k = 0; k < kRing; k++, p++) {
+      const uint32_t now = (p - first) % kRing;
+      if (k >= kKernelGroup) slots[now] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[now])], 1u, __ATOMIC_RELAXED);
+      put_entry(entries, slots[now], hashes[now], p);
+    }
   }
+  for (; p < end; p++) {
+    uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
+    put_entry(entries, __atomic_fetch_add(&offsets[seed_hash_bucket(h)], 1u, __ATOMIC_RELAXED), h, p);
+  }
+}
+
+// The offsets of a reused index back to zero, a slice per thread.
+struct clear_job_t {
+  uint32_t *offsets;
+  int32_t slices;
+  int32_t next;  // claimed with an atomic add
+};
+
+void *clear_thread(void *args) {
+  auto *job = static_cast<clear_job_t *>(static_cast<thread_args_t *>(args)->context);
+  constexpr size_t kTotal = static_cast<size_t>(kRefIndexBuckets) + 1;
+  for (int32_t k; (k = __atomic_fetch_add(&job->next, 1, __ATOMIC_RELAXED)) < job->slices;) {
+    const size_t from = kTotal * static_cast<size_t>(k) / static_cast<size_t>(job->slices);
+    const size_t to = kTotal * static_cast<size_t>(k + 1) / static_cast<size_t>(job->slices);
+    memset(job->offsets + from, 0, sizeof(uint32_t) * (to - from));
+  }
+  return nullptr;
+}
+
+void clear_offsets(uint32_t *offsets, int32_t threads) {
+  clear_job_t job{offsets, 4 * threads, 0};
+  thread_group_t *group = thread_group_new(threads, clear_thread, nullptr, nullptr, &job);
+  thread_group_register(group);
+  thread_group_start(group);
+  thread_group_join(group);
+  thread_group_free(group);
+}
+
+// The offset and entry arrays are large and touched at random: they are
+// placed on huge pages where the system offers them, so that the first
+// build maps them with a few dozen page faults instead of tens of
+// thousands (which a virtual machine serialises). Freed with ryx_free.
+void *alloc_large(size_t size) {
+#if defined(MADV_HUGEPAGE)
+  constexpr size_t kHuge = size_t{1} << 21;
+  void *p = nullptr;
+  if (posix_memalign(&p, kHuge, size) != 0) p = nullptr;
+  ryx_malloc_check(p, size);
+  madvise(p, (size + kHuge - 1) & ~(kHuge - 1), MADV_HUGEPAGE);
+  return p;
+#else
+  return ryx_malloc(size);
+#endif
 }
 
 void run_pass(job_table_t *table, int32_t thread_count, thread_start_fn start) {
@@ -158,6 +265,11 @@ int64_t ref_index_block_end(const ref_block_t *block) {
 
 ref_index_t *ref_index_build(const ref_block_t *block, const seed_mask_t *mask, int32_t thread_count,
                              progress_meter_t *meter) {
+  return ref_index_build_reusing(block, mask, thread_count, meter, nullptr);
+}
+
+ref_index_t *ref_index_build_reusing(const ref_block_t *block, const seed_mask_t *mask, int32_t thread_count,
+                                     progress_meter_t *meter, ref_index_t *spare) {
   const int32_t threads = std::max(1, thread_count);
   progress_meter_t *child = progress_meter_new_child(meter, 0, 0.33);
 
@@ -175,9 +287,13 @@ ref_index_t *ref_index_build(const ref_block_t *block, const seed_mask_t *mask, 
   progress.total = static_cast<double>(count);
   progress.meter = child;
 
-  auto *index = static_cast<ref_index_t *>(ryx_calloc(sizeof(ref_index_t)));
+  ref_index_t *index = spare;
+  if (index == nullptr) {
+    index = static_cast<ref_index_t *>(ryx_calloc(sizeof(ref_index_t)));
+    index->offsets = static_cast<uint32_t *>(alloc_large(sizeof(uint32_t) * (static_cast<size_t>(kRefIndexBuckets) + 1)));
+  }
+  clear_offsets(index->offsets, threads);
   index->mask = mask;
-  index->offsets = static_cast<uint32_t *>(ryx_calloc(sizeof(uint32_t) * (static_cast<size_t>(kRefIndexBuckets) + 1)));
 
   // Consecutive ranges: thread i takes floor(remaining / (T - i)).
   job_table_t table{};
@@ -199,7 +315,11 @@ ref_index_t *ref_index_build(const ref_block_t *block, const seed_mask_t *mask, 
   ref_index_prefix_sum(index->offsets);
 
   const uint64_t entry_count = index->offsets[kRefIndexBuckets];
-  index->entries = static_cast<uint8_t *>(ryx_malloc(entry_count * kRefIndexEntryBytes + 1));
+  if (index->entries == nullptr || index->entry_capacity < entry_count) {
+    ryx_free(index->entries);
+    index->entries = static_cast<uint8_t *>(alloc_large(entry_count * kRefIndexEntryBytes + 1));
+    index->entry_capacity = entry_count;
+  }
   for (int32_t i = 0; i < threads; i++) table.jobs[i]->entries = index->entries;
 
   progress_meter_set_range(meter, child, 0.33, 1.0);

@@ -41,6 +41,7 @@ struct ref_index_t {
   uint32_t *offsets;         // kRefIndexBuckets + 1
   uint8_t *entries;          // kRefIndexEntryBytes per entry
   const seed_mask_t *mask;   // not owned
+  uint64_t entry_capacity;   // entries the entry array holds (a reused index may hold more than it uses)
 };
 
 // Shared by the threads of one build.
@@ -72,6 +73,13 @@ ref_index_t *ref_index_build(const ref_block_t *block, const seed_mask_t *mask, 
                              progress_meter_t *meter);
 // Frees offsets, entries and record, not the mask (null allowed); returns
 // null.
+// The same build on the storage of spare, an index that is no longer used
+// (null: fresh storage, as ref_index_build): its offset array is cleared by
+// the build's threads and its entry array kept when large enough, so that a
+// run building one index after another touches no new memory. Returns
+// spare's record.
+ref_index_t *ref_index_build_reusing(const ref_block_t *block, const seed_mask_t *mask, int32_t thread_count,
+                                     progress_meter_t *meter, ref_index_t *spare);
 ref_index_t *ref_index_free(ref_index_t *index);
 // The first entry of a bucket; its entry count goes to length.
 inline const uint8_t *ref_index_get_bucket(const ref_index_t *index, uint32_t bucket, uint32_t *length) {

@@ -2,6 +2,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#if defined(__GLIBC__)
+#include <stdio_ext.h>
+#endif
 
 #include "common/clock.h"
 #include "common/cpus.h"
@@ -70,8 +73,14 @@ int refmap_program_run(refmap_options_t *options) {
   const int32_t file_count = options->read_files->count;
   auto **read_dbs = static_cast<seq_db_t **>(ryx_calloc(sizeof(seq_db_t *) * file_count));
   progress_meter_set_range(root, run_meter, 0.0, 0.01);
+  // Every pass fetches its reads again by index, and the merge walks several
+  // contexts through the reads at once: a gzip read file is decompressed
+  // once into a temporary file so that none of this rewinds the compressed
+  // stream (which would decompress it from its start on every backward seek).
+  seq_db_set_gzip_spooling(1);
   seq_db_t *reads = seq_file_info_list_open_db(options->read_files, kResidueCodes, kReadFormats, 0,
                                                kLengthGroupBuckets, run_meter, read_dbs, 0);
+  seq_db_set_gzip_spooling(0);
   if (reads == nullptr) ryx_exit(1);
   progress_meter_set_range(root, run_meter, 0.01, 0.02);
   seq_db_t *references =
@@ -141,6 +150,11 @@ int refmap_program_run(refmap_options_t *options) {
 
   output_file_t *output = output_file_open(options->output_path);
   if (output == nullptr) ryx_fail("Problem opening assembly output file\n");
+#if defined(__GLIBC__)
+  // Only this thread writes the output, a byte at a time: stdio need not
+  // lock the stream for every byte.
+  __fsetlocking(output->file, FSETLOCKING_BYCALLER);
+#endif
   nyr_file_write_start(output->file, header);
   progress_meter_set_range(root, run_meter, 0.02, 1.0);
 

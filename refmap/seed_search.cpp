@@ -257,8 +257,12 @@ void hit_hash_collect_batch(hit_hash_state_t *s) {
       if (static_cast<int32_t>(q) == s->left_out) continue;
       s->out[n++] = {d, s->first_query + q};
     }
+    // The slots are emptied on the way: the next pass need not clear the
+    // whole table first.
+    _mm_store_si128(reinterpret_cast<__m128i *>(s->table + slot), empty);
   }
   s->collected = n;
+  s->table_clean = 1;
 }
 
 int32_t seed_search_run(hit_hash_t *hash, int32_t low, int32_t high, int32_t max_queries, int32_t list_offset) {
@@ -276,7 +280,10 @@ int32_t seed_search_run(hit_hash_t *hash, int32_t low, int32_t high, int32_t max
   s->overflow = 0;
   hash->count = 0;
   if (s->batch_size <= 0) return hash->current;
-  memset(s->table, 0xFF, static_cast<size_t>(s->slot_size) * kHitHashSlots);
+  // The table comes back empty from a collection; the multi-hit records
+  // beside it are reset in full.
+  if (!s->table_clean || s->slot_size != 4) memset(s->table, 0xFF, static_cast<size_t>(s->slot_size) * kHitHashSlots);
+  s->table_clean = 0;
 
   const uint8_t *start = s->query;
   if (s->thresholds != nullptr)

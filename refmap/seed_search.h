@@ -49,7 +49,8 @@ void seed_lookup_kernel_phased(hit_hash_state_t *state);
 void seed_lookup_kernel_two_views(hit_hash_state_t *state);
 // Collection of a pass: every used slot becomes a candidate (diagonal,
 // first query + query number), skipping the left-out query, from the
-// state's output pointer on.
+// state's output pointer on. Empties every slot of the table on the way
+// and marks it clean, so that the next pass does not clear it again.
 void hit_hash_collect_batch(hit_hash_state_t *state);
 // Inserts diagonal d of query number q; 1 when it is in the table
 // afterwards, 0 when its region is full.

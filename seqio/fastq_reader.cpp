@@ -44,6 +44,70 @@ const uint8_t *find_line_feed(const uint8_t *from, const uint8_t *end) {
   return static_cast<const uint8_t *>(memchr(from, '\n', static_cast<size_t>(end - from)));
 }
 
+// The common record in one piece, read straight from the stream's buffer:
+// a header line, one sequence line and one quality line of the same length
+// without any white space but their line feeds, a '+' line, and the next
+// record's '@' (left unread) right after the quality line, all inside the
+// buffered bytes. Gives what the byte-by-byte reading below gives (the
+// same record, count and markers) and returns true; returns false, having
+// consumed nothing, for anything else, which the general reading handles.
+// position is the offset of the byte after the '@' (markers only).
+bool fast_read(input_stream_t *stream, seq_record_t *record, array_list_t *markers, bool qualities, int64_t position,
+               int32_t *count_out) {
+  const uint8_t *begin = stream->buffer + stream->position;
+  const uint8_t *end = begin + stream->left;
+  const uint8_t *header_end = find_line_feed(begin, end);
+  if (header_end == nullptr) return false;
+  const uint8_t *sequence = header_end + 1;
+  if (sequence >= end || *sequence == '+') return false;  // an empty sequence
+  const uint8_t *sequence_end = find_line_feed(sequence, end);
+  if (sequence_end == nullptr || sequence_end + 1 >= end || sequence_end[1] != '+') return false;
+  const auto count = static_cast<size_t>(sequence_end - sequence);
+  if (count == 0) return false;
+  const uint8_t *plus_end = find_line_feed(sequence_end + 1, end);
+  if (plus_end == nullptr) return false;
+  const uint8_t *quality = plus_end + 1;
+  if (static_cast<size_t>(end - quality) < count + 2 || quality[count] != '\n' || quality[count + 1] != '@') {
+    return false;
+  }
+  for (size_t i = 0; i < count; i++) {
+    if (seq_is_space(sequence[i]) || seq_is_space(quality[i])) return false;
+  }
+  const auto header_length = static_cast<size_t>(header_end - begin);
+  if (record != nullptr && memchr(begin, '\r', header_length) != nullptr) return false;
+  if (markers != nullptr) {
+    // A line that starts with '@' inside the record looks like a record start.
+    if (sequence[0] == '@') {
+      const int64_t at = position + static_cast<int64_t>(sequence - begin);
+      array_list_add(markers, &at);
+    }
+    if (quality[0] == '@') {
+      const int64_t at = position + static_cast<int64_t>(quality - begin);
+      array_list_add(markers, &at);
+    }
+  }
+  if (record != nullptr) {
+    auto *name = static_cast<uint8_t *>(ryx_malloc(header_length + 1));
+    memcpy(name, begin, header_length);
+    name[header_length] = 0;
+    auto *residues = static_cast<uint8_t *>(ryx_malloc(count + 1));
+    if (qualities) {
+      const int32_t offset = fastq_reader_quality_offset();
+      for (size_t i = 0; i < count; i++) residues[i] = static_cast<uint8_t>(quality[i] - offset);
+    } else {
+      memcpy(residues, sequence, count);
+    }
+    record->name = reinterpret_cast<char *>(name);
+    record->residues = residues;
+    record->length = static_cast<uint32_t>(count);
+  }
+  const auto consumed = static_cast<int32_t>(quality + count + 1 - begin);
+  stream->position += consumed;
+  stream->left -= consumed;
+  *count_out = static_cast<int32_t>(count);
+  return true;
+}
+
 }  // namespace
 
 const seq_format_ops_t kFastqFormatOps = {nullptr, ops_next_length, ops_read, ops_read_qualities,
@@ -64,6 +128,8 @@ int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *m
   if (c != '@') fail(kFileFormatError, path);
   // File offset of the next byte to be read; kept only for the markers.
   int64_t position = markers != nullptr ? input_stream_tell(stream) : 0;
+  int32_t fast_count = 0;
+  if (fast_read(stream, record, markers, qualities, position, &fast_count)) return fast_count;
 
   seq_bytes_t name = {};
   const int64_t header = seq_bytes_read_line(&name, stream, record != nullptr);

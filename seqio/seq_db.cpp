@@ -1,11 +1,15 @@
 #include "seqio/seq_db.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
 #include "common/array_list.h"
 #include "common/memory.h"
 #include "common/ryx_exit.h"
+#include "common/temp_file.h"
+#include "seqio/fasta_reader.h"
+#include "seqio/fastq_reader.h"
 #include "seqio/seq_alphabet.h"
 #include "seqio/seq_record.h"
 
@@ -16,6 +20,13 @@ namespace {
 constexpr int64_t kPlainStartsLimit = 1024;
 // Every record start lies at least this many bytes after the index's base.
 constexpr int64_t kIndexMargin = 1;
+// A fetch at most this many records after the one read last reads its way
+// there instead of positioning through the starts or the index.
+constexpr int64_t kForwardReads = 16;
+
+// Formats whose next_length reads exactly what read reads and keeps no
+// state, so that a fetch may read its way forward record by record.
+bool reads_forward(const seq_format_ops_t *ops) { return ops == &kFastqFormatOps || ops == &kFastaFormatOps; }
 
 seq_db_stream_impl_t *impl_of(const seq_db_t *db) { return static_cast<seq_db_stream_impl_t *>(db->impl); }
 
@@ -57,7 +68,16 @@ seq_record_t *stream_fetch(seq_db_t *db, int64_t i, bool qualities) {
   seq_db_stream_impl_t *impl = impl_of(db);
   const seq_format_ops_t *ops = impl->ops;
   if (i < 0 || (ops->next_length != nullptr && i >= db->sequence_count)) return nullptr;
-  if (i != impl->last + 1) stream_position(impl, i);
+  if (i != impl->last + 1) {
+    if (reads_forward(ops) && impl->last >= 0 && i > impl->last && i - impl->last - 1 <= kForwardReads) {
+      // A little ahead of the stream: read past the records in between,
+      // which costs less than going back to the index's base and skipping
+      // forward from there byte by byte.
+      for (int64_t k = impl->last + 1; k < i; k++) ops->next_length(impl->state, impl->stream, nullptr);
+    } else {
+      stream_position(impl, i);
+    }
+  }
   seq_record_t *record = seq_record_new_empty();
   if (qualities || ops->read == nullptr) {
     // A format without letters (the FASTA quality file) hands out its values
@@ -151,6 +171,33 @@ seq_db_t *db_finish(seq_db_t *db, int keep_lengths) {
   return db;
 }
 
+// Set by seq_db_set_gzip_spooling.
+std::atomic<bool> gzip_spooling{false};
+
+// Decompresses a gzip stream opened by path into an anonymous temporary
+// file and returns a stream over that file, named like the old one (whose
+// path copy it takes over); the gzip stream is closed. The refill reports a
+// corrupt or cut file as it would while parsing.
+input_stream_t *spool_gzip(input_stream_t *gz_stream) {
+  FILE *file = temp_file_create_anonymous();
+  for (int32_t count; (count = input_stream_fill(gz_stream)) > 0;) {
+    if (fwrite(gz_stream->buffer, 1, static_cast<size_t>(count), file) != static_cast<size_t>(count)) {
+      fputs("Problem writing temporary file\n", stderr);
+      ryx_exit(1);
+    }
+  }
+  if (fflush(file) != 0) {
+    fputs("Problem writing temporary file\n", stderr);
+    ryx_exit(1);
+  }
+  rewind(file);
+  const char *path = gz_stream->path;
+  input_stream_close(gz_stream);
+  input_stream_t *stream = input_stream_new_file(file);
+  stream->path = path;
+  return stream;
+}
+
 }  // namespace
 
 seq_db_t *seq_db_new_indexed_stream(input_stream_t *stream, const seq_format_ops_t *ops, void *state,
@@ -171,6 +218,8 @@ seq_db_t *seq_db_open_stream(input_stream_t *stream, uint32_t residue_type, uint
   return db_finish(db, keep_lengths);
 }
 
+void seq_db_set_gzip_spooling(int on) { gzip_spooling.store(on != 0, std::memory_order_relaxed); }
+
 seq_db_t *seq_db_open(const char *path, uint32_t residue_type, uint32_t mask, int keep_lengths, int32_t buckets) {
   input_stream_t *stream = input_stream_open(path, "rb");
   if (stream == nullptr) {
@@ -183,6 +232,7 @@ seq_db_t *seq_db_open(const char *path, uint32_t residue_type, uint32_t mask, in
   char *copy = static_cast<char *>(ryx_malloc(size));
   memcpy(copy, path, size);
   stream->path = copy;
+  if (gzip_spooling.load(std::memory_order_relaxed) && gzdirect(stream->gz) == 0) stream = spool_gzip(stream);
   seq_db_t *db = seq_db_open_stream(stream, residue_type, mask, keep_lengths, buckets);
   if (db == nullptr) {
     fprintf(stderr, "Format problem with file %s\n", path);

@@ -65,6 +65,15 @@ struct seq_db_stream_impl_t {
 // keep_lengths non-zero keeps every length and provides get_length; buckets
 // above 0 makes a histogram over the lengths 0 .. buckets - 1.
 seq_db_t *seq_db_open(const char *path, uint32_t residue_type, uint32_t mask, int keep_lengths, int32_t buckets);
+// Process-wide choice for seq_db_open (off by default): when on, a gzip
+// file is decompressed once, as it is opened, into an anonymous temporary
+// file that the database then reads, so that fetches out of order seek in
+// plain bytes instead of decompressing the file again from its start on
+// every backward seek. Messages still name the path; a corrupt or cut gzip
+// file fails as it does when read directly. A temporary file that cannot be
+// written prints "Problem writing temporary file\n" and ends the process
+// with status 1. Set it before opening, from one thread.
+void seq_db_set_gzip_spooling(int on);
 // The same over an open plain FILE (no gzip), which the database then owns.
 // Failure prints "Format problem with file\n", closes the file and returns
 // null.

@@ -39,29 +39,32 @@ void build_constants(ungapped_scorer_t *scorer) {
   }
 }
 
-inline void set_slot(uint8_t *plane, int32_t slot, uint8_t value) {
-  plane[slot / 4] |= static_cast<uint8_t>(value << (2 * (slot & 3)));
-}
-
 // Four phase copies: copy p holds query base i in slot p + 1 + i, so that
 // a window loaded from byte (P - 1) / 4 puts base i on block position P + i
-// when p = (P - 1) mod 4.
+// when p = (P - 1) mod 4. A plane of 64 two-bit slots is one little-endian
+// 128-bit value (slot s in bits 2s and 2s + 1): copy 0 is built once and
+// copy p is copy 0 moved up by 2p bits.
 void build_nt_profile(uint8_t *profile, const seq_record_t *query, int32_t length) {
+  typedef unsigned __int128 plane_t;
+  plane_t bases = 0, known = 0, positions = 0;
+  for (int32_t i = 0; i < length; i++) {
+    const uint8_t code = query->residues[i];
+    const int32_t shift = 2 * (1 + i);
+    if (code < 4) {
+      bases |= static_cast<plane_t>(code) << shift;
+      known |= static_cast<plane_t>(3) << shift;
+    }
+    positions |= static_cast<plane_t>(3) << shift;
+  }
   for (int32_t p = 0; p < 4; p++) {
     uint8_t *copy = profile + p * kUngappedProfileCopyBytes;
-    for (int32_t i = 0; i < length; i++) {
-      const uint8_t code = query->residues[i];
-      const int32_t slot = p + 1 + i;
-      if (code < 4) {
-        set_slot(copy, slot, code);
-        set_slot(copy + 16, slot, 3);
-      }
-      set_slot(copy + 32, slot, 3);
-    }
+    const plane_t planes[3] = {bases << (2 * p), known << (2 * p), positions << (2 * p)};
+    memcpy(copy, planes, sizeof planes);
   }
 }
 
 void build_colour_profile(uint8_t *profile, const seq_record_t *query, int32_t length) {
+  memset(profile, 0, kUngappedColourProfileBytes);
   for (int32_t i = 0; i < length; i++) profile[i] = query->residues[i] < 4 ? query->residues[i] : 4;
   memcpy(profile + kUngappedColourProfileBytes - 4, &length, 4);
 }
@@ -82,13 +85,18 @@ ungapped_scorer_t *ungapped_scorer_new(seq_record_t *const *queries, int32_t cou
 
   const int32_t size = scorer->colour ? kUngappedColourProfileBytes : kUngappedProfileBytes;
   const size_t bytes = static_cast<size_t>(std::max(count, 1)) * size;
-  scorer->profile_block = static_cast<uint8_t *>(ryx_calloc(bytes + 15));
+  // Every profile is written whole below (a null query's left zero), so the
+  // block is not cleared first.
+  scorer->profile_block = static_cast<uint8_t *>(ryx_malloc(bytes + 15));
   scorer->profiles = reinterpret_cast<uint8_t *>((reinterpret_cast<uintptr_t>(scorer->profile_block) + 15) &
                                                  ~static_cast<uintptr_t>(15));
   scorer->lengths = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * std::max(count, 1)));
   for (int32_t q = 0; q < count; q++) {
     const seq_record_t *query = queries[q];
-    if (query == nullptr) continue;
+    if (query == nullptr) {
+      memset(scorer->profiles + static_cast<size_t>(q) * size, 0, static_cast<size_t>(size));
+      continue;
+    }
     if (query->length > static_cast<uint32_t>(kUngappedMaxQuery)) {
       fprintf(stderr, "Query of %u positions too long for the ungapped scorer\n", query->length);
       ryx_exit(1);

@@ -143,6 +143,31 @@ TEST(RefIndexThread, EqualsTheBruteForceOnOneThreeAndSixteenThreads) {
   }
 }
 
+// A build on the storage of an earlier index (a larger one, then a smaller
+// one, then one that needs more entries than the spare holds) gives what a
+// fresh build gives: the old counts and entries leave no trace.
+TEST(RefIndexThread, BuildOnASpareIndexEqualsAFreshBuild) {
+  srand(5);
+  packed_block_t large(random_references(23, 6, 5000), 30);
+  packed_block_t small(random_references(29, 2, 1500), 30);
+  seed_mask_t *first = seed_mask_parse("##-###-###-###-###-##");
+  seed_mask_t *second = seed_mask_parse("###--###--###--###");
+  ref_index_t *index = ref_index_build_reusing(large.block, first, 3, nullptr, nullptr);
+  expect_entries(index, brute_force(large.block, first), "fresh");
+  const uint64_t capacity = index->entry_capacity;
+  EXPECT_EQ(capacity, index->offsets[kRefIndexBuckets]);
+  ref_index_t *again = ref_index_build_reusing(small.block, second, 4, nullptr, index);
+  EXPECT_EQ(again, index);
+  EXPECT_EQ(again->mask, second);
+  EXPECT_EQ(again->entry_capacity, capacity);
+  EXPECT_TRUE(index_contents(again) == brute_force(small.block, second));
+  again = ref_index_build_reusing(large.block, second, 1, nullptr, again);
+  expect_entries(again, brute_force(large.block, second), "reused, larger");
+  ref_index_free(again);
+  seed_mask_free(first);
+  seed_mask_free(second);
+}
+
 TEST(RefIndexThread, MoreThreadsThanPositions) {
   srand(4);
   packed_block_t packed({"ACGTTGCAACGTAGCTAGCC"}, 8);

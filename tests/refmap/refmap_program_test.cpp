@@ -599,4 +599,196 @@ TEST(RefmapProgram, PairsByOrientationAndDistance) {
   }
 }
 
+// A gzip read file maps to the records of the same reads in a plain file.
+// The reads need several passes: reads with one and two mismatches or an
+// indel are found only at later seed levels, and the files (over 1 MiB,
+// more than one refill of the input buffer) are walked again on every pass
+// and by the merge, which moves through several contexts at once. Single reads in one
+// file and pairs in another.
+TEST(RefmapProgram, GzipReadsNeedingSeveralPassesGiveThePlainFilesRecords) {
+  ScratchDir dir;
+  const Reference ref = two_sequences(61, 50000, 30000);
+  Rng rng(62);
+  std::vector<Read> reads, pairs;
+  std::vector<int32_t> mismatches;
+  for (int i = 0; i < 16000; i++) {
+    const int32_t length = i % 5 == 0 ? 25 : 36;
+    const int32_t s = static_cast<int32_t>(rng.below(2));
+    const int64_t start = 100 + rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 200);
+    const int32_t m = i % 4 == 3 ? 0 : i % 4;  // 0, 1, 2 mismatches; every fourth read an indel
+    std::vector<int32_t> positions;
+    if (m >= 1) positions.push_back(length / 3);
+    if (m >= 2) positions.push_back(2 * length / 3 + 1);
+    Read r = i % 4 == 3 && length == 36 ? make_read(rng, ref, s, start, length, i % 2 == 1, {}, length / 4, i % 8 == 7)
+                                        : make_read(rng, ref, s, start, length, i % 2 == 1, positions);
+    r.name = "r" + std::to_string(i) + "_with_a_longer_name_to_fill_the_file";
+    reads.push_back(r);
+    mismatches.push_back(m);
+  }
+  for (int i = 0; i < 3000; i++) {
+    const int32_t s = static_cast<int32_t>(rng.below(2));
+    const int64_t left = 200 + rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 600);
+    const int32_t d = 180 + static_cast<int32_t>(rng.below(71));
+    std::vector<int32_t> positions;
+    if (i % 3 == 1) positions.push_back(11);
+    if (i % 3 == 2) positions = {9, 25};
+    Read forward = make_read(rng, ref, s, left, 40, false, positions);
+    Read backward = make_read(rng, ref, s, left + d - 40, 40, true, i % 3 == 2 ? positions : std::vector<int32_t>{});
+    forward.name = "p" + std::to_string(i) + "/1";
+    backward.name = "p" + std::to_string(i) + "/2";
+    pairs.push_back(forward);
+    pairs.push_back(backward);
+  }
+  write_file(dir.file("ref.fa"), refmap_test::fasta(ref));
+  const std::string single = refmap_test::fastq(reads);
+  const std::string paired = refmap_test::fastq(pairs);
+  ASSERT_GT(single.size(), 1u << 20);
+  write_file(dir.file("reads.fq"), single);
+  write_file(dir.file("pairs.fq"), paired);
+  ryx_test::write_gzip_file(dir.file("reads.fq.gz"), single);
+  ryx_test::write_gzip_file(dir.file("pairs.fq.gz"), paired);
+  auto run = [&](const std::string &name, const std::string &reads_file, const std::string &pairs_file,
+                 const std::string &cpus) {
+    RunResult r = refmap({"-o", dir.file(name), "-d", dir.file("ref.fa"), "-r", "ignore", "--cpus", cpus, "--no-progress", "-q", dir.file(reads_file), "-p", "fb", "ss", "180", "250",
+                          dir.file(pairs_file)});
+    EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
+    return read_file(dir.file(name));
+  };
+  const std::string plain = run("plain.nyr", "reads.fq", "pairs.fq", "3");
+  const std::string gzip = run("gzip.nyr", "reads.fq.gz", "pairs.fq.gz", "3");
+  EXPECT_EQ(refmap_test::record_bytes(gzip), refmap_test::record_bytes(plain));
+  EXPECT_EQ(refmap_test::record_bytes(run("gzip1.nyr", "reads.fq.gz", "pairs.fq.gz", "1")),
+            refmap_test::record_bytes(plain));
+  // The later levels did their part: reads with two mismatches are mapped.
+  std::vector<Record> records = refmap_test::read_records(gzip, 2, longest_of(ref));
+  ASSERT_EQ(records.size(), reads.size() + pairs.size());
+  int32_t two_mismatches = 0, mapped = 0;
+  for (size_t i = 0; i < reads.size(); i++) {
+    if (mismatches[i] != 2 || reads[i].bases.size() != 36) continue;
+    two_mismatches++;
+    if (records[i].matched()) mapped++;
+  }
+  EXPECT_GT(two_mismatches, 3000);
+  EXPECT_GT(mapped, two_mismatches * 9 / 10);
+}
+
+// Random mode against ignore mode on the same reads, single and paired, at
+// 1 and 4 threads: a read with one best place gets exactly the record that
+// ignore mode writes (byte for byte the same fields), and a read with
+// several best places gets the same hit count and flags at any thread
+// count, its reported hit drawn among the copies.
+TEST(RefmapProgram, RandomModeChangesOnlyWhichEqualPlaceIsDrawn) {
+  ScratchDir dir;
+  Rng rng(71);
+  const std::string repeat = random_bases(rng, 600);
+  Reference ref;
+  ref.names = {"a", "b"};
+  ref.sequences = {random_bases(rng, 20000) + repeat + random_bases(rng, 15000) + repeat + random_bases(rng, 9000),
+                   random_bases(rng, 12000) + repeat + random_bases(rng, 8000)};
+  // The repeat's three copies: (sequence, start).
+  const std::vector<std::pair<int32_t, int64_t>> copies = {{0, 20000}, {0, 35600}, {1, 12000}};
+  auto overlaps_copy = [&](int32_t s, int64_t start, int64_t length) {
+    for (const auto &[sequence, first] : copies)
+      if (sequence == s && start < first + 600 && start + length > first) return true;
+    return false;
+  };
+  std::vector<Read> reads, pairs;
+  std::vector<bool> repeated;
+  for (int i = 0; i < 3000; i++) {
+    const bool from_repeat = i % 5 == 0;
+    std::vector<int32_t> positions;
+    if (i % 3 >= 1) positions.push_back(12);
+    if (i % 3 == 2) positions.push_back(25);
+    Read r;
+    if (from_repeat) {
+      r = make_read(rng, ref, 0, copies[0].second + 10 + rng.below(550), 36, i % 2 == 1, positions);
+    } else {
+      // Away from the copies.
+      int32_t s = 0;
+      int64_t start = 0;
+      do {
+        s = static_cast<int32_t>(rng.below(2));
+        start = 100 + rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 200);
+      } while (overlaps_copy(s, start, 36));
+      r = make_read(rng, ref, s, start, 36, i % 2 == 1, positions);
+    }
+    r.name = "r" + std::to_string(i);
+    reads.push_back(r);
+    repeated.push_back(from_repeat);
+  }
+  for (int i = 0; i < 600; i++) {
+    const bool in_repeat = i % 4 == 0;
+    int32_t s = 0;
+    int64_t left = copies[0].second + 20 + rng.below(300);
+    const int32_t d = in_repeat ? 220 : 180 + static_cast<int32_t>(rng.below(71));
+    while (!in_repeat) {
+      s = static_cast<int32_t>(rng.below(2));
+      left = 100 + rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 500);
+      if (!overlaps_copy(s, left, d)) break;
+    }
+    Read f = make_read(rng, ref, s, left, 40, false, i % 3 == 1 ? std::vector<int32_t>{10} : std::vector<int32_t>{});
+    Read b = make_read(rng, ref, s, left + d - 40, 40, true, {});
+    f.name = "p" + std::to_string(i) + "/1";
+    b.name = "p" + std::to_string(i) + "/2";
+    pairs.push_back(f);
+    pairs.push_back(b);
+  }
+  write_file(dir.file("ref.fa"), refmap_test::fasta(ref));
+  write_file(dir.file("reads.fq"), refmap_test::fastq(reads));
+  write_file(dir.file("pairs.fq"), refmap_test::fastq(pairs));
+  auto run = [&](const std::string &name, std::vector<std::string> extra) {
+    std::vector<std::string> words{"-o", dir.file(name), "-d", dir.file("ref.fa"), "--no-progress", "-q",
+                                   dir.file("reads.fq"), "-p", "fb", "ss", "180", "250", dir.file("pairs.fq")};
+    words.insert(words.end(), extra.begin(), extra.end());
+    RunResult r = refmap(words);
+    EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
+    std::vector<Record> records = refmap_test::read_records(read_file(dir.file(name)), 2, longest_of(ref));
+    EXPECT_EQ(records.size(), reads.size() + pairs.size()) << name;
+    records.resize(reads.size() + pairs.size());
+    return records;
+  };
+  const std::vector<Record> ignore = run("ignore.nyr", {"-r", "ignore", "--cpus", "1"});
+  const std::vector<Record> one = run("one.nyr", {"--cpus", "1"});
+  const std::vector<Record> four = run("four.nyr", {"--cpus", "4"});
+  auto same_hit = [](const refmap_test::Hit &a, const refmap_test::Hit &b) {
+    return a.sequence == b.sequence && a.position == b.position && a.reverse == b.reverse && a.code == b.code;
+  };
+  int32_t unique = 0, several = 0;
+  for (size_t i = 0; i < ignore.size(); i++) {
+    for (const std::vector<Record> *random : {&one, &four}) {
+      const Record &got = (*random)[i];
+      if (ignore[i].matched()) {
+        EXPECT_EQ(got.flags, ignore[i].flags) << i;
+        EXPECT_EQ(got.total, ignore[i].total) << i;
+        ASSERT_EQ(got.hits.size(), ignore[i].hits.size()) << i;
+        for (size_t h = 0; h < got.hits.size(); h++) EXPECT_TRUE(same_hit(got.hits[h], ignore[i].hits[h])) << i;
+      } else {
+        EXPECT_EQ(got.flags, one[i].flags) << i;
+        EXPECT_EQ(got.total, one[i].total) << i;
+        EXPECT_EQ(got.hits.size(), one[i].hits.size()) << i;
+      }
+    }
+    if (ignore[i].matched()) {
+      unique++;
+    } else if (one[i].matched()) {
+      several++;
+      EXPECT_GT(one[i].total, 1u) << i;
+      if (i < reads.size()) {
+        EXPECT_TRUE(repeated[i]) << i;
+        // The drawn hit lies on one of the copies, at the read's offset.
+        const int64_t offset = reads[i].start - copies[0].second;
+        for (const std::vector<Record> *random : {&one, &four}) {
+          const refmap_test::Hit &hit = (*random)[i].hits[0];
+          bool on_copy = false;
+          for (const auto &[sequence, start] : copies)
+            on_copy = on_copy || (hit.sequence == sequence && hit.read_start() == start + offset);
+          EXPECT_TRUE(on_copy) << i << " at " << hit.sequence << ":" << hit.read_start();
+        }
+      }
+    }
+  }
+  EXPECT_GT(unique, 2500);
+  EXPECT_GT(several, 600);
+}
+
 }  // namespace

@@ -173,13 +173,21 @@ TEST(SeqDb, RandomFetchesThroughTheOffsetIndexWithMarkers) {
     for (char &v : values) v = static_cast<char>(v - 33);
     want.push_back({name, seq, true, values});
   }
-  for (bool gz : {false, true}) {
-    SCOPED_TRACE(gz ? "gzip" : "plain");
+  // Plain, gzip, and gzip decompressed once into a temporary file.
+  for (int mode : {0, 1, 2}) {
+    const bool gz = mode > 0;
+    SCOPED_TRACE(mode == 0 ? "plain" : mode == 1 ? "gzip" : "spooled gzip");
     const std::string path = dir.file(gz ? "many.fq.gz" : "many.fq");
     if (gz) ryx_test::write_gzip_file(path, text);
     else ryx_test::write_file(path, text);
+    seq_db_set_gzip_spooling(mode == 2 ? 1 : 0);
     seq_db_t *db = seq_db_open(path.c_str(), 0, kSeqMaskReads, 1, 0);
+    seq_db_set_gzip_spooling(0);
     ASSERT_NE(db, nullptr);
+    // Spooled, the stream reads the temporary file (opened by path, plain
+    // files too go through a gz handle); messages name the path.
+    EXPECT_EQ(static_cast<seq_db_stream_impl_t *>(db->impl)->stream->gz == nullptr, mode == 2);
+    EXPECT_STREQ(static_cast<seq_db_stream_impl_t *>(db->impl)->stream->path, path.c_str());
     ASSERT_EQ(db->sequence_count, 5000);
     auto *impl = static_cast<seq_db_stream_impl_t *>(db->impl);
     EXPECT_NE(impl->index, nullptr);
@@ -220,6 +228,92 @@ TEST(SeqDb, SequenceLinesStartingWithAtSignAreMarkersToo) {
     seq_record_release(r);
   }
   seq_db_free(db);
+}
+
+// Records of one sequence line and one quality line, read straight from the
+// stream's buffer, with quality lines (and some sequence lines) that start
+// with '@': their markers must be those of the byte-by-byte reading, or the
+// offset index would land on the wrong records. Some records in between
+// take the general way (two sequence lines, a CRLF header, white space).
+TEST(SeqDb, OneLineRecordsWithAtSignLinesThroughTheOffsetIndex) {
+  ScratchDir dir;
+  QualityOffsetGuard offset(33);
+  std::mt19937 rng(9);
+  std::string text;
+  std::vector<Rec> want;
+  for (int i = 0; i < 4000; i++) {
+    const int length = 20 + static_cast<int>(rng() % 20);
+    std::string seq(static_cast<size_t>(length), 'A');
+    for (char &c : seq) c = "ACGT"[rng() % 4];
+    if (i % 7 == 0) seq[0] = '@';
+    std::string qual(static_cast<size_t>(length), 'I');
+    for (char &c : qual) c = static_cast<char>('5' + rng() % 20);
+    if (i % 3 != 0) qual[0] = '@';
+    const std::string name = "r" + std::to_string(i);
+    if (i % 11 == 5) {
+      text += "@" + name + "\r\n" + seq.substr(0, 10) + "\n" + seq.substr(10) + "\n+" + name + "\n" + qual + "\n";
+    } else if (i % 13 == 6) {
+      text += "@" + name + "\n" + seq + "\n+\n" + qual + "\n\n";
+    } else {
+      text += "@" + name + "\n" + seq + "\n+\n" + qual + "\n";
+    }
+    std::string values = qual;
+    for (char &v : values) v = static_cast<char>(v - 33);
+    want.push_back({name, seq, true, values});
+  }
+  const std::string path = write(dir, "one_line.fq", text);
+  seq_db_t *db = seq_db_open(path.c_str(), 0, kSeqMaskReads, 1, 0);
+  ASSERT_NE(db, nullptr);
+  ASSERT_EQ(db->sequence_count, 4000);
+  EXPECT_NE(static_cast<seq_db_stream_impl_t *>(db->impl)->index, nullptr);
+  std::vector<int64_t> order(4000);
+  std::iota(order.begin(), order.end(), 0);
+  std::shuffle(order.begin(), order.end(), rng);
+  for (int64_t i : order) {
+    seq_record_t *r = db->get(db, i);
+    seq_record_t *q = db->get_qualities(db, i);
+    ASSERT_EQ(seqio_test::to_rec(r, q), want[static_cast<size_t>(i)]) << "read " << i;
+    EXPECT_EQ(db->get_length(db, i), want[static_cast<size_t>(i)].residues.size()) << "read " << i;
+    seq_record_release(r);
+    seq_record_release(q);
+  }
+  seq_db_free(db);
+}
+
+// Fetches a few records ahead of the last one read its way there record by
+// record (FASTQ and FASTA), farther ones through the index: every gap from
+// 1 to 40 records, in increasing order, gives the right records.
+TEST(SeqDb, FetchesAFewRecordsAheadReadTheirWayThere) {
+  ScratchDir dir;
+  QualityOffsetGuard offset(33);
+  std::mt19937 rng(11);
+  std::string fastq, fasta;
+  std::vector<std::string> names, bases;
+  for (int i = 0; i < 6000; i++) {
+    std::string seq(static_cast<size_t>(15 + rng() % 30), 'A');
+    for (char &c : seq) c = "ACGT"[rng() % 4];
+    names.push_back("s" + std::to_string(i));
+    bases.push_back(seq);
+    std::string qual(seq.size(), 'I');
+    if (i % 4 == 1) qual[0] = '@';
+    fastq += "@" + names.back() + "\n" + seq + "\n+\n" + qual + "\n";
+    fasta += ">" + names.back() + "\n" + seq + "\n";
+  }
+  for (const char *name : {"ahead.fq", "ahead.fa"}) {
+    SCOPED_TRACE(name);
+    const std::string path = write(dir, name, std::string(name).back() == 'q' ? fastq : fasta);
+    seq_db_t *db = seq_db_open(path.c_str(), 0, kSeqMaskReads, 0, 0);
+    ASSERT_NE(db, nullptr);
+    ASSERT_EQ(db->sequence_count, 6000);
+    int64_t i = 0;
+    for (int gap = 0; i < 6000; gap = (gap + 1) % 41, i += gap + 1) {
+      seq_record_t *r = db->get(db, i);
+      ASSERT_EQ(std::string(r->name), names[static_cast<size_t>(i)]) << "read " << i;
+      EXPECT_EQ(seqio_test::bytes_of(r), bases[static_cast<size_t>(i)]) << "read " << i;
+      seq_record_release(r);
+    }
+    seq_db_free(db);
+  }
 }
 
 seq_db_t *fasta_db(const ScratchDir &dir, const std::string &name, int n, int first) {

@@ -66,6 +66,12 @@ const Path kPaths[] = {
     {"seq_for_each_pair", [](const std::string &p) { seqio_test::read_pairs(p, 0, kSeqMaskReads, false); }},
     {"pull reader", [](const std::string &p) { seqio_test::read_pull(p, 0, kSeqMaskReads, true); }},
     {"database", [](const std::string &p) { seqio_test::read_db(p, 0, kSeqMaskReads, true, true); }},
+    // The child process alone turns spooling on.
+    {"spooled database",
+     [](const std::string &p) {
+       seq_db_set_gzip_spooling(1);
+       seqio_test::read_db(p, 0, kSeqMaskReads, true, true);
+     }},
 };
 
 TEST(SeqGzipErrors, EveryReadPathFailsLoudly) {
