@@ -211,15 +211,22 @@ read_batch_t *read_batch_load(map_context_t *context) {
   return batch;
 }
 
+// The index of the next read this pass maps, from the cursor on; the
+// cursor moves past it. A batch that asks for more reads than are left
+// means the temporary file does not match the pass.
+static int32_t next_mapped_read(map_context_t *context) {
+  while (context->cursor < context->end_read && !map_context_has_read(context, context->cursor)) context->cursor++;
+  if (context->cursor >= context->end_read) {
+    fputs("Error reading temporary file\n", stderr);
+    ryx_exit(1);
+  }
+  return context->cursor++;
+}
+
 void read_batch_fetch(map_context_t *context, read_batch_t *batch) {
   if (context->first_pass) return;
   for (int32_t r = 0; r < batch->read_count; r++) {
-    while (context->cursor < context->end_read && !map_context_has_read(context, context->cursor)) context->cursor++;
-    if (context->cursor >= context->end_read) {
-      fputs("Error reading temporary file\n", stderr);
-      ryx_exit(1);
-    }
-    const int32_t index = context->cursor++;
+    const int32_t index = next_mapped_read(context);
     place_read(batch, r, index, keep_in_arena(batch, fetch_mappable(context, index)));
   }
 }
@@ -228,12 +235,7 @@ void read_batch_fetch_indexes(map_context_t *context, read_batch_t *batch) {
   batch->results_only = 1;
   if (context->first_pass) return;
   for (int32_t r = 0; r < batch->read_count; r++) {
-    while (context->cursor < context->end_read && !map_context_has_read(context, context->cursor)) context->cursor++;
-    if (context->cursor >= context->end_read) {
-      fputs("Error reading temporary file\n", stderr);
-      ryx_exit(1);
-    }
-    place_read(batch, r, context->cursor++, nullptr);
+    place_read(batch, r, next_mapped_read(context), nullptr);
   }
 }
 
