@@ -67,9 +67,9 @@ void write_read_pairs(const ScratchDir &dir, uint64_t genome_size, double covera
 // from the reads alone at the most threads closes the circle.
 TEST(DenovoScale, SameFragmentsAndContigsForAnyCpuCount) {
   ScratchDir dir;
-  // 1.2 Mbp at 6x is 15 million read symbols in 15 blocks; the sanitizer
-  // builds run a fifth of it.
-  write_read_pairs(dir, kSanitized ? 240000 : 1200000, 6);
+  // 1 Mbp at 4x is 8 million read symbols in 8 blocks of some 60 pieces
+  // each; the sanitizer builds run a fifth of it.
+  write_read_pairs(dir, kSanitized ? 200000 : 1000000, 4);
   const int most = std::min(8, get_system_number_of_cpus());
   const std::vector<std::string> reads = {"-p", "fb", "ss", "600", "1000", "-q", "-i", dir.file("r1.fq"),
                                           dir.file("r2.fq")};
