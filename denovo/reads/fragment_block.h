@@ -102,7 +102,7 @@ int64_t fragment_block_scan_ahead(fragment_block_t *block, fragment_builder_ctx_
 // records built ahead are taken or freed, kept holds the result.
 void fragment_block_decide(fragment_block_t *block, fragment_builder_ctx_t *ctx, fragment_search_t *search);
 
-// Overlay set operations (exposed for tests).
+// Operations of the overlay set.
 bool fragment_slot_set_contains(const fragment_slot_set_t *set, uint64_t slot);
 // Adds the slot; returns false when it was there already.
 bool fragment_slot_set_add(fragment_slot_set_t *set, uint64_t slot);

@@ -9,7 +9,6 @@
 #include "common/ryx_exit.h"
 #include "common/temp_file.h"
 #include "common/thread_group.h"
-#include "denovo/reads/binary_heap.h"
 #include "denovo/reads/word_counter_lookup.h"
 #include "seqio/seq_write.h"
 
@@ -63,8 +62,10 @@ void settle_in_order(fragment_builder_ctx_t *ctx, fragment_search_t *search, thr
     for (const fragment_kept_t &k : block->kept) array_list_add(batch->records, &k.record);
     block->kept.clear();
     fragment_block_free(block);
-    // The batch goes even when empty: the writer counts the blocks.
-    thread_queue_put(ctx->arbiter, output, batch, 0);
+    if (array_list_get_count(batch->records) > 0)
+      thread_queue_put(ctx->arbiter, output, batch, 0);
+    else
+      fragment_batch_free(batch);
     pthread_mutex_lock(&ctx->turn_mutex);
     ctx->head.store(head + 1, std::memory_order_release);
     pthread_cond_broadcast(&ctx->turn_changed);
@@ -139,13 +140,6 @@ fragment_batch_t *fragment_batch_free(fragment_batch_t *batch) {
   array_list_free(batch->records);
   ryx_free(batch);
   return nullptr;
-}
-
-int fragment_batch_compare(const void *a, const void *b) {
-  const auto *x = static_cast<const fragment_batch_t *>(a);
-  const auto *y = static_cast<const fragment_batch_t *>(b);
-  if (x->block != y->block) return x->block < y->block ? -1 : 1;
-  return 0;
 }
 
 int32_t fragment_builder_take_record(fragment_builder_ctx_t *ctx, word_counter_t *counter, seq_record_t *record) {
@@ -238,30 +232,18 @@ void *fragment_builder_worker_thread(void *arg) {
 void *fragment_builder_writer_thread(void *arg) {
   auto *args = static_cast<thread_args_t *>(arg);
   auto *ctx = static_cast<fragment_builder_ctx_t *>(args->context);
-  // Blocks are settled and queued in order; the heap keeps the writer in
-  // block order all the same.
-  binary_heap_t *pending = binary_heap_new(16, fragment_batch_compare);
-  int64_t next_block = 0;
+  // Pieces are settled one at a time, in order, and each is queued before
+  // the turn moves on: the batches arrive in piece order.
   while (auto *batch = static_cast<fragment_batch_t *>(thread_queue_get(ctx->arbiter, args->input, 0))) {
-    binary_heap_push(pending, batch);
-    while (!binary_heap_is_empty(pending)) {
-      auto *top = static_cast<fragment_batch_t *>(binary_heap_peek(pending));
-      if (top->block != next_block) break;
-      binary_heap_pop(pending);
-      const uint64_t n = array_list_get_count(top->records);
-      for (uint64_t i = 0; i < n; i++) {
-        auto *record = *static_cast<seq_record_t **>(array_list_get_item(top->records, i));
-        fragment_builder_write_fragment(ctx->output, record, ctx->fragment_count);
-        ctx->fragment_count++;
-        ctx->has_result = 1;
-      }
-      next_block++;
-      fragment_batch_free(top);
+    const uint64_t n = array_list_get_count(batch->records);
+    for (uint64_t i = 0; i < n; i++) {
+      auto *record = *static_cast<seq_record_t **>(array_list_get_item(batch->records, i));
+      fragment_builder_write_fragment(ctx->output, record, ctx->fragment_count);
+      ctx->fragment_count++;
+      ctx->has_result = 1;
     }
+    fragment_batch_free(batch);
   }
-  // Every block is settled in turn, so nothing is left over.
-  while (!binary_heap_is_empty(pending)) fragment_batch_free(static_cast<fragment_batch_t *>(binary_heap_pop(pending)));
-  binary_heap_free(pending);
   return nullptr;
 }
 

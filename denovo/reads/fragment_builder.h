@@ -59,8 +59,6 @@
 
 struct progress_meter_t;
 
-// Records per batch handed from a worker to the writer.
-constexpr int32_t kFragmentBatchSize = 50;
 // Residue byte of code 0 in the fragment FASTA.
 constexpr uint8_t kFragmentResidueBase = 63;
 
@@ -165,5 +163,3 @@ void fragment_builder_write_fragment(FILE *output, seq_record_t *record, uint32_
 // Batches: new with an empty record list; free releases the records left.
 fragment_batch_t *fragment_batch_new(int64_t block);
 fragment_batch_t *fragment_batch_free(fragment_batch_t *batch);
-// Orders batches by block (binary heap callback).
-int fragment_batch_compare(const void *a, const void *b);
