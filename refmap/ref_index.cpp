@@ -46,6 +46,13 @@ void run_job(const ref_index_job_t *job, kernel_fn kernel) {
   }
 }
 
+// The counter of a hash's bucket b is offsets[b + 1]: counting leaves the
+// bucket sizes one place up, the prefix sum turns them into bucket starts
+// one place up, and filling claims slots from there, which leaves every
+// counter at its bucket's end, the start of the next bucket: offsets[b] is
+// then the start of bucket b without a shift over the whole array.
+inline uint32_t counter_of(uint32_t h) { return seed_hash_bucket(h) + 1; }
+
 // Positions are hashed a group at a time and the group's counters are
 // prefetched before its atomic adds: a locked add waits for its cache line
 // and lets no other memory access pass it, so without the prefetches every
@@ -63,13 +70,13 @@ inline void count_positions(const ref_index_job_t *job, uint32_t first, uint32_t
   uint32_t p = first;
   if (end - first >= 2 * kKernelGroup) {
     for (uint32_t i = 0; i < kKernelGroup; i++) {
-      buckets[i] = seed_hash_bucket(seed_hash(bases, p + i, words, kColour ? 1 : 0));
+      buckets[i] = counter_of(seed_hash(bases, p + i, words, kColour ? 1 : 0));
       __builtin_prefetch(&offsets[buckets[i]], 1, 3);
     }
     for (; p + kKernelGroup < end; p++) {
       const uint32_t i = (p - first) % kKernelGroup;
       const uint32_t bucket = buckets[i];
-      buckets[i] = seed_hash_bucket(seed_hash(bases, p + kKernelGroup, words, kColour ? 1 : 0));
+      buckets[i] = counter_of(seed_hash(bases, p + kKernelGroup, words, kColour ? 1 : 0));
       __builtin_prefetch(&offsets[buckets[i]], 1, 3);
       __atomic_fetch_add(&offsets[bucket], 1u, __ATOMIC_RELAXED);
     }
@@ -79,7 +86,7 @@ inline void count_positions(const ref_index_job_t *job, uint32_t first, uint32_t
   }
   for (; p < end; p++) {
     uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
-    __atomic_fetch_add(&offsets[seed_hash_bucket(h)], 1u, __ATOMIC_RELAXED);
+    __atomic_fetch_add(&offsets[counter_of(h)], 1u, __ATOMIC_RELAXED);
   }
 }
 
@@ -104,30 +111,30 @@ inline void fill_positions(const ref_index_job_t *job, uint32_t first, uint32_t 
   if (end - first >= 2 * kRing) {
     for (uint32_t i = 0; i < kRing; i++) {
       hashes[i] = seed_hash(bases, p + i, words, kColour ? 1 : 0);
-      __builtin_prefetch(&offsets[seed_hash_bucket(hashes[i])], 1, 3);
+      __builtin_prefetch(&offsets[counter_of(hashes[i])], 1, 3);
     }
     for (uint32_t i = 0; i < kKernelGroup; i++) {
-      slots[i] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[i])], 1u, __ATOMIC_RELAXED);
+      slots[i] = __atomic_fetch_add(&offsets[counter_of(hashes[i])], 1u, __ATOMIC_RELAXED);
       __builtin_prefetch(entries + static_cast<uint64_t>(slots[i]) * kRefIndexEntryBytes, 1, 3);
     }
     for (; p + kRing < end; p++) {
       const uint32_t now = (p - first) % kRing, claim = (p - first + kKernelGroup) % kRing;
       put_entry(entries, slots[now], hashes[now], p);
       hashes[now] = seed_hash(bases, p + kRing, words, kColour ? 1 : 0);
-      __builtin_prefetch(&offsets[seed_hash_bucket(hashes[now])], 1, 3);
-      slots[claim] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[claim])], 1u, __ATOMIC_RELAXED);
+      __builtin_prefetch(&offsets[counter_of(hashes[now])], 1, 3);
+      slots[claim] = __atomic_fetch_add(&offsets[counter_of(hashes[claim])], 1u, __ATOMIC_RELAXED);
       __builtin_prefetch(entries + static_cast<uint64_t>(slots[claim]) * kRefIndexEntryBytes, 1, 3);
     }
     // The last 2G positions: G of them have their slots, G only hashes.
     for (uint32_t k = 0; k < kRing; k++, p++) {
       const uint32_t now = (p - first) % kRing;
-      if (k >= kKernelGroup) slots[now] = __atomic_fetch_add(&offsets[seed_hash_bucket(hashes[now])], 1u, __ATOMIC_RELAXED);
+      if (k >= kKernelGroup) slots[now] = __atomic_fetch_add(&offsets[counter_of(hashes[now])], 1u, __ATOMIC_RELAXED);
       put_entry(entries, slots[now], hashes[now], p);
     }
   }
   for (; p < end; p++) {
     uint32_t h = seed_hash(bases, p, words, kColour ? 1 : 0);
-    put_entry(entries, __atomic_fetch_add(&offsets[seed_hash_bucket(h)], 1u, __ATOMIC_RELAXED), h, p);
+    put_entry(entries, __atomic_fetch_add(&offsets[counter_of(h)], 1u, __ATOMIC_RELAXED), h, p);
   }
 }
 
@@ -173,6 +180,49 @@ void *alloc_large(size_t size) {
 #else
   return ryx_malloc(size);
 #endif
+}
+
+// A prefix sum over the offsets in slices: a first pass adds up every
+// slice, a second one writes each slice's running sums from its base.
+struct prefix_job_t {
+  uint32_t *offsets;
+  uint32_t *sums;  // per slice: its sum after the first pass, its base before the second
+  int32_t slices;
+  int32_t next;  // claimed with an atomic add
+  bool second_pass;
+};
+
+void *prefix_sum_thread(void *args) {
+  auto *job = static_cast<prefix_job_t *>(static_cast<thread_args_t *>(args)->context);
+  constexpr size_t kTotal = static_cast<size_t>(kRefIndexBuckets) + 1;
+  for (int32_t k; (k = __atomic_fetch_add(&job->next, 1, __ATOMIC_RELAXED)) < job->slices;) {
+    const size_t from = kTotal * static_cast<size_t>(k) / static_cast<size_t>(job->slices);
+    const size_t to = kTotal * static_cast<size_t>(k + 1) / static_cast<size_t>(job->slices);
+    uint32_t *offsets = job->offsets;
+    if (!job->second_pass) {
+      uint32_t sum = 0;
+      for (size_t b = from; b < to; b++) sum += offsets[b];
+      job->sums[k] = sum;
+    } else {
+      uint32_t sum = job->sums[k];
+      for (size_t b = from; b < to; b++) {
+        const uint32_t count = offsets[b];
+        offsets[b] = sum;
+        sum += count;
+      }
+    }
+  }
+  return nullptr;
+}
+
+// Runs start on as many threads as the job has slices.
+template <typename Job>
+void run_slices(Job *job, thread_start_fn start) {
+  thread_group_t *group = thread_group_new(job->slices, start, nullptr, nullptr, job);
+  thread_group_register(group);
+  thread_group_start(group);
+  thread_group_join(group);
+  thread_group_free(group);
 }
 
 void run_pass(job_table_t *table, int32_t thread_count, thread_start_fn start) {
@@ -225,19 +275,24 @@ void *ref_index_fill_thread(void *args) {
   return nullptr;
 }
 
-void ref_index_prefix_sum(uint32_t *offsets) {
-  uint32_t sum = 0;
-  for (uint32_t b = 0; b < kRefIndexBuckets; b++) {
-    uint32_t count = offsets[b];
-    offsets[b] = sum;
-    sum += count;
+uint32_t ref_index_prefix_sum(uint32_t *offsets, int32_t thread_count) {
+  prefix_job_t job{};
+  job.offsets = offsets;
+  job.slices = std::max(1, thread_count);
+  job.sums = static_cast<uint32_t *>(ryx_calloc(sizeof(uint32_t) * static_cast<size_t>(job.slices)));
+  run_slices(&job, prefix_sum_thread);
+  // Each slice's base is the sum of the slices before it.
+  uint32_t base = 0;
+  for (int32_t k = 0; k < job.slices; k++) {
+    const uint32_t sum = job.sums[k];
+    job.sums[k] = base;
+    base += sum;
   }
-  offsets[kRefIndexBuckets] = sum;
-}
-
-void ref_index_shift_back(uint32_t *offsets) {
-  memmove(offsets + 1, offsets, sizeof(uint32_t) * kRefIndexBuckets);
-  offsets[0] = 0;
+  job.second_pass = true;
+  job.next = 0;
+  run_slices(&job, prefix_sum_thread);
+  ryx_free(job.sums);
+  return base;
 }
 
 ref_index_job_t *ref_index_job_new(const uint8_t *bases, uint32_t first, uint32_t end, uint32_t *offsets,
@@ -312,20 +367,24 @@ ref_index_t *ref_index_build_reusing(const ref_block_t *block, const seed_mask_t
   }
 
   run_pass(&table, threads, ref_index_count_thread);
-  ref_index_prefix_sum(index->offsets);
+  ref_index_prefix_sum(index->offsets, threads);
 
-  const uint64_t entry_count = index->offsets[kRefIndexBuckets];
+  // One entry per position. The entry array holds every
+  // position of the block, so that a spare built for a longer mask (fewer
+  // positions) or a shorter one fits any mask of a block of the same size
+  // without new memory, whose first touch costs page faults.
+  const auto entry_count = static_cast<uint64_t>(count);
+  const uint64_t capacity = std::max<uint64_t>(entry_count, static_cast<uint64_t>(std::max<int64_t>(end - first, 0)));
   if (index->entries == nullptr || index->entry_capacity < entry_count) {
     ryx_free(index->entries);
-    index->entries = static_cast<uint8_t *>(alloc_large(entry_count * kRefIndexEntryBytes + 1));
-    index->entry_capacity = entry_count;
+    index->entries = static_cast<uint8_t *>(alloc_large(capacity * kRefIndexEntryBytes + 1));
+    index->entry_capacity = capacity;
   }
   for (int32_t i = 0; i < threads; i++) table.jobs[i]->entries = index->entries;
 
   progress_meter_set_range(meter, child, 0.33, 1.0);
   progress.done = 0;
   run_pass(&table, threads, ref_index_fill_thread);
-  ref_index_shift_back(index->offsets);
 
   for (int32_t i = 0; i < threads; i++) ref_index_job_free(table.jobs[i]);
   ryx_free(table.jobs);

@@ -12,8 +12,8 @@
 // last position whose seed ends within its last piece is indexed, also
 // positions whose seed overlaps a spacer. The build runs on the caller's
 // thread and a group of worker threads per pass: a counting pass (atomic
-// increments of the bucket counts), a prefix sum, a filling pass (each slot
-// claimed by an atomic fetch-and-add) and a shift back of the offsets.
+// increments of the bucket counts), a prefix sum in slices and a filling
+// pass (each slot claimed by an atomic fetch-and-add).
 //
 // Ownership: an index is created per mask and block and freed before the
 // next block's; it does not own the mask, which must outlive it, nor the
@@ -108,11 +108,12 @@ void ref_index_count_kernel_nt(const ref_index_job_t *job, uint32_t first, uint3
 void ref_index_count_kernel_cs(const ref_index_job_t *job, uint32_t first, uint32_t end);
 void ref_index_fill_kernel_nt(const ref_index_job_t *job, uint32_t first, uint32_t end);
 void ref_index_fill_kernel_cs(const ref_index_job_t *job, uint32_t first, uint32_t end);
-// Turns bucket counts into bucket starts and stores the total last.
-void ref_index_prefix_sum(uint32_t *offsets);
-// After filling, offsets hold bucket ends: moves them up one bucket so they
-// hold bucket starts again.
-void ref_index_shift_back(uint32_t *offsets);
+// Turns the kRefIndexBuckets + 1 values of offsets into the sums of the
+// values before each (offsets[0] becomes 0) with thread_count threads, and
+// returns the sum of them all. The counting pass leaves bucket b's size in
+// offsets[b + 1], so the sums are the bucket starts one place up; filling
+// claims slots from there and leaves offsets[b] at the start of bucket b.
+uint32_t ref_index_prefix_sum(uint32_t *offsets, int32_t thread_count);
 // A job over [first, end) with the given arrays (entries null, colour 0,
 // no progress record); ref_index_job_free frees one (null allowed) and
 // returns null.

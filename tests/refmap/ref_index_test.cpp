@@ -143,9 +143,11 @@ TEST(RefIndexThread, EqualsTheBruteForceOnOneThreeAndSixteenThreads) {
   }
 }
 
-// A build on the storage of an earlier index (a larger one, then a smaller
-// one, then one that needs more entries than the spare holds) gives what a
-// fresh build gives: the old counts and entries leave no trace.
+// A build on the storage of an earlier index (a larger block, then a
+// smaller one, then the larger block under a shorter mask, which has more
+// positions than the first build used) gives what a fresh build gives: the
+// old counts and entries leave no trace. The entry array is sized for every
+// position of the block, so no mask of the same block needs a new one.
 TEST(RefIndexThread, BuildOnASpareIndexEqualsAFreshBuild) {
   srand(5);
   packed_block_t large(random_references(23, 6, 5000), 30);
@@ -155,14 +157,18 @@ TEST(RefIndexThread, BuildOnASpareIndexEqualsAFreshBuild) {
   ref_index_t *index = ref_index_build_reusing(large.block, first, 3, nullptr, nullptr);
   expect_entries(index, brute_force(large.block, first), "fresh");
   const uint64_t capacity = index->entry_capacity;
-  EXPECT_EQ(capacity, index->offsets[kRefIndexBuckets]);
+  const uint8_t *entries = index->entries;
+  EXPECT_EQ(capacity, static_cast<uint64_t>(ref_index_block_end(large.block) - large.block->desc->starts[0]));
+  EXPECT_GT(capacity, index->offsets[kRefIndexBuckets]);
   ref_index_t *again = ref_index_build_reusing(small.block, second, 4, nullptr, index);
   EXPECT_EQ(again, index);
   EXPECT_EQ(again->mask, second);
   EXPECT_EQ(again->entry_capacity, capacity);
   EXPECT_TRUE(index_contents(again) == brute_force(small.block, second));
   again = ref_index_build_reusing(large.block, second, 1, nullptr, again);
-  expect_entries(again, brute_force(large.block, second), "reused, larger");
+  expect_entries(again, brute_force(large.block, second), "reused, more positions");
+  EXPECT_EQ(again->entries, entries);
+  EXPECT_EQ(again->entry_capacity, capacity);
   ref_index_free(again);
   seed_mask_free(first);
   seed_mask_free(second);
@@ -238,31 +244,28 @@ TEST(RefIndex, TestVectorSeedLandsInItsBucket) {
   seed_mask_free(mask);
 }
 
-TEST(RefIndex, PrefixSumAndShiftBack) {
-  std::vector<uint32_t> offsets(kRefIndexBuckets + 1, 0);
-  offsets[0] = 2;
-  offsets[5] = 3;
-  offsets[kRefIndexBuckets - 1] = 4;
-  ref_index_prefix_sum(offsets.data());
-  EXPECT_EQ(offsets[0], 0u);
-  EXPECT_EQ(offsets[1], 2u);
-  EXPECT_EQ(offsets[5], 2u);
-  EXPECT_EQ(offsets[6], 5u);
-  EXPECT_EQ(offsets[kRefIndexBuckets - 1], 5u);
-  EXPECT_EQ(offsets[kRefIndexBuckets], 9u);
-  // Filling moves every start to its bucket's end; shifting back restores
-  // the starts.
-  offsets[0] += 2;
-  offsets[5] += 3;
-  offsets[kRefIndexBuckets - 1] += 4;
-  for (uint32_t b = 1; b < kRefIndexBuckets; b++)
-    if (b != 5 && b != kRefIndexBuckets - 1) offsets[b] = b < 5 ? 2 : 5;
-  ref_index_shift_back(offsets.data());
-  EXPECT_EQ(offsets[0], 0u);
-  EXPECT_EQ(offsets[1], 2u);
-  EXPECT_EQ(offsets[6], 5u);
-  EXPECT_EQ(offsets[kRefIndexBuckets - 1], 5u);
-  EXPECT_EQ(offsets[kRefIndexBuckets], 9u);
+TEST(RefIndex, PrefixSumInSlicesGivesTheSumsBeforeEachValue) {
+  // Bucket sizes one place up, as the counting pass leaves them: buckets 0,
+  // 5 and the last hold 2, 3 and 4 positions.
+  std::vector<uint32_t> counts(kRefIndexBuckets + 1, 0);
+  counts[1] = 2;
+  counts[6] = 3;
+  counts[kRefIndexBuckets] = 4;
+  for (int32_t threads : {1, 3, 8}) {
+    SCOPED_TRACE(threads);
+    std::vector<uint32_t> offsets = counts;
+    EXPECT_EQ(ref_index_prefix_sum(offsets.data(), threads), 9u);
+    // offsets[b + 1] is bucket b's start; filling moves it to the bucket's
+    // end, so offsets[b] ends as the start of bucket b.
+    EXPECT_EQ(offsets[0], 0u);
+    EXPECT_EQ(offsets[1], 0u);
+    EXPECT_EQ(offsets[2], 2u);
+    EXPECT_EQ(offsets[6], 2u);
+    EXPECT_EQ(offsets[7], 5u);
+    EXPECT_EQ(offsets[kRefIndexBuckets], 5u);
+    // Every slice boundary carries the running sum on.
+    for (uint32_t b : {kRefIndexBuckets / 3, kRefIndexBuckets / 2, kRefIndexBuckets - 1}) EXPECT_EQ(offsets[b], 5u);
+  }
 }
 
 TEST(RefIndexThread, ProgressRunsToTheEndOfTheCallersMeter) {
