@@ -32,6 +32,29 @@ void keep_spare_index(map_run_t *run, ref_index_t *index) {
   run->spare_indexes[run->spare_count++] = index;
 }
 
+// The block of the level before when blocks' first block lays out the
+// same pieces, repacked for it (the same bytes and random draws as a fresh
+// pack); otherwise null, and the kept block is dropped.
+ref_block_t *take_kept_block(map_run_t *run, const ref_block_list_t *blocks) {
+  ref_block_t *block = run->kept_block;
+  run->kept_block = nullptr;
+  if (block == nullptr) return nullptr;
+  if (blocks->block_count == 0 || !ref_block_desc_same_layout(block->desc, blocks->blocks[0])) {
+    ref_block_free(block);
+    return nullptr;
+  }
+  ref_block_repack(block, blocks->blocks[0]);
+  return block;
+}
+
+// Keeps a level's last block and its list for the next level.
+void keep_block(map_run_t *run, ref_block_t *block, ref_block_list_t *blocks) {
+  ref_block_free(run->kept_block);
+  run->kept_block = block;
+  ref_block_list_free(run->kept_blocks);
+  run->kept_blocks = blocks;
+}
+
 // Share of a group's progress taken by mapping; writing takes the rest.
 constexpr double kMappingShare = 0.95;
 // Work units of the progress record: block positions x reads / 10^9.
@@ -120,11 +143,13 @@ map_context_t *map_level(const level_job_t *job, map_context_t *context) {
   const double index_share = index_count / level_weight(job->plan, job->level, paired);
 
   map_context_t *next = nullptr;
-  ref_block_prefetch_t *prefetch =
-      blocks->block_count > 0 ? ref_block_prefetch_start(blocks->blocks[0], run->references) : nullptr;
+  ref_block_t *kept = take_kept_block(run, blocks);
+  ref_block_prefetch_t *prefetch = blocks->block_count > 0 && kept == nullptr
+                                       ? ref_block_prefetch_start(blocks->blocks[0], run->references)
+                                       : nullptr;
   double done_length = 0;
   for (int32_t z = 0; z < blocks->block_count; z++) {
-    ref_block_t *block = ref_block_prefetch_join(prefetch);
+    ref_block_t *block = z == 0 && kept != nullptr ? kept : ref_block_prefetch_join(prefetch);
     prefetch = z + 1 < blocks->block_count ? ref_block_prefetch_start(blocks->blocks[z + 1], run->references)
                                            : nullptr;
     const bool last_block = z + 1 == blocks->block_count;
@@ -190,13 +215,17 @@ map_context_t *map_level(const level_job_t *job, map_context_t *context) {
       keep_spare_index(run, indexes[p]);
       indexes[p] = nullptr;
     }
-    ref_block_free(block);
+    if (last_block) {
+      keep_block(run, block, blocks);
+    } else {
+      ref_block_free(block);
+    }
   }
   ryx_free(indexes);
   seed_mask_free(mate_mask);
   for (int32_t p = 0; p < set->pattern_count; p++) seed_mask_free(masks[p]);
   ryx_free(masks);
-  ref_block_list_free(blocks);
+  if (blocks->block_count == 0) ref_block_list_free(blocks);
   return next;
 }
 
@@ -383,6 +412,7 @@ map_run_t *map_run_free(map_run_t *run) {
   progress_meter_free(run->group_meter);
   length_groups_free(run->groups);
   ryx_free(run->read_counts);
+  keep_block(run, nullptr, nullptr);
   for (int32_t i = 0; i < run->spare_count; i++) ref_index_free(run->spare_indexes[i]);
   ryx_free(run->spare_indexes);
   ryx_free(run);

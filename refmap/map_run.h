@@ -28,6 +28,8 @@ struct map_progress_t;
 struct map_worker_params_t;
 struct paired_setting_t;
 struct progress_meter_t;
+struct ref_block_list_t;
+struct ref_block_t;
 struct ref_index_t;
 struct seq_db_t;
 struct seq_file_info_list_t;
@@ -78,6 +80,11 @@ struct map_run_t {
   // builds reuse their arrays instead of mapping fresh memory each time.
   ref_index_t **spare_indexes;          // owned, spare_count of them
   int32_t spare_count;
+  // The block a level mapped last, with the list that owns its descriptor:
+  // when the next level's first block has the same layout (a reference
+  // that fits one block), it is repacked instead of read again.
+  ref_block_t *kept_block;              // owned, or null
+  ref_block_list_t *kept_blocks;        // owned, or null
 };
 
 // Builds the length groups, checks the read lengths (which may end the

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/linked_list.h"
 #include "common/memory.h"
@@ -187,6 +188,29 @@ ref_block_t *ref_block_pack(const ref_block_desc_t *desc, seq_db_t *db) {
   }
   fill_unknown(block, position, desc->length);
   return block;
+}
+
+bool ref_block_desc_same_layout(const ref_block_desc_t *a, const ref_block_desc_t *b) {
+  if (a->piece_count != b->piece_count || a->length != b->length) return false;
+  const auto n = static_cast<size_t>(a->piece_count) * sizeof(int32_t);
+  return memcmp(a->starts, b->starts, n) == 0 && memcmp(a->sequences, b->sequences, n) == 0 &&
+         memcmp(a->offsets, b->offsets, n) == 0 && memcmp(a->lengths, b->lengths, n) == 0;
+}
+
+void ref_block_repack(ref_block_t *block, const ref_block_desc_t *desc) {
+  block->desc = desc;
+  // Unknown positions are exactly those whose known bits are 0; a fresh
+  // pack draws their bases in position order, one rand() each.
+  const int64_t length = block->length;
+  for (int64_t byte = 0; byte < (length + 3) / 4; byte++) {
+    if (block->known[byte] == 0xFF) continue;
+    for (int64_t j = 4 * byte; j < 4 * byte + 4 && j < length; j++) {
+      const uint32_t shift = 2 * static_cast<uint32_t>(j & 3);
+      if ((block->known[byte] >> shift) & 3) continue;
+      const auto base = static_cast<uint32_t>(rand()) & 3;
+      block->bases[byte] = static_cast<uint8_t>((block->bases[byte] & ~(3u << shift)) | (base << shift));
+    }
+  }
 }
 
 ref_block_t *ref_block_free(ref_block_t *block) {

@@ -97,6 +97,16 @@ ref_block_t *ref_block_pack(const ref_block_desc_t *desc, seq_db_t *db);
 // Frees bases, mask and record, not the descriptor (null allowed); returns
 // null.
 ref_block_t *ref_block_free(ref_block_t *block);
+// True when two descriptors lay out the same pieces of the same sequences
+// at the same places.
+bool ref_block_desc_same_layout(const ref_block_desc_t *a, const ref_block_desc_t *b);
+// Turns a packed block into the packing of desc, which lays out the same
+// pieces as the block's own descriptor (ref_block_desc_same_layout): the
+// reference bases stay and every unknown position draws its random base
+// again, as many rand() calls in the same order as ref_block_pack makes,
+// so the block equals a fresh pack byte for byte without reading the
+// references again.
+void ref_block_repack(ref_block_t *block, const ref_block_desc_t *desc);
 
 // Packing of one block on a thread of its own.
 struct ref_block_prefetch_t {

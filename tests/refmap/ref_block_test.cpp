@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -238,6 +239,45 @@ TEST(RefBlockThread, PrefetchedBlocksEqualDirectPacking) {
     ref_block_free(block);
   }
   ref_block_list_free(list);
+  seq_db_free_records(db);
+}
+
+// A level reuses the block of the level before when the layouts agree: the
+// repacked block must equal a fresh pack byte for byte, random bases of
+// spacers and N's included, and leave the random stream where a fresh pack
+// leaves it.
+TEST(RefBlock, RepackEqualsAFreshPackOfTheSameLayout) {
+  std::mt19937 rng(33);
+  std::vector<std::string> letters = random_letters(rng, 5, 300);
+  letters.push_back("NNNNACGTNN");
+  std::vector<int32_t> lengths;
+  for (const auto &s : letters) lengths.push_back(static_cast<int32_t>(s.size()));
+  seq_db_t *db = db_of(letters);
+  ref_block_list_t *first = ref_block_list_build(6, lengths.data(), 5, 20, 100000);
+  ref_block_list_t *same = ref_block_list_build(6, lengths.data(), 5, 20, 100000);
+  ref_block_list_t *other = ref_block_list_build(6, lengths.data(), 7, 20, 100000);
+  ASSERT_EQ(first->block_count, 1);
+  EXPECT_TRUE(ref_block_desc_same_layout(first->blocks[0], same->blocks[0]));
+  EXPECT_FALSE(ref_block_desc_same_layout(first->blocks[0], other->blocks[0]));
+
+  srand(11);
+  ref_block_t *block = ref_block_pack(first->blocks[0], db);
+  srand(12);
+  ref_block_t *fresh = ref_block_pack(same->blocks[0], db);
+  const int after_fresh = rand();
+  srand(12);
+  ref_block_repack(block, same->blocks[0]);
+  EXPECT_EQ(rand(), after_fresh);
+  EXPECT_EQ(block->desc, same->blocks[0]);
+  const size_t bytes = static_cast<size_t>((block->length + 3) / 4 + kRefBlockPadBytes);
+  EXPECT_EQ(memcmp(block->bases, fresh->bases, bytes), 0);
+  EXPECT_EQ(memcmp(block->known, fresh->known, bytes), 0);
+  expect_packed(block, letters);
+  ref_block_free(block);
+  ref_block_free(fresh);
+  ref_block_list_free(first);
+  ref_block_list_free(same);
+  ref_block_list_free(other);
   seq_db_free_records(db);
 }
 
