@@ -50,7 +50,8 @@ uint32_t bin_file_read_flex_number(FILE *file);
 // status 1.
 char *bin_file_read_string(FILE *file);
 
-// FILE* writers, byte by byte; results are not checked.
+// FILE* writers, byte by byte; results are not checked. The FILE* readers
+// and writers take no stdio lock: one thread at a time uses a file.
 void bin_file_write_u8(FILE *file, uint8_t value);
 void bin_file_write_u16(FILE *file, uint16_t value);
 void bin_file_write_u32(FILE *file, uint32_t value);

@@ -71,6 +71,40 @@ void finish_pass(map_context_t *context, map_context_t *next, read_batch_t *part
   context->first_pass = 0;
 }
 
+// A context's next batch of results, read and decoded on a thread of its
+// own while the merge writes the records of the batch before. A context's
+// files and cursor are only touched by its one loading thread at a time.
+struct batch_loader_t {
+  map_context_t *context;
+  read_batch_t *batch;  // the result, set by the thread
+  thread_group_t *group;
+};
+
+void *load_results(void *args) {
+  auto *loader = static_cast<batch_loader_t *>(static_cast<thread_args_t *>(args)->context);
+  read_batch_t *batch = map_context_next_batch(loader->context);
+  if (batch != nullptr) {
+    // The records need the results only, not the reads.
+    read_batch_fetch_indexes(loader->context, batch);
+    read_batch_decode(loader->context, batch);
+  }
+  loader->batch = batch;
+  return nullptr;
+}
+
+void loader_start(batch_loader_t *loader) {
+  loader->batch = nullptr;
+  loader->group = thread_group_new(1, load_results, nullptr, nullptr, loader);
+  thread_group_start(loader->group);
+}
+
+read_batch_t *loader_join(batch_loader_t *loader) {
+  if (loader->group == nullptr) return nullptr;
+  thread_group_join(loader->group);
+  loader->group = thread_group_free(loader->group);
+  return loader->batch;
+}
+
 }  // namespace
 
 void *map_pipeline_produce(void *args) {
@@ -200,15 +234,17 @@ void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn re
   if (count <= 0) return;
   auto **batches = static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *) * static_cast<size_t>(count)));
   auto *positions = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(count)));
+  auto *loaders = static_cast<batch_loader_t *>(ryx_calloc(sizeof(batch_loader_t) * static_cast<size_t>(count)));
+  // Takes context c's loaded batch and starts loading the one after it.
   auto next_batch = [&](int32_t c) {
-    batches[c] = map_context_next_batch(contexts[c]);
+    batches[c] = loader_join(&loaders[c]);
     positions[c] = 0;
-    if (batches[c] != nullptr) {
-      // The records need the results only, not the reads.
-      read_batch_fetch_indexes(contexts[c], batches[c]);
-      read_batch_decode(contexts[c], batches[c]);
-    }
+    if (batches[c] != nullptr) loader_start(&loaders[c]);
   };
+  for (int32_t c = 0; c < count; c++) {
+    loaders[c].context = contexts[c];
+    loader_start(&loaders[c]);
+  }
   for (int32_t c = 0; c < count; c++) next_batch(c);
   const int32_t first = contexts[0]->first_read, end = contexts[0]->end_read;
   for (int32_t r = first; r < end; r++) {
@@ -233,8 +269,10 @@ void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn re
   }
   for (int32_t c = 0; c < count; c++) {
     read_batch_free(batches[c]);
+    read_batch_free(loader_join(&loaders[c]));
     map_context_free(contexts[c]);
   }
+  ryx_free(loaders);
   ryx_free(batches);
   ryx_free(positions);
 }
