@@ -105,6 +105,34 @@ TEST(FastqReader, StreamingErrors) {
   }
 }
 
+// White space inside a sequence or quality line is not a letter: the
+// reader of the common one-line record must see it at any place of a line
+// (inside its sixteen-byte steps, at their edges, in the tail) and leave
+// such a record to the byte-by-byte reading, which passes over it.
+TEST(FastqReader, WhiteSpaceAnywhereInALineIsNoLetter) {
+  ScratchDir dir;
+  const std::string path = dir.file("ws.fq");
+  const std::string letters(40, 'C'), qualities(40, 'I');
+  for (char space : {' ', '\t', '\r', '\v', '\f'}) {
+    for (size_t at = 0; at <= letters.size(); at += (at % 16 == 15 || at % 16 == 0) ? 1 : 5) {
+      SCOPED_TRACE(testing::Message() << "byte " << static_cast<int>(space) << " at " << at);
+      // The space sits at `at` in the sequence line and at 40 - at in the
+      // quality line, so both lines hold 41 bytes for 40 letters.
+      std::string sequence = letters, quality = qualities;
+      sequence.insert(at, 1, space);
+      quality.insert(letters.size() - at, 1, space);
+      ryx_test::write_file(path, "@r\n" + sequence + "\n+\n" + quality + "\n@s\nA\n+\nI\n");
+      input_stream_t *in = input_stream_open(path.c_str(), "rb");
+      seq_record_t *record = seq_record_new_empty();
+      EXPECT_EQ(fastq_read(in, record, nullptr, false), 40);
+      EXPECT_EQ(std::string(reinterpret_cast<char *>(record->residues), record->length), letters);
+      EXPECT_EQ(fastq_read(in, nullptr, nullptr, false), 1);
+      seq_record_free(record);
+      input_stream_close(in);
+    }
+  }
+}
+
 TEST(FastqReader, LastRecordNeedsNoFinalLineFeed) {
   // Files whose last quality byte is the last byte of the file are common;
   // every path reads them whole, with or without qualities.
