@@ -78,8 +78,10 @@ int refmap_program_run(refmap_options_t *options) {
   // once into a temporary file so that none of this rewinds the compressed
   // stream (which would decompress it from its start on every backward seek).
   seq_db_set_gzip_spooling(1);
+  seq_db_set_index_threads(threads);
   seq_db_t *reads = seq_file_info_list_open_db(options->read_files, kResidueCodes, kReadFormats, 0,
                                                kLengthGroupBuckets, run_meter, read_dbs, 0);
+  seq_db_set_index_threads(1);
   seq_db_set_gzip_spooling(0);
   if (reads == nullptr) ryx_exit(1);
   progress_meter_set_range(root, run_meter, 0.01, 0.02);

@@ -69,33 +69,19 @@ const uint8_t *find_line_feed(const uint8_t *from, const uint8_t *end) {
   return static_cast<const uint8_t *>(memchr(from, '\n', static_cast<size_t>(end - from)));
 }
 
-// The common record in one piece, read straight from the stream's buffer:
-// a header line, one sequence line and one quality line of the same length
-// without any white space but their line feeds, a '+' line, and the next
-// record's '@' (left unread) right after the quality line, all inside the
-// buffered bytes. Gives what the byte-by-byte reading below gives (the
-// same record, count and markers) and returns true; returns false, having
-// consumed nothing, for anything else, which the general reading handles.
-// position is the offset of the byte after the '@' (markers only).
+// The common record in one piece, read straight from the stream's buffer
+// (fastq_common_record); gives what the byte-by-byte reading below gives
+// (the same record, count and markers) and returns true; returns false,
+// having consumed nothing, for anything else, which the general reading
+// handles. position is the offset of the byte after the '@' (markers only).
 bool fast_read(input_stream_t *stream, seq_record_t *record, array_list_t *markers, bool qualities, int64_t position,
                int32_t *count_out) {
   const uint8_t *begin = stream->buffer + stream->position;
   const uint8_t *end = begin + stream->left;
-  const uint8_t *header_end = find_line_feed(begin, end);
-  if (header_end == nullptr) return false;
-  const uint8_t *sequence = header_end + 1;
-  if (sequence >= end || *sequence == '+') return false;  // an empty sequence
-  const uint8_t *sequence_end = find_line_feed(sequence, end);
-  if (sequence_end == nullptr || sequence_end + 1 >= end || sequence_end[1] != '+') return false;
-  const auto count = static_cast<size_t>(sequence_end - sequence);
-  if (count == 0) return false;
-  const uint8_t *plus_end = find_line_feed(sequence_end + 1, end);
-  if (plus_end == nullptr) return false;
-  const uint8_t *quality = plus_end + 1;
-  if (static_cast<size_t>(end - quality) < count + 2 || quality[count] != '\n' || quality[count + 1] != '@') {
-    return false;
-  }
-  if (any_space_in_either(sequence, quality, count)) return false;
+  fastq_common_record_t common;
+  if (!fastq_common_record(begin, end, &common)) return false;
+  const uint8_t *header_end = common.header_end, *sequence = common.sequence, *quality = common.quality;
+  const size_t count = common.count;
   const auto header_length = static_cast<size_t>(header_end - begin);
   if (record != nullptr && memchr(begin, '\r', header_length) != nullptr) return false;
   if (markers != nullptr) {
@@ -132,6 +118,30 @@ bool fast_read(input_stream_t *stream, seq_record_t *record, array_list_t *marke
 }
 
 }  // namespace
+
+bool fastq_common_record(const uint8_t *begin, const uint8_t *end, fastq_common_record_t *out) {
+  const uint8_t *header_end = find_line_feed(begin, end);
+  if (header_end == nullptr) return false;
+  const uint8_t *sequence = header_end + 1;
+  if (sequence >= end || *sequence == '+') return false;  // an empty sequence
+  const uint8_t *sequence_end = find_line_feed(sequence, end);
+  if (sequence_end == nullptr || sequence_end + 1 >= end || sequence_end[1] != '+') return false;
+  const auto count = static_cast<size_t>(sequence_end - sequence);
+  if (count == 0) return false;
+  const uint8_t *plus_end = find_line_feed(sequence_end + 1, end);
+  if (plus_end == nullptr) return false;
+  const uint8_t *quality = plus_end + 1;
+  if (static_cast<size_t>(end - quality) < count + 2 || quality[count] != '\n' || quality[count + 1] != '@') {
+    return false;
+  }
+  if (any_space_in_either(sequence, quality, count)) return false;
+  out->header_end = header_end;
+  out->sequence = sequence;
+  out->quality = quality;
+  out->count = count;
+  out->next = quality + count + 1;
+  return true;
+}
 
 const seq_format_ops_t kFastqFormatOps = {nullptr, ops_next_length, ops_read, ops_read_qualities,
                                           ops_skip, nullptr,         nullptr};

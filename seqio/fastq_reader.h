@@ -46,6 +46,22 @@ int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *m
 // fasta_skip with '@' for '>'.
 void fastq_skip(input_stream_t *stream, int32_t n);
 
+// The common record in one piece: a header line, one sequence line and one
+// quality line of the same length without any white space but their line
+// feeds, a '+' line, and the next record's '@' right after the quality
+// line. begin is the byte after the record's '@'; nothing at or after end
+// is read. Returns false for anything else (the byte-by-byte reader's
+// case); for such a record fastq_read gives `count` letters and markers at
+// the sequence and quality lines when they start with '@'.
+struct fastq_common_record_t {
+  const uint8_t *header_end;  // the header's line feed
+  const uint8_t *sequence;    // first sequence byte
+  const uint8_t *quality;     // first quality byte
+  size_t count;               // letters (and qualities)
+  const uint8_t *next;        // the next record's '@'
+};
+bool fastq_common_record(const uint8_t *begin, const uint8_t *end, fastq_common_record_t *out);
+
 // Chunk reader. The split state is the state of the scanner below, carried
 // from block to block: a state number (0 between records, 1 header, 2
 // sequence, 3 '+' line, 4 qualities), a line-start flag and the counts of

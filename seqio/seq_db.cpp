@@ -1,5 +1,10 @@
 #include "seqio/seq_db.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +14,7 @@
 #include "common/ryx_exit.h"
 #include "common/temp_file.h"
 #include "seqio/fasta_reader.h"
+#include "seqio/fastq_index_scan.h"
 #include "seqio/fastq_reader.h"
 #include "seqio/seq_alphabet.h"
 #include "seqio/seq_record.h"
@@ -94,6 +100,113 @@ seq_record_t *stream_fetch(seq_db_t *db, int64_t i, bool qualities) {
 seq_record_t *stream_get(seq_db_t *db, int64_t i) { return stream_fetch(db, i, false); }
 seq_record_t *stream_get_qualities(seq_db_t *db, int64_t i) { return stream_fetch(db, i, true); }
 
+// The lists one pass over the records fills.
+struct index_lists_t {
+  array_list_t *starts;   // int64_t
+  array_list_t *lengths;  // uint32_t, or null when lengths are not kept
+  array_list_t *markers;  // int64_t, or null for a format without skip
+};
+
+void add_record(seq_db_t *db, index_lists_t *lists, int64_t position, int32_t length) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  if (impl->min_length < 0 || length < impl->min_length) impl->min_length = length;
+  if (length > impl->max_length) impl->max_length = length;
+  if (length < impl->buckets) impl->histogram[length]++;
+  db->sequence_count++;
+  db->residue_count += length;
+  array_list_add(lists->starts, &position);
+  if (lists->lengths != nullptr) {
+    const auto stored = static_cast<uint32_t>(length);
+    array_list_add(lists->lengths, &stored);
+  }
+}
+
+// Reads records with the format's reader from position on while they start
+// before limit. Returns where the first record it did not read starts;
+// *ended is set when the input ended there.
+int64_t read_records(seq_db_t *db, index_lists_t *lists, int64_t position, int64_t limit, bool *ended) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  input_stream_t *stream = impl->stream;
+  if (input_stream_tell(stream) != position) input_stream_seek(stream, position, SEEK_SET);
+  for (;;) {
+    const int64_t at = input_stream_tell(stream);
+    if (at >= limit) return at;
+    const int32_t length = impl->ops->next_length(impl->state, stream, lists->markers);
+    if (length < 0) {
+      *ended = true;
+      return at;
+    }
+    add_record(db, lists, at, length);
+  }
+}
+
+// Set by seq_db_set_index_threads: the threads of the opening pass and the
+// fewest bytes a part of it gets.
+std::atomic<int32_t> index_threads{1};
+std::atomic<int64_t> index_part_bytes{kSeqDbIndexPartBytes};
+
+// A descriptor for pread over the bytes the stream reads (closed by the
+// caller when *owned), or -1 when the stream's source is not a plain
+// regular file.
+int plain_descriptor(const seq_db_stream_impl_t *impl, bool *owned, int64_t *size) {
+  const input_stream_t *stream = impl->stream;
+  int fd = -1;
+  *owned = false;
+  if (stream->file != nullptr) {
+    fd = fileno(stream->file);
+  } else if (stream->gz != nullptr && gzdirect(stream->gz) != 0 && stream->path != nullptr) {
+    fd = open(stream->path, O_RDONLY);
+    *owned = fd >= 0;
+  }
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (*owned) close(fd);
+    *owned = false;
+    return -1;
+  }
+  *size = static_cast<int64_t>(info.st_size);
+  return fd;
+}
+
+// The opening pass over a large FASTQ file in parts on several threads
+// (fastq_index_scan.h): a part's records are taken where it starts where
+// the records before it ended; elsewhere the format's reader reads on.
+// Returns false, having read nothing, when the file is not for it.
+bool read_records_in_parts(seq_db_t *db, index_lists_t *lists, int64_t start) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  const int32_t threads = index_threads.load(std::memory_order_relaxed);
+  if (impl->ops != &kFastqFormatOps || threads < 2) return false;
+  bool owned = false;
+  int64_t size = 0;
+  const int fd = plain_descriptor(impl, &owned, &size);
+  if (fd < 0) return false;
+  const int64_t part_bytes = std::max<int64_t>(index_part_bytes.load(std::memory_order_relaxed), 1);
+  const int64_t parts = std::min<int64_t>(threads, (size - start) / part_bytes);
+  if (parts < 2) {
+    if (owned) close(fd);
+    return false;
+  }
+  fastq_scan_part_t *scanned = fastq_scan_parts(fd, start, size, static_cast<int32_t>(parts));
+  if (owned) close(fd);
+  bool ended = false;
+  int64_t next = start;
+  for (int32_t k = 0; k < parts && !ended; k++) {
+    const fastq_scan_part_t *part = &scanned[k];
+    if (part->found && part->first == next) {
+      const auto *starts = reinterpret_cast<const int64_t *>(part->starts->items);
+      const auto *lengths = reinterpret_cast<const int32_t *>(part->lengths->items);
+      for (uint64_t r = 0; r < part->starts->count; r++) add_record(db, lists, starts[r], lengths[r]);
+      array_list_add_list(lists->markers, part->markers);
+      next = part->end;
+      if (part->complete) continue;
+    }
+    next = read_records(db, lists, next, part->share_end, &ended);
+  }
+  if (!ended) read_records(db, lists, next, INT64_MAX, &ended);
+  fastq_scan_parts_free(scanned, static_cast<int32_t>(parts));
+  return true;
+}
+
 // One pass over the records: counts, lengths, histogram and starts.
 void build_index(seq_db_t *db, bool keep_lengths) {
   seq_db_stream_impl_t *impl = impl_of(db);
@@ -105,24 +218,17 @@ void build_index(seq_db_t *db, bool keep_lengths) {
   impl->min_length = -1;
   impl->max_length = -1;
   impl->last = -1;
-  array_list_t *starts = array_list_new(sizeof(int64_t));
-  array_list_t *lengths = keep_lengths ? array_list_new(sizeof(uint32_t)) : nullptr;
-  array_list_t *markers = ops->skip != nullptr ? array_list_new(sizeof(int64_t)) : nullptr;
-  for (;;) {
-    const int64_t position = input_stream_tell(stream);
-    const int32_t length = ops->next_length(impl->state, stream, markers);
-    if (length < 0) break;
-    if (impl->min_length < 0 || length < impl->min_length) impl->min_length = length;
-    if (length > impl->max_length) impl->max_length = length;
-    if (length < impl->buckets) impl->histogram[length]++;
-    db->sequence_count++;
-    db->residue_count += length;
-    array_list_add(starts, &position);
-    if (lengths != nullptr) {
-      const auto stored = static_cast<uint32_t>(length);
-      array_list_add(lengths, &stored);
-    }
+  index_lists_t lists{};
+  lists.starts = array_list_new(sizeof(int64_t));
+  lists.lengths = keep_lengths ? array_list_new(sizeof(uint32_t)) : nullptr;
+  lists.markers = ops->skip != nullptr ? array_list_new(sizeof(int64_t)) : nullptr;
+  if (!read_records_in_parts(db, &lists, start)) {
+    bool ended = false;
+    read_records(db, &lists, start, INT64_MAX, &ended);
   }
+  array_list_t *starts = lists.starts;
+  array_list_t *markers = lists.markers;
+  array_list_t *lengths = lists.lengths;
   const int64_t n = db->sequence_count;
   if (ops->skip != nullptr && n > kPlainStartsLimit) {
     const auto *marker_items = reinterpret_cast<const int64_t *>(markers->items);
@@ -216,6 +322,11 @@ seq_db_t *seq_db_open_stream(input_stream_t *stream, uint32_t residue_type, uint
   seq_db_t *db = db_new(stream, format->ops, format->alphabet(residue_type), buckets);
   if (format->ops->open_state != nullptr) impl_of(db)->state = format->ops->open_state(stream, db);
   return db_finish(db, keep_lengths);
+}
+
+void seq_db_set_index_threads(int32_t threads, int64_t part_bytes) {
+  index_threads.store(threads, std::memory_order_relaxed);
+  index_part_bytes.store(part_bytes, std::memory_order_relaxed);
 }
 
 void seq_db_set_gzip_spooling(int on) { gzip_spooling.store(on != 0, std::memory_order_relaxed); }

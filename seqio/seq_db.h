@@ -74,6 +74,13 @@ seq_db_t *seq_db_open(const char *path, uint32_t residue_type, uint32_t mask, in
 // written prints "Problem writing temporary file\n" and ends the process
 // with status 1. Set it before opening, from one thread.
 void seq_db_set_gzip_spooling(int on);
+// Process-wide thread count for the opening pass (1 by default): with more,
+// the pass over a plain FASTQ file (also a spooled one) of at least two
+// parts of part_bytes runs in parts on up to that many threads
+// (fastq_index_scan.h); the database is the same. Set it before opening,
+// from one thread.
+constexpr int64_t kSeqDbIndexPartBytes = int64_t{8} << 20;
+void seq_db_set_index_threads(int32_t threads, int64_t part_bytes = kSeqDbIndexPartBytes);
 // The same over an open plain FILE (no gzip), which the database then owns.
 // Failure prints "Format problem with file\n", closes the file and returns
 // null.

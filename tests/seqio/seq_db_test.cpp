@@ -280,6 +280,109 @@ TEST(SeqDb, OneLineRecordsWithAtSignLinesThroughTheOffsetIndex) {
   seq_db_free(db);
 }
 
+// The opening pass in parts (tiny parts here, so that every kind of record
+// falls on a cut) gives the database of the one-thread pass: counts,
+// lengths and histogram, and every record fetched in random order through
+// the starts and markers it recorded. The file mixes one-line records with
+// those the parts leave to the byte-by-byte reader: wrapped sequences, CRLF
+// headers, blank lines, quality and sequence lines that start with '@', and
+// a last record without a final line feed; by path and over an open FILE.
+TEST(SeqDb, OpeningPassInPartsGivesTheSameDatabase) {
+  ScratchDir dir;
+  QualityOffsetGuard offset(33);
+  std::mt19937 rng(17);
+  std::string text;
+  for (int i = 0; i < 3000; i++) {
+    const int length = 1 + static_cast<int>(rng() % 60);
+    std::string seq(static_cast<size_t>(length), 'A');
+    for (char &c : seq) c = "ACGTN"[rng() % 5];
+    if (i % 7 == 0) seq[0] = '@';
+    std::string qual(static_cast<size_t>(length), 'I');
+    for (char &c : qual) c = static_cast<char>('5' + rng() % 20);
+    if (i % 3 != 0) qual[0] = '@';
+    const std::string name = "r" + std::to_string(i);
+    if (i % 101 == 5 && length > 10) {
+      text += "@" + name + "\r\n" + seq.substr(0, 10) + "\n" + seq.substr(10) + "\n+" + name + "\n" + qual + "\n";
+    } else if (i % 97 == 6) {
+      text += "@" + name + "\n" + seq + "\n+\n" + qual + "\n\n";
+    } else {
+      text += "@" + name + "\n" + seq + "\n+\n" + qual + "\n";
+    }
+  }
+  text.pop_back();
+  const std::string path = write(dir, "parts.fq", text);
+  struct database_t {
+    int64_t count, residues;
+    int32_t shortest, longest;
+    std::vector<int32_t> histogram;
+    std::vector<Rec> records;
+    bool operator==(const database_t &) const = default;
+  };
+  auto open = [&](int32_t threads, bool by_path) {
+    seq_db_set_index_threads(threads, 512);
+    seq_db_t *db = by_path ? seq_db_open(path.c_str(), 0, kSeqMaskReads, 1, 64)
+                           : seq_db_open_file(fopen(path.c_str(), "rb"), 0, kSeqMaskReads, 1, 64);
+    seq_db_set_index_threads(1);
+    database_t got{};
+    EXPECT_NE(db, nullptr);
+    if (db == nullptr) return got;
+    got.count = db->sequence_count;
+    got.residues = db->residue_count;
+    got.shortest = seq_db_get_min_length(db);
+    got.longest = seq_db_get_max_length(db);
+    got.histogram.assign(seq_db_get_length_histogram(db), seq_db_get_length_histogram(db) + 64);
+    std::vector<int64_t> order(static_cast<size_t>(db->sequence_count));
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), std::mt19937(5));
+    got.records.resize(order.size());
+    for (int64_t i : order) {
+      seq_record_t *r = db->get(db, i);
+      seq_record_t *q = db->get_qualities(db, i);
+      got.records[static_cast<size_t>(i)] = seqio_test::to_rec(r, q);
+      EXPECT_EQ(db->get_length(db, i), r->length);
+      seq_record_release(r);
+      seq_record_release(q);
+    }
+    seq_db_free(db);
+    return got;
+  };
+  const database_t want = open(1, true);
+  ASSERT_EQ(want.count, 3000);
+  for (bool by_path : {true, false}) {
+    for (int32_t threads : {2, 3, 7, 64}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, " << (by_path ? "by path" : "open file"));
+      EXPECT_TRUE(open(threads, by_path) == want);
+    }
+  }
+}
+
+// A fault anywhere in a file read in parts ends the process with the
+// message of the one-thread pass: the parts take only records of the
+// common form and leave the rest to the byte-by-byte reader.
+TEST(SeqDbDeathTest, OpeningPassInPartsReportsFormatErrors) {
+  ScratchDir dir;
+  std::string head, tail;
+  for (int i = 0; i < 200; i++) head += "@h" + std::to_string(i) + "\nACGTACGT\n+\nIIIIIIII\n";
+  for (int i = 0; i < 200; i++) tail += "@t" + std::to_string(i) + "\nACGTACGT\n+\nIIIIIIII\n";
+  const struct {
+    const char *fault;
+    const char *message;
+  } cases[] = {
+      {"junk\n", "Fastq format error in file"},
+      {"@cut\nACGT\n+\nII", "Fastq format error EOF in file"},
+  };
+  for (const auto &c : cases) {
+    const bool at_end = std::string(c.fault).find("cut") != std::string::npos;
+    const std::string path = write(dir, "bad.fq", head + c.fault + (at_end ? "" : tail));
+    EXPECT_EXIT(
+        {
+          seq_db_set_index_threads(4, 256);
+          seq_db_open(path.c_str(), 0, kSeqMaskReads, 1, 0);
+        },
+        testing::ExitedWithCode(1), c.message);
+  }
+}
+
 // Fetches a few records ahead of the last one read its way there record by
 // record (FASTQ and FASTA), farther ones through the index: every gap from
 // 1 to 40 records, in increasing order, gives the right records.
