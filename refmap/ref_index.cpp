@@ -30,6 +30,9 @@ ref_index_job_t *claim_job(void *args) {
 
 typedef void (*kernel_fn)(const ref_index_job_t *job, uint32_t first, uint32_t end);
 
+// Ranges of positions per thread of a build.
+constexpr int32_t kJobsPerThread = 4;
+
 // Works through a job in slices, reporting progress after each one.
 void run_job(const ref_index_job_t *job, kernel_fn kernel) {
   for (uint32_t first = job->first; first < job->end;) {
@@ -266,12 +269,12 @@ void ref_index_fill_kernel(const ref_index_job_t *job, uint32_t first, uint32_t 
 }
 
 void *ref_index_count_thread(void *args) {
-  if (ref_index_job_t *job = claim_job(args)) run_job(job, ref_index_count_kernel);
+  while (ref_index_job_t *job = claim_job(args)) run_job(job, ref_index_count_kernel);
   return nullptr;
 }
 
 void *ref_index_fill_thread(void *args) {
-  if (ref_index_job_t *job = claim_job(args)) run_job(job, ref_index_fill_kernel);
+  while (ref_index_job_t *job = claim_job(args)) run_job(job, ref_index_fill_kernel);
   return nullptr;
 }
 
@@ -350,13 +353,16 @@ ref_index_t *ref_index_build_reusing(const ref_block_t *block, const seed_mask_t
   clear_offsets(index->offsets, threads);
   index->mask = mask;
 
-  // Consecutive ranges: thread i takes floor(remaining / (T - i)).
+  // Consecutive ranges, a few per thread so that a thread that is held up
+  // (by the system or its share of cache misses) leaves its last ranges to
+  // the others: range i takes floor(remaining / (J - i)).
   job_table_t table{};
-  table.count = threads;
-  table.jobs = static_cast<ref_index_job_t **>(ryx_malloc(sizeof(ref_index_job_t *) * static_cast<size_t>(threads)));
+  const int32_t job_count = threads == 1 ? 1 : kJobsPerThread * threads;
+  table.count = job_count;
+  table.jobs = static_cast<ref_index_job_t **>(ryx_malloc(sizeof(ref_index_job_t *) * static_cast<size_t>(job_count)));
   int64_t remaining = count, position = first;
-  for (int32_t i = 0; i < threads; i++) {
-    int64_t take = remaining / (threads - i);
+  for (int32_t i = 0; i < job_count; i++) {
+    int64_t take = remaining / (job_count - i);
     ref_index_job_t *job = ref_index_job_new(block->bases, static_cast<uint32_t>(position),
                                              static_cast<uint32_t>(position + take), index->offsets, mask->words);
     job->colour = mask->colour;
@@ -380,13 +386,13 @@ ref_index_t *ref_index_build_reusing(const ref_block_t *block, const seed_mask_t
     index->entries = static_cast<uint8_t *>(alloc_large(capacity * kRefIndexEntryBytes + 1));
     index->entry_capacity = capacity;
   }
-  for (int32_t i = 0; i < threads; i++) table.jobs[i]->entries = index->entries;
+  for (int32_t i = 0; i < job_count; i++) table.jobs[i]->entries = index->entries;
 
   progress_meter_set_range(meter, child, 0.33, 1.0);
   progress.done = 0;
   run_pass(&table, threads, ref_index_fill_thread);
 
-  for (int32_t i = 0; i < threads; i++) ref_index_job_free(table.jobs[i]);
+  for (int32_t i = 0; i < job_count; i++) ref_index_job_free(table.jobs[i]);
   ryx_free(table.jobs);
   pthread_mutex_destroy(&progress.mutex);
   progress_meter_free(child);

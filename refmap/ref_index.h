@@ -97,7 +97,7 @@ void ref_index_dump_bucket(const uint32_t *counts, const uint8_t *entries, uint3
 // End of the block's last piece (the first position after it).
 int64_t ref_index_block_end(const ref_block_t *block);
 // Thread entries of the two passes; each takes a thread group's arguments
-// whose context is the build's job table and handles one job.
+// whose context is the build's job table and claims jobs until none is left.
 void *ref_index_count_thread(void *args);
 void *ref_index_fill_thread(void *args);
 // One slice of positions of a job: count or fill, in nucleotide or colour
