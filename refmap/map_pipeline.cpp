@@ -77,7 +77,8 @@ void finish_pass(map_context_t *context, map_context_t *next, read_batch_t *part
 struct batch_loader_t {
   map_context_t *context;
   read_batch_t *batch;  // the result, set by the thread
-  thread_group_t *group;
+  thread_group_t *group;  // the loading thread, or null when loaded in place
+  bool started;
 };
 
 void *load_results(void *args) {
@@ -92,16 +93,27 @@ void *load_results(void *args) {
   return nullptr;
 }
 
-void loader_start(batch_loader_t *loader) {
+// Starts loading on a thread of its own, or (ahead false) loads right here.
+void loader_start(batch_loader_t *loader, bool ahead) {
   loader->batch = nullptr;
+  loader->started = true;
+  if (!ahead) {
+    thread_args_t args{};
+    args.context = loader;
+    load_results(&args);
+    return;
+  }
   loader->group = thread_group_new(1, load_results, nullptr, nullptr, loader);
   thread_group_start(loader->group);
 }
 
 read_batch_t *loader_join(batch_loader_t *loader) {
-  if (loader->group == nullptr) return nullptr;
-  thread_group_join(loader->group);
-  loader->group = thread_group_free(loader->group);
+  if (!loader->started) return nullptr;
+  loader->started = false;
+  if (loader->group != nullptr) {
+    thread_group_join(loader->group);
+    loader->group = thread_group_free(loader->group);
+  }
   return loader->batch;
 }
 
@@ -230,20 +242,22 @@ map_context_t *map_pipeline_run_serial(map_context_t *context, int32_t next_pass
   return next;
 }
 
-void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument) {
+void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument,
+                       int32_t threads) {
   if (count <= 0) return;
   auto **batches = static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *) * static_cast<size_t>(count)));
   auto *positions = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(count)));
   auto *loaders = static_cast<batch_loader_t *>(ryx_calloc(sizeof(batch_loader_t) * static_cast<size_t>(count)));
+  const bool ahead = threads > 1;
   // Takes context c's loaded batch and starts loading the one after it.
   auto next_batch = [&](int32_t c) {
     batches[c] = loader_join(&loaders[c]);
     positions[c] = 0;
-    if (batches[c] != nullptr) loader_start(&loaders[c]);
+    if (batches[c] != nullptr) loader_start(&loaders[c], ahead);
   };
   for (int32_t c = 0; c < count; c++) {
     loaders[c].context = contexts[c];
-    loader_start(&loaders[c]);
+    loader_start(&loaders[c], ahead);
   }
   for (int32_t c = 0; c < count; c++) next_batch(c);
   const int32_t first = contexts[0]->first_read, end = contexts[0]->end_read;

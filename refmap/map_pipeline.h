@@ -74,8 +74,11 @@ map_context_t *map_pipeline_run_serial(map_context_t *context, int32_t next_pass
                                        map_batch_fn map, void *argument);
 // Writes every read of the group [first, end) of contexts[0] once, in read
 // order, through record (the latest context holding a read wins), then
-// frees every context.
-void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument);
+// frees every context. With more than one thread, every context's next
+// batch is read and decoded on a thread of its own while record runs on
+// the caller's thread; the records are the same.
+void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument,
+                       int32_t threads);
 
 // Stage routines (thread group start routines over map_pipeline_shared_t).
 void *map_pipeline_produce(void *args);

@@ -334,7 +334,7 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
   progress_meter_set_range(run->group_meter, run->step_meter, kMappingShare, 1.0);
   writer->meter = run->step_meter;
   writer->last_shown = 0;
-  map_results_merge(contexts, context_count, map_result_write_read, writer);
+  map_results_merge(contexts, context_count, map_result_write_read, writer, settings.threads);
   ryx_free(contexts);
   progress_meter_update(run->group_meter, 1.0);
 }

@@ -330,7 +330,7 @@ void map_scenario(const Scenario &s, const ReadSet &reads, int32_t n, const std:
   nyr_file_write_start(out, header);
   map_writer_context_t *writer = map_writer_context_new(kReferences, kLongest, 0, nullptr, out);
   map_context_t *contexts[3] = {a0, a1, b0};
-  map_results_merge(contexts, 3, map_result_write_read, writer);
+  map_results_merge(contexts, 3, map_result_write_read, writer, 2);
   nyr_file_write_finish(out, header);
   fclose(out);
   map_writer_context_free(writer);
@@ -501,7 +501,7 @@ TEST(MapPipelineThread, PassWithoutReadsStillSwaps) {
       [](map_context_t *c, alignment_info_t *slot, int32_t kind, void *argument) {
         static_cast<Calls *>(argument)->seen.push_back({c, slot == nullptr ? -1 : kind});
       },
-      &calls);
+      &calls, 1);
   EXPECT_EQ(calls.seen, (std::vector<std::pair<map_context_t *, int32_t>>(3, {nullptr, -1})));
 }
 
@@ -528,7 +528,7 @@ TEST(MapPipelineThread, MergeHandsEachReadToTheLatestContextHoldingIt) {
       [](map_context_t *c, alignment_info_t *slot, int32_t kind, void *argument) {
         static_cast<std::vector<Seen> *>(argument)->push_back({c, slot->read_index, kind, slot->hit_count});
       },
-      &seen);
+      &seen, 2);
   EXPECT_EQ(seen, (std::vector<Seen>{{c0, 0, 0, 2}, {c1, 1, 0, 0}, {c1, 2, 0, 1}, {c1, 3, 0, 0}}));
 }
 
