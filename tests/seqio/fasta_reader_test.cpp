@@ -70,6 +70,53 @@ TEST(FastaReader, RecordReaderAndSkip) {
   });
 }
 
+// The record reader takes a buffered line at a time, sixteen bytes at a
+// time: white space of every kind at every place of long lines, a '>' inside
+// a line, and a sequence that runs across many refills of the stream's
+// buffer all give the letters a byte-by-byte reading gives.
+TEST(FastaReader, LongLinesWithWhiteSpaceAndRecordsAcrossRefills) {
+  std::string text, want_first;
+  const std::string spaces = " \t\r\v\f";
+  for (int line = 0; line < 60; line++) {
+    std::string bytes;
+    for (int k = 0; k < 37 + line; k++) {
+      const char letter = k == 0 ? 'A' : "ACGTN>"[(k * 7 + line) % 6];
+      bytes += letter;
+      want_first += letter;
+      if ((k + line) % 19 == 0) bytes += spaces[(k + line) % spaces.size()];
+    }
+    text += bytes + "\n";
+  }
+  // Over 2 MiB of residues in lines of 70: the record crosses refills, some
+  // of them inside a line.
+  std::string long_line(70, 'G'), want_second;
+  text = ">first\n" + text + ">second\n";
+  for (int line = 0; line < 31000; line++) {
+    text += long_line + "\n";
+    want_second += long_line;
+  }
+  text += ">third\nAC";
+  with_stream(text, [&](input_stream_t *in, const std::string &) {
+    for (bool keep : {true, false}) {
+      input_stream_seek(in, 0, SEEK_SET);
+      seq_record_t *r = keep ? seq_record_new_empty() : nullptr;
+      EXPECT_EQ(fasta_read(in, r), static_cast<int32_t>(want_first.size()));
+      if (r != nullptr) {
+        EXPECT_EQ(seqio_test::bytes_of(r), want_first);
+      }
+      seq_record_free(r);
+      r = keep ? seq_record_new_empty() : nullptr;
+      EXPECT_EQ(fasta_read(in, r), static_cast<int32_t>(want_second.size()));
+      if (r != nullptr) {
+        EXPECT_TRUE(seqio_test::bytes_of(r) == want_second);
+      }
+      seq_record_free(r);
+      EXPECT_EQ(fasta_read(in, nullptr), 2);
+      EXPECT_EQ(fasta_read(in, nullptr), -1);
+    }
+  });
+}
+
 TEST(FastaReader, RecordReaderErrors) {
   const char *cases[] = {"x\n", ">no line feed", ">a\nAC\n>b"};
   for (const char *text : cases) {
