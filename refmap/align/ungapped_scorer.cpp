@@ -46,19 +46,31 @@ void build_constants(ungapped_scorer_t *scorer) {
 // copy p is copy 0 moved up by 2p bits.
 void build_nt_profile(uint8_t *profile, const seq_record_t *query, int32_t length) {
   typedef unsigned __int128 plane_t;
-  plane_t bases = 0, known = 0, positions = 0;
-  for (int32_t i = 0; i < length; i++) {
-    const uint8_t code = query->residues[i];
-    const int32_t shift = 2 * (1 + i);
-    if (code < 4) {
-      bases |= static_cast<plane_t>(code) << shift;
-      known |= static_cast<plane_t>(3) << shift;
+  // Each plane in two 64-bit halves: slots 1 to 31 (bases 0 to 30) lie in
+  // the low half, the rest in the high one; each half is built in registers.
+  uint64_t bases[2] = {0, 0}, known[2] = {0, 0}, positions[2] = {0, 0};
+  auto fill_half = [&](int32_t from, int32_t to, int32_t half) {
+    uint64_t b = 0, k = 0, q = 0;
+    for (int32_t i = from; i < to; i++) {
+      const uint64_t code = query->residues[i];
+      const int32_t shift = (2 * (1 + i)) & 63;
+      const uint64_t is_known = code < 4 ? 3 : 0;
+      b |= (code & is_known) << shift;
+      k |= is_known << shift;
+      q |= uint64_t{3} << shift;
     }
-    positions |= static_cast<plane_t>(3) << shift;
-  }
+    bases[half] = b;
+    known[half] = k;
+    positions[half] = q;
+  };
+  const int32_t low = length < 31 ? length : 31;
+  fill_half(0, low, 0);
+  fill_half(low, length, 1);
+  auto whole = [](const uint64_t *halves) { return (static_cast<plane_t>(halves[1]) << 64) | halves[0]; };
+  const plane_t base_plane = whole(bases), known_plane = whole(known), position_plane = whole(positions);
   for (int32_t p = 0; p < 4; p++) {
     uint8_t *copy = profile + p * kUngappedProfileCopyBytes;
-    const plane_t planes[3] = {bases << (2 * p), known << (2 * p), positions << (2 * p)};
+    const plane_t planes[3] = {base_plane << (2 * p), known_plane << (2 * p), position_plane << (2 * p)};
     memcpy(copy, planes, sizeof planes);
   }
 }
