@@ -1,5 +1,7 @@
 #include "seqio/seq_alphabet.h"
 
+#include <tmmintrin.h>
+
 #include <cctype>
 #include <cstring>
 
@@ -49,8 +51,36 @@ uint8_t seq_alphabet_map_char(const seq_alphabet_t *alphabet, uint8_t byte) {
 
 void seq_alphabet_apply(const seq_alphabet_t *alphabet, seq_record_t *record) {
   if (alphabet == nullptr || record->length == 0) return;
-  const uint8_t *table = alphabet->table;
-  for (uint32_t i = 0; i < record->length; i++) record->residues[i] = table[record->residues[i]];
+  const uint8_t *__restrict table = alphabet->table;
+  uint8_t *__restrict residues = record->residues;
+  const uint32_t n = record->length;
+  uint32_t i = 0;
+  // Letters lie in 0x40 to 0x7F: sixteen of them at a time are looked up in
+  // the table's four rows of that range with byte shuffles (a row by the
+  // high nibble, the entry by the low one); sixteen bytes with any other
+  // byte among them take the plain look-ups.
+  const __m128i low_nibble = _mm_set1_epi8(0x0F);
+  const __m128i rows[4] = {_mm_loadu_si128(reinterpret_cast<const __m128i *>(table + 0x40)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + 0x50)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + 0x60)),
+                           _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + 0x70))};
+  for (; i + 16 <= n; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(residues + i));
+    const __m128i top = _mm_and_si128(v, _mm_set1_epi8(static_cast<char>(0xC0)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(top, _mm_set1_epi8(0x40))) != 0xFFFF) {
+      for (uint32_t k = i; k < i + 16; k++) residues[k] = table[residues[k]];
+      continue;
+    }
+    const __m128i low = _mm_and_si128(v, low_nibble);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(v, 4), low_nibble);
+    __m128i out = _mm_setzero_si128();
+    for (int r = 0; r < 4; r++) {
+      const __m128i in_row = _mm_cmpeq_epi8(high, _mm_set1_epi8(static_cast<char>(4 + r)));
+      out = _mm_or_si128(out, _mm_and_si128(in_row, _mm_shuffle_epi8(rows[r], low)));
+    }
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(residues + i), out);
+  }
+  for (; i < n; i++) residues[i] = table[residues[i]];
 }
 
 seq_alphabet_t *seq_alphabet_new_dna() {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -130,6 +131,44 @@ TEST(SeqAlphabet, ApplyMapsResiduesInPlace) {
   seq_record_free(record);
   EXPECT_EQ(seq_alphabet_free(dna), nullptr);
   EXPECT_EQ(seq_alphabet_free(nullptr), nullptr);
+}
+
+// Applying an alphabet to a record maps every byte through the table,
+// sixteen letters at a time where all of them lie in 0x40 to 0x7F: records
+// of every length up to 70 of letters only, of letters with one byte from
+// outside that range at each place, and of all 256 byte values, under
+// every alphabet.
+TEST(SeqAlphabet, ApplyEqualsTheTableOnEveryByteAndLength) {
+  std::vector<seq_alphabet_t *> alphabets = {
+      seq_alphabet_new_dna(),         seq_alphabet_new_dna_letters(), seq_alphabet_new_iupac(),
+      seq_alphabet_new_protein(),     seq_alphabet_new_dna_ambiguous(), seq_alphabet_new_iupac_letters()};
+  const std::string letters = "ACGTNacgtnURYKMSWBDHVuxX@[_`{|}~";
+  std::vector<std::string> inputs;
+  for (size_t length = 0; length <= 70; length++) {
+    std::string text(length, 'A');
+    for (size_t k = 0; k < length; k++) text[k] = letters[(k * 5 + length) % letters.size()];
+    inputs.push_back(text);
+    for (size_t at = 0; at < length; at += 7) {
+      std::string odd = text;
+      odd[at] = static_cast<char>(at % 2 == 0 ? '.' : 0xC1);
+      inputs.push_back(odd);
+    }
+  }
+  std::string all(256, '\0');
+  for (int b = 0; b < 256; b++) all[static_cast<size_t>(b)] = static_cast<char>(b);
+  inputs.push_back(all);
+  for (seq_alphabet_t *alphabet : alphabets) {
+    for (const std::string &text : inputs) {
+      seq_record_t *record = seq_record_new(static_cast<uint32_t>(text.size()));
+      if (!text.empty()) memcpy(record->residues, text.data(), text.size());
+      seq_alphabet_apply(alphabet, record);
+      std::string want(text.size(), '\0');
+      for (size_t k = 0; k < text.size(); k++) want[k] = static_cast<char>(alphabet->table[static_cast<uint8_t>(text[k])]);
+      ASSERT_EQ(std::string(reinterpret_cast<char *>(record->residues), record->length), want) << text.size();
+      seq_record_free(record);
+    }
+    seq_alphabet_free(alphabet);
+  }
 }
 
 TEST(SeqAlphabet, FilledTablesAndWrapping) {
