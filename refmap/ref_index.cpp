@@ -141,33 +141,6 @@ inline void fill_positions(const ref_index_job_t *job, uint32_t first, uint32_t 
   }
 }
 
-// The offsets of a reused index back to zero, a slice per thread.
-struct clear_job_t {
-  uint32_t *offsets;
-  int32_t slices;
-  int32_t next;  // claimed with an atomic add
-};
-
-void *clear_thread(void *args) {
-  auto *job = static_cast<clear_job_t *>(static_cast<thread_args_t *>(args)->context);
-  constexpr size_t kTotal = static_cast<size_t>(kRefIndexBuckets) + 1;
-  for (int32_t k; (k = __atomic_fetch_add(&job->next, 1, __ATOMIC_RELAXED)) < job->slices;) {
-    const size_t from = kTotal * static_cast<size_t>(k) / static_cast<size_t>(job->slices);
-    const size_t to = kTotal * static_cast<size_t>(k + 1) / static_cast<size_t>(job->slices);
-    memset(job->offsets + from, 0, sizeof(uint32_t) * (to - from));
-  }
-  return nullptr;
-}
-
-void clear_offsets(uint32_t *offsets, int32_t threads) {
-  clear_job_t job{offsets, 4 * threads, 0};
-  thread_group_t *group = thread_group_new(threads, clear_thread, nullptr, nullptr, &job);
-  thread_group_register(group);
-  thread_group_start(group);
-  thread_group_join(group);
-  thread_group_free(group);
-}
-
 // The offset and entry arrays are large and touched at random: they are
 // placed on huge pages where the system offers them, so that the first
 // build maps them with a few dozen page faults instead of tens of
@@ -185,24 +158,29 @@ void *alloc_large(size_t size) {
 #endif
 }
 
-// A prefix sum over the offsets in slices: a first pass adds up every
-// slice, a second one writes each slice's running sums from its base.
-struct prefix_job_t {
+// Work over the offsets in slices, each claimed by one thread: clearing a
+// reused index, and the two passes of the prefix sum (every slice adds up
+// its values, then writes its running sums from its base).
+enum slice_pass_t { kClearSlices, kSumSlices, kWriteSums };
+
+struct slice_job_t {
   uint32_t *offsets;
-  uint32_t *sums;  // per slice: its sum after the first pass, its base before the second
+  uint32_t *sums;  // per slice: its sum after kSumSlices, its base before kWriteSums
   int32_t slices;
   int32_t next;  // claimed with an atomic add
-  bool second_pass;
+  slice_pass_t pass;
 };
 
-void *prefix_sum_thread(void *args) {
-  auto *job = static_cast<prefix_job_t *>(static_cast<thread_args_t *>(args)->context);
+void *slice_thread(void *args) {
+  auto *job = static_cast<slice_job_t *>(static_cast<thread_args_t *>(args)->context);
   constexpr size_t kTotal = static_cast<size_t>(kRefIndexBuckets) + 1;
+  uint32_t *offsets = job->offsets;
   for (int32_t k; (k = __atomic_fetch_add(&job->next, 1, __ATOMIC_RELAXED)) < job->slices;) {
     const size_t from = kTotal * static_cast<size_t>(k) / static_cast<size_t>(job->slices);
     const size_t to = kTotal * static_cast<size_t>(k + 1) / static_cast<size_t>(job->slices);
-    uint32_t *offsets = job->offsets;
-    if (!job->second_pass) {
+    if (job->pass == kClearSlices) {
+      memset(offsets + from, 0, sizeof(uint32_t) * (to - from));
+    } else if (job->pass == kSumSlices) {
       uint32_t sum = 0;
       for (size_t b = from; b < to; b++) sum += offsets[b];
       job->sums[k] = sum;
@@ -218,14 +196,22 @@ void *prefix_sum_thread(void *args) {
   return nullptr;
 }
 
-// Runs start on as many threads as the job has slices.
-template <typename Job>
-void run_slices(Job *job, thread_start_fn start) {
-  thread_group_t *group = thread_group_new(job->slices, start, nullptr, nullptr, job);
+// Runs one pass of the job on thread_count threads.
+void run_slices(slice_job_t *job, slice_pass_t pass, int32_t thread_count) {
+  job->pass = pass;
+  job->next = 0;
+  thread_group_t *group = thread_group_new(thread_count, slice_thread, nullptr, nullptr, job);
   thread_group_register(group);
   thread_group_start(group);
   thread_group_join(group);
   thread_group_free(group);
+}
+
+void clear_offsets(uint32_t *offsets, int32_t threads) {
+  slice_job_t job{};
+  job.offsets = offsets;
+  job.slices = 4 * threads;
+  run_slices(&job, kClearSlices, threads);
 }
 
 void run_pass(job_table_t *table, int32_t thread_count, thread_start_fn start) {
@@ -279,11 +265,11 @@ void *ref_index_fill_thread(void *args) {
 }
 
 uint32_t ref_index_prefix_sum(uint32_t *offsets, int32_t thread_count) {
-  prefix_job_t job{};
+  slice_job_t job{};
   job.offsets = offsets;
   job.slices = std::max(1, thread_count);
   job.sums = static_cast<uint32_t *>(ryx_calloc(sizeof(uint32_t) * static_cast<size_t>(job.slices)));
-  run_slices(&job, prefix_sum_thread);
+  run_slices(&job, kSumSlices, job.slices);
   // Each slice's base is the sum of the slices before it.
   uint32_t base = 0;
   for (int32_t k = 0; k < job.slices; k++) {
@@ -291,9 +277,7 @@ uint32_t ref_index_prefix_sum(uint32_t *offsets, int32_t thread_count) {
     job.sums[k] = base;
     base += sum;
   }
-  job.second_pass = true;
-  job.next = 0;
-  run_slices(&job, prefix_sum_thread);
+  run_slices(&job, kWriteSums, job.slices);
   ryx_free(job.sums);
   return base;
 }
