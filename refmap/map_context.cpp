@@ -188,7 +188,7 @@ read_batch_t *map_context_next_batch(map_context_t *context) {
 
 void map_context_flush_next_pass(map_context_t *next, read_batch_t *partial) {
   if (partial != nullptr) {
-    read_batch_encode(next, partial);
+    read_batch_encode(next, partial, true);
     read_batch_write(next, partial, 0);
   }
   map_context_swap_temp_files(next, 0);

@@ -63,6 +63,43 @@ void place_read(read_batch_t *batch, int32_t r, int32_t read_index, seq_record_t
   }
 }
 
+// Record flags.
+constexpr uint8_t kBitsetFlag = 1;
+constexpr uint8_t kReadsFlag = 2;
+// The length byte of an absent read in the reads section.
+constexpr uint8_t kAbsentRead = 255;
+
+[[noreturn]] void stored_reads_broken() {
+  fputs("Error reading temporary file\n", stderr);
+  ryx_exit(1);
+}
+
+// The reads of a batch in the layout of a record's reads section.
+uint8_t *store_reads(const read_batch_t *batch, int32_t *length) {
+  const int32_t step = read_batch_slots_per_read(batch);
+  size_t size = 0;
+  for (int32_t r = 0; r < batch->read_count; r++) {
+    const seq_record_t *read = batch->slots[r * step].read;
+    size += 1 + (read != nullptr ? read->length : 0);
+  }
+  auto *bytes = static_cast<uint8_t *>(ryx_malloc(size > 0 ? size : 1));
+  size_t at = 0;
+  for (int32_t r = 0; r < batch->read_count; r++) {
+    const seq_record_t *read = batch->slots[r * step].read;
+    if (read == nullptr) {
+      bytes[at++] = kAbsentRead;
+      continue;
+    }
+    // Mappable reads are shorter than the length bound, which is at most 255.
+    if (read->length >= kAbsentRead) stored_reads_broken();
+    bytes[at++] = static_cast<uint8_t>(read->length);
+    memcpy(bytes + at, read->residues, read->length);
+    at += read->length;
+  }
+  *length = static_cast<int32_t>(at);
+  return bytes;
+}
+
 [[noreturn]] void write_failed() {
   fputs("Error writing temporary file\n", stderr);
   ryx_exit(1);
@@ -96,6 +133,7 @@ read_batch_t *read_batch_free(read_batch_t *batch) {
   chunk_arena_free(batch->arena);
   random_state_free(batch->random);
   bit_set_free(batch->has_hits);
+  ryx_free(batch->stored_reads);
   ryx_free(batch);
   return nullptr;
 }
@@ -173,19 +211,20 @@ read_batch_t *read_batch_load(map_context_t *context) {
   const uint32_t length = bin_file_read_u32(file);
   const uint32_t reads = bin_file_read_u32(file);
   const uint32_t file_index = bin_file_read_u32(file);
-  const uint8_t bitset_flag = bin_file_read_u8(file);
+  const uint8_t flags = bin_file_read_u8(file);
   // Nothing read from the file is trusted: a batch never holds more reads
   // than the batch size, nor comes from a file the context does not know,
   // and its slot bytes must be present before they are allocated for.
   if (reads == 0 || reads > static_cast<uint32_t>(context->batch_size) ||
-      file_index >= static_cast<uint32_t>(context->file_count) || bitset_flag > 1 || length > (1u << 30)) {
+      file_index >= static_cast<uint32_t>(context->file_count) || flags > (kBitsetFlag | kReadsFlag) ||
+      length > (1u << 30)) {
     fputs("Error reading temporary file\n", stderr);
     ryx_exit(1);
   }
   read_batch_t *batch = read_batch_new(context, static_cast<int32_t>(file_index), static_cast<int32_t>(reads));
   batch->read_count = static_cast<int32_t>(reads);
   batch->slot_count = batch->read_count * read_batch_slots_per_read(batch);
-  if (bitset_flag) {
+  if (flags & kBitsetFlag) {
     batch->has_hits = bit_set_new(batch->read_count);
     const size_t bytes = (reads + 7) / 8;
     if (fread(batch->has_hits, 1, bytes, file) != bytes) {
@@ -198,6 +237,20 @@ read_batch_t *read_batch_load(map_context_t *context) {
   if (fread(batch->encoded, 1, length, file) != length) {
     fputs("Error reading file: early termination\n", stderr);
     ryx_exit(1);
+  }
+  if (flags & kReadsFlag) {
+    // A read takes its length byte and at most 254 codes.
+    const uint32_t stored = bin_file_read_u32(file);
+    if (stored > reads * 255u) {
+      fputs("Error reading temporary file\n", stderr);
+      ryx_exit(1);
+    }
+    batch->stored_length = static_cast<int32_t>(stored);
+    batch->stored_reads = static_cast<uint8_t *>(ryx_malloc(stored > 0 ? stored : 1));
+    if (fread(batch->stored_reads, 1, stored, file) != stored) {
+      fputs("Error reading file: early termination\n", stderr);
+      ryx_exit(1);
+    }
   }
   const bool last_in_file = n + 1 >= context->total_batches || map_context_file_of_batch(context, n + 1) != f;
   if (last_in_file) {
@@ -223,8 +276,38 @@ static int32_t next_mapped_read(map_context_t *context) {
   return context->cursor++;
 }
 
+// The reads section of a record gives the batch its reads back, in order,
+// as the arena copies a fetch would make (the same lengths and codes).
+void take_stored_reads(map_context_t *context, read_batch_t *batch) {
+  const uint8_t *bytes = batch->stored_reads;
+  const int32_t end = batch->stored_length;
+  int32_t at = 0;
+  for (int32_t r = 0; r < batch->read_count; r++) {
+    const int32_t index = next_mapped_read(context);
+    if (at >= end) stored_reads_broken();
+    const uint8_t length = bytes[at++];
+    seq_record_t *read = nullptr;
+    if (length != kAbsentRead) {
+      if (end - at < length) stored_reads_broken();
+      seq_record_t view{};
+      view.residues = const_cast<uint8_t *>(bytes + at);
+      view.length = length;
+      read = seq_record_copy_to_arena(batch->arena, &view);
+      at += length;
+    }
+    place_read(batch, r, index, read);
+  }
+  if (at != end) stored_reads_broken();
+  batch->stored_reads = static_cast<uint8_t *>(ryx_free(batch->stored_reads));
+  batch->stored_length = 0;
+}
+
 void read_batch_fetch(map_context_t *context, read_batch_t *batch) {
   if (context->first_pass) return;
+  if (batch->stored_reads != nullptr) {
+    take_stored_reads(context, batch);
+    return;
+  }
   for (int32_t r = 0; r < batch->read_count; r++) {
     const int32_t index = next_mapped_read(context);
     place_read(batch, r, index, keep_in_arena(batch, fetch_mappable(context, index)));
@@ -266,7 +349,10 @@ void read_batch_decode(map_context_t *context, read_batch_t *batch) {
   batch->encoded_length = 0;
 }
 
-void read_batch_encode(map_context_t *context, read_batch_t *batch) {
+void read_batch_encode(map_context_t *context, read_batch_t *batch, bool keep_reads) {
+  ryx_free(batch->stored_reads);
+  batch->stored_reads = keep_reads ? store_reads(batch, &batch->stored_length) : nullptr;
+  if (!keep_reads) batch->stored_length = 0;
   array_list_t *bytes = array_list_new(1);
   for (int32_t s = 0; s < batch->slot_count; s++) alignment_info_encode(context, &batch->slots[s], bytes);
   release_reads(batch);
@@ -288,21 +374,26 @@ void read_batch_write(map_context_t *context, read_batch_t *batch, int32_t with_
   write_u32(file, static_cast<uint32_t>(batch->encoded_length));
   write_u32(file, static_cast<uint32_t>(batch->read_count));
   write_u32(file, static_cast<uint32_t>(batch->file_index));
-  const uint8_t flag = bitset ? 1 : 0;
-  if (fwrite(&flag, 1, 1, file) != 1) write_failed();
+  const uint8_t flags = (bitset ? kBitsetFlag : 0) | (batch->stored_reads != nullptr ? kReadsFlag : 0);
+  if (fwrite(&flags, 1, 1, file) != 1) write_failed();
   if (bitset) {
     const size_t n = (static_cast<size_t>(batch->read_count) + 7) / 8;
     if (fwrite(batch->has_hits, 1, n, file) != n) write_failed();
   }
   const auto length = static_cast<size_t>(batch->encoded_length);
   if (length > 0 && fwrite(batch->encoded, 1, length, file) != length) write_failed();
+  if (batch->stored_reads != nullptr) {
+    const auto stored = static_cast<size_t>(batch->stored_length);
+    write_u32(file, static_cast<uint32_t>(stored));
+    if (stored > 0 && fwrite(batch->stored_reads, 1, stored, file) != stored) write_failed();
+  }
   context->batches_written++;
   read_batch_free(batch);
 }
 
 read_batch_t *read_batch_split_unmapped(map_context_t *next, read_batch_t *batch, read_batch_t *partial) {
   if (partial != nullptr && partial->file_index != batch->file_index) {
-    read_batch_encode(next, partial);
+    read_batch_encode(next, partial, true);
     read_batch_write(next, partial, 0);
     partial = nullptr;
   }
@@ -334,7 +425,7 @@ read_batch_t *read_batch_split_unmapped(map_context_t *next, read_batch_t *batch
     partial->read_count += group_reads;
     next->reads_taken += group_reads;
     if (partial->read_count >= next->batch_size) {
-      read_batch_encode(next, partial);
+      read_batch_encode(next, partial, true);
       read_batch_write(next, partial, 0);
       partial = nullptr;
     }

@@ -16,10 +16,16 @@
 // stage at a time and draws every random number from its own generator.
 //
 // Batch record in a temporary file (little-endian, back to back):
-//   u32 encoded length L, u32 read count, u32 read-file index, u8 bitset
-//   flag (1: a bitset follows), the bitset ((read count + 7) / 8 bytes, bit
-//   i set: read i of the batch already has hits), then the L bytes of every
-//   slot in slot order (see alignment_info.h).
+//   u32 encoded length L, u32 read count, u32 read-file index, u8 flags
+//   (bit 0: a bitset follows; bit 1: the reads follow the slots), the bitset
+//   ((read count + 7) / 8 bytes, bit i set: read i of the batch already has
+//   hits), the L bytes of every slot in slot order (see alignment_info.h),
+//   then with flag bit 1: u32 byte count R and R bytes holding every read of
+//   the batch in order as u8 length (255: absent) and its residue codes.
+// Batches that move to the next level carry their reads, so that a later
+// pass, which maps only the reads left over, reads them back in order
+// instead of seeking them out in the read files; other batches leave their
+// reads to be fetched again by index.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +53,8 @@ struct read_batch_t {
   bit_set_t *has_hits;            // one bit per read, or null
   seq_db_t *source;               // where the reads were fetched from (not owned)
   int32_t results_only;           // 1: slots carry read indexes and results but no reads (the merge)
+  uint8_t *stored_reads;          // the reads section of the record (kept reads), or null
+  int32_t stored_length;
 };
 
 // An empty batch for up to capacity reads of file_index with its arena and
@@ -78,6 +86,9 @@ read_batch_t *read_batch_take_paired(map_context_t *context);
 read_batch_t *read_batch_load(map_context_t *context);
 // Later passes: attaches every read of the batch by walking the context
 // bitset from the cursor; a read outside the mappable lengths stays absent.
+// A batch that carries its reads takes them from its record; a record that
+// does not hold the batch's reads prints "Error reading temporary file\n"
+// and ends the process with status 1.
 void read_batch_fetch(map_context_t *context, read_batch_t *batch);
 // The merge's fetch: the same walk, which gives every slot its read index,
 // without reading the reads (the records need only the results); marks the
@@ -89,8 +100,9 @@ void read_batch_fetch_indexes(map_context_t *context, read_batch_t *batch);
 // bytes (none: empty slots); later passes give a paired batch a bitset with
 // the bit of every read whose single slot has hits. Frees the encoded bytes.
 void read_batch_decode(map_context_t *context, read_batch_t *batch);
-// Encodes every slot into the batch's bytes and frees reads, slots and arena.
-void read_batch_encode(map_context_t *context, read_batch_t *batch);
+// Encodes every slot into the batch's bytes and frees reads, slots and arena;
+// with keep_reads, the reads too (the record's reads section).
+void read_batch_encode(map_context_t *context, read_batch_t *batch, bool keep_reads = false);
 // Appends the batch record to the output file of the next written batch
 // (creating the file when needed), with the bitset only when asked and
 // present, and frees the batch. A failed write prints "Error writing
@@ -101,5 +113,5 @@ void read_batch_write(map_context_t *context, read_batch_t *batch, int32_t with_
 // file is written first): unpaired, every slot with hit count 0; paired,
 // every pair with a single slot of hit count 0, four slots at a time. Moved
 // reads are marked in next's bitset; a partial batch that fills up is
-// encoded and written. Returns the partial batch (or null).
+// encoded with its reads and written. Returns the partial batch (or null).
 read_batch_t *read_batch_split_unmapped(map_context_t *next, read_batch_t *batch, read_batch_t *partial);

@@ -307,6 +307,59 @@ TEST(ReadBatch, ReadsWithoutHitsMoveToTheNextLevel) {
   map_context_free(context);
 }
 
+// Reads that move to the next level travel in their batch record (flag
+// bit 1, then the reads section after the slots), laid out as the record
+// layout says, and a later pass takes them from there: a record whose
+// reads differ from the read file's gives its own reads back.
+TEST(ReadBatch, MovedReadsTravelInTheirRecord) {
+  ryx_test::TempDirScope tmp;
+  ReadSet reads({16, 17});
+  map_context_t *context = make_context(reads.db(), {.file_counts = {2}});
+  map_context_t *next = map_context_new_next_pass(context);
+  read_batch_t *batch = map_context_next_batch(context);
+  read_batch_decode(context, batch);
+  read_batch_t *partial = read_batch_split_unmapped(next, batch, nullptr);
+  read_batch_free(batch);
+  read_batch_encode(next, partial, true);
+  read_batch_write(next, partial, 0);
+  std::string want = ryx_test::hex_bytes(
+      "02 00 00 00  02 00 00 00  00 00 00 00"  // encoded length 2, 2 reads, file 0
+      "02"                                     // no bitset, the reads follow
+      "00 00"                                  // two empty slots
+      "23 00 00 00"                            // reads section of 35 bytes
+      "10");                                   // read 0: 16 codes (i + j) mod 4
+  for (int j = 0; j < 16; j++) want += static_cast<char>(j % 4);
+  want += static_cast<char>(17);
+  for (int j = 0; j < 17; j++) want += static_cast<char>((1 + j) % 4);
+  EXPECT_EQ(file_bytes(next->outputs[0]), want);
+  map_context_free(next);
+  map_context_free(context);
+
+  // Back from a hand-made record: an absent read, then a read of three codes
+  // unlike the read file's.
+  map_context_t *later = make_context(reads.db(), {.file_counts = {2}, .batch_size = 5});
+  FILE *file = tmpfile();
+  const std::string record = ryx_test::hex_bytes("02 00 00 00 02 00 00 00 00 00 00 00 02 00 00 05 00 00 00 FF 03 02 01 00");
+  fwrite(record.data(), 1, record.size(), file);
+  rewind(file);
+  map_context_swap_temp_files(later, 0);
+  later->inputs[0] = file;
+  later->total_batches = 1;
+  later->first_pass = 0;
+  map_context_mark_read(later, 0);
+  map_context_mark_read(later, 1);
+  read_batch_t *back = map_context_next_batch(later);
+  read_batch_fetch(later, back);
+  EXPECT_EQ(back->slots[0].read, nullptr);
+  ASSERT_NE(back->slots[1].read, nullptr);
+  EXPECT_EQ(back->slots[1].read_index, 1);
+  EXPECT_EQ(std::string(reinterpret_cast<char *>(back->slots[1].read->residues), back->slots[1].read->length),
+            std::string("\x02\x01\x00", 3));
+  EXPECT_EQ(back->stored_reads, nullptr);
+  read_batch_free(back);
+  map_context_free(later);
+}
+
 TEST(ReadBatch, PairsMoveWholeAndFullPartialBatchesAreWritten) {
   ryx_test::TempDirScope tmp;
   ReadSet reads(std::vector<int32_t>(12, 30));
@@ -388,6 +441,8 @@ void load_from(map_context_t *context, const std::string &bytes, int32_t total) 
   context->inputs[0] = file;
   context->total_batches = total;
   context->first_pass = 0;
+  // Every read is in the pass, so that only the record can be at fault.
+  for (int32_t r = context->first_read; r < context->end_read; r++) map_context_mark_read(context, r);
   read_batch_t *batch = map_context_next_batch(context);
   read_batch_fetch(context, batch);
   read_batch_decode(context, batch);
@@ -407,6 +462,11 @@ TEST(ReadBatchDeathTest, DamagedTemporaryFilesStop) {
       {"01 00 00 00 09 00 00 00 00 00 00 00 00 00", "Error reading temporary file"},   // more than the context holds
       {"01 00 00 00 01 00 00 00 05 00 00 00 00 00", "Error reading temporary file"},   // unknown read file
       {"02 00 00 00 01 00 00 00 00 00 00 00 00 00 00", "Error reading temporary file"},  // slot bytes left over
+      {"01 00 00 00 01 00 00 00 00 00 00 00 04 00", "Error reading temporary file"},     // an unknown flag
+      {"01 00 00 00 01 00 00 00 00 00 00 00 02 00 00 01 00 00", "Error reading temporary file"},  // more than 255 bytes a read
+      {"01 00 00 00 01 00 00 00 00 00 00 00 02 00 04 00 00 00 03 00", "Error reading file: early termination"},
+      {"01 00 00 00 01 00 00 00 00 00 00 00 02 00 02 00 00 00 03 00", "Error reading temporary file"},  // a read cut short
+      {"01 00 00 00 01 00 00 00 00 00 00 00 02 00 03 00 00 00 01 00 00", "Error reading temporary file"},  // bytes left over
   };
   for (const Case &c : cases) {
     map_context_t *context = make_context(reads.db(), {.file_counts = {2}, .batch_size = 5});
