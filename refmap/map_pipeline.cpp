@@ -71,50 +71,100 @@ void finish_pass(map_context_t *context, map_context_t *next, read_batch_t *part
   context->first_pass = 0;
 }
 
-// A context's next batch of results, read and decoded on a thread of its
-// own while the merge writes the records of the batch before. A context's
-// files and cursor are only touched by its one loading thread at a time.
+// Batches of results a loader keeps ready ahead of the merge.
+constexpr int32_t kLoadAhead = 3;
+
+// A context's batches of results, read and decoded ahead on a thread of its
+// own while the merge writes the records of the batches before; or, with
+// one thread, loaded in place when the merge asks. A context's files and
+// cursor are only touched by its loader.
 struct batch_loader_t {
   map_context_t *context;
-  read_batch_t *batch;  // the result, set by the thread
-  thread_group_t *group;  // the loading thread, or null when loaded in place
-  bool started;
+  bool ahead;                        // a loading thread runs
+  thread_group_t *group;             // the loading thread, or null
+  pthread_mutex_t mutex;             // guards what follows
+  pthread_cond_t changed;
+  read_batch_t *ready[kLoadAhead];   // loaded batches in order, from head
+  int32_t head, count;
+  bool finished;                     // the context has no batch left
+  bool stop;                         // the merge takes no more
 };
 
-void *load_results(void *args) {
-  auto *loader = static_cast<batch_loader_t *>(static_cast<thread_args_t *>(args)->context);
-  read_batch_t *batch = map_context_next_batch(loader->context);
+// The context's next batch of results, or null after the last one.
+read_batch_t *load_batch(map_context_t *context) {
+  read_batch_t *batch = map_context_next_batch(context);
   if (batch != nullptr) {
     // The records need the results only, not the reads.
-    read_batch_fetch_indexes(loader->context, batch);
-    read_batch_decode(loader->context, batch);
+    read_batch_fetch_indexes(context, batch);
+    read_batch_decode(context, batch);
   }
-  loader->batch = batch;
-  return nullptr;
+  return batch;
 }
 
-// Starts loading on a thread of its own, or (ahead false) loads right here.
-void loader_start(batch_loader_t *loader, bool ahead) {
-  loader->batch = nullptr;
-  loader->started = true;
-  if (!ahead) {
-    thread_args_t args{};
-    args.context = loader;
-    load_results(&args);
-    return;
+void *loader_thread(void *args) {
+  auto *loader = static_cast<batch_loader_t *>(static_cast<thread_args_t *>(args)->context);
+  for (;;) {
+    pthread_mutex_lock(&loader->mutex);
+    while (loader->count == kLoadAhead && !loader->stop) pthread_cond_wait(&loader->changed, &loader->mutex);
+    const bool stop = loader->stop;
+    pthread_mutex_unlock(&loader->mutex);
+    if (stop) return nullptr;
+    read_batch_t *batch = load_batch(loader->context);
+    pthread_mutex_lock(&loader->mutex);
+    if (batch != nullptr) {
+      loader->ready[(loader->head + loader->count) % kLoadAhead] = batch;
+      loader->count++;
+    } else {
+      loader->finished = true;
+    }
+    pthread_cond_broadcast(&loader->changed);
+    pthread_mutex_unlock(&loader->mutex);
+    if (batch == nullptr) return nullptr;
   }
-  loader->group = thread_group_new(1, load_results, nullptr, nullptr, loader);
+}
+
+void loader_start(batch_loader_t *loader, map_context_t *context, bool ahead) {
+  loader->context = context;
+  loader->ahead = ahead;
+  if (!ahead) return;
+  pthread_mutex_init(&loader->mutex, nullptr);
+  pthread_cond_init(&loader->changed, nullptr);
+  loader->group = thread_group_new(1, loader_thread, nullptr, nullptr, loader);
   thread_group_start(loader->group);
 }
 
-read_batch_t *loader_join(batch_loader_t *loader) {
-  if (!loader->started) return nullptr;
-  loader->started = false;
-  if (loader->group != nullptr) {
-    thread_group_join(loader->group);
-    loader->group = thread_group_free(loader->group);
+// The next batch of the context in order, or null after the last one.
+read_batch_t *loader_take(batch_loader_t *loader) {
+  if (!loader->ahead) {
+    read_batch_t *batch = loader->finished ? nullptr : load_batch(loader->context);
+    loader->finished = batch == nullptr;
+    return batch;
   }
-  return loader->batch;
+  pthread_mutex_lock(&loader->mutex);
+  while (loader->count == 0 && !loader->finished) pthread_cond_wait(&loader->changed, &loader->mutex);
+  read_batch_t *batch = nullptr;
+  if (loader->count > 0) {
+    batch = loader->ready[loader->head];
+    loader->head = (loader->head + 1) % kLoadAhead;
+    loader->count--;
+    pthread_cond_broadcast(&loader->changed);
+  }
+  pthread_mutex_unlock(&loader->mutex);
+  return batch;
+}
+
+// Stops the loading thread and frees the batches it still held.
+void loader_finish(batch_loader_t *loader) {
+  if (!loader->ahead) return;
+  pthread_mutex_lock(&loader->mutex);
+  loader->stop = true;
+  pthread_cond_broadcast(&loader->changed);
+  pthread_mutex_unlock(&loader->mutex);
+  thread_group_join(loader->group);
+  loader->group = thread_group_free(loader->group);
+  for (int32_t k = 0; k < loader->count; k++) read_batch_free(loader->ready[(loader->head + k) % kLoadAhead]);
+  pthread_cond_destroy(&loader->changed);
+  pthread_mutex_destroy(&loader->mutex);
 }
 
 }  // namespace
@@ -248,17 +298,12 @@ void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn re
   auto **batches = static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *) * static_cast<size_t>(count)));
   auto *positions = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(count)));
   auto *loaders = static_cast<batch_loader_t *>(ryx_calloc(sizeof(batch_loader_t) * static_cast<size_t>(count)));
-  const bool ahead = threads > 1;
-  // Takes context c's loaded batch and starts loading the one after it.
+  // Takes context c's next batch.
   auto next_batch = [&](int32_t c) {
-    batches[c] = loader_join(&loaders[c]);
+    batches[c] = loader_take(&loaders[c]);
     positions[c] = 0;
-    if (batches[c] != nullptr) loader_start(&loaders[c], ahead);
   };
-  for (int32_t c = 0; c < count; c++) {
-    loaders[c].context = contexts[c];
-    loader_start(&loaders[c], ahead);
-  }
+  for (int32_t c = 0; c < count; c++) loader_start(&loaders[c], contexts[c], threads > 1);
   for (int32_t c = 0; c < count; c++) next_batch(c);
   const int32_t first = contexts[0]->first_read, end = contexts[0]->end_read;
   for (int32_t r = first; r < end; r++) {
@@ -283,7 +328,7 @@ void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn re
   }
   for (int32_t c = 0; c < count; c++) {
     read_batch_free(batches[c]);
-    read_batch_free(loader_join(&loaders[c]));
+    loader_finish(&loaders[c]);
     map_context_free(contexts[c]);
   }
   ryx_free(loaders);
