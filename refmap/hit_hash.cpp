@@ -29,6 +29,7 @@ hit_hash_t *hit_hash_new(ref_index_t *const *indexes, int32_t count, int32_t slo
   state->table = reinterpret_cast<uint32_t *>((reinterpret_cast<uintptr_t>(state->allocation) + 4095) &
                                               ~static_cast<uintptr_t>(4095));
   state->records = slot_size == 8 ? reinterpret_cast<uint16_t *>(state->table + kHitHashSlots) : nullptr;
+  state->touched = static_cast<uint64_t *>(ryx_calloc(sizeof(uint64_t) * kHitHashTouchedWords));
   state->left_out = -1;
   hash->capacity = 100;
   hash->candidates = static_cast<candidate_t *>(ryx_calloc(sizeof(candidate_t) * hash->capacity));
@@ -72,6 +73,7 @@ hit_hash_t *hit_hash_free(hit_hash_t *hash) {
   ryx_free(hash->packed);
   ryx_free(hash->state->views);
   ryx_free(hash->state->allocation);
+  ryx_free(hash->state->touched);
   ryx_free(hash->state);
   ryx_free(hash->candidates);
   random_state_free(hash->random);

@@ -94,7 +94,19 @@ struct hit_hash_state_t {
   int32_t collected;           // candidates written by the collection
   uint8_t *allocation;         // behind table (owned)
   int32_t table_clean;         // 1: the collection left every slot empty (4-byte slots), no clearing needed
+  // One bit per group of four slots, set when an insert fills a slot of
+  // the group: the collection visits only these groups (in slot order, as
+  // a scan of the whole table would) and clears them. Owned.
+  uint64_t *touched;
 };
+
+// Words of the touched-group bits.
+constexpr int32_t kHitHashTouchedWords = kHitHashSlots / 4 / 64;
+
+// Notes that a slot of the table was filled.
+inline void hit_hash_touch(hit_hash_state_t *state, uint32_t slot) {
+  state->touched[slot >> 8] |= uint64_t{1} << ((slot >> 2) & 63);
+}
 
 struct hit_hash_t {
   uint8_t *packed;             // packed queries (owned), or null

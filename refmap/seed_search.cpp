@@ -93,6 +93,7 @@ int insert_counted(hit_hash_state_t *s, uint32_t d, uint32_t q, uint32_t o, uint
     }
     if (held == kHitHashEmpty) {
       s->table[slot] = d;
+      hit_hash_touch(s, slot);
       s->records[2 * slot] = static_cast<uint16_t>(end);
       s->records[2 * slot + 1] = start;
       s->used++;
@@ -174,6 +175,7 @@ int hit_hash_insert(hit_hash_state_t *s, uint32_t d, uint32_t q) {
     if (slot == d) return 1;
     if (slot == kHitHashEmpty) {
       slot = d;
+      hit_hash_touch(s, region + j);
       s->used++;
       return 1;
     }
@@ -247,19 +249,23 @@ void seed_lookup_kernel_two_views(hit_hash_state_t *s) {
 void hit_hash_collect_batch(hit_hash_state_t *s) {
   const __m128i empty = _mm_set1_epi32(-1);
   int32_t n = 0;
-  for (uint32_t slot = 0; slot < static_cast<uint32_t>(kHitHashSlots); slot += 4) {
-    const __m128i group = _mm_load_si128(reinterpret_cast<const __m128i *>(s->table + slot));
-    if (_mm_movemask_epi8(_mm_cmpeq_epi32(group, empty)) == 0xFFFF) continue;
-    for (uint32_t k = slot; k < slot + 4; k++) {
-      const uint32_t d = s->table[k];
-      if (d == kHitHashEmpty) continue;
-      const uint32_t q = hit_hash_slot_query(d, k);
-      if (static_cast<int32_t>(q) == s->left_out) continue;
-      s->out[n++] = {d, s->first_query + q};
+  // Only the groups an insert touched can hold diagonals; they are visited
+  // in slot order.
+  for (int32_t w = 0; w < kHitHashTouchedWords; w++) {
+    for (uint64_t bits = s->touched[w]; bits != 0; bits &= bits - 1) {
+      const uint32_t slot = (static_cast<uint32_t>(w) * 64 + static_cast<uint32_t>(__builtin_ctzll(bits))) * 4;
+      for (uint32_t k = slot; k < slot + 4; k++) {
+        const uint32_t d = s->table[k];
+        if (d == kHitHashEmpty) continue;
+        const uint32_t q = hit_hash_slot_query(d, k);
+        if (static_cast<int32_t>(q) == s->left_out) continue;
+        s->out[n++] = {d, s->first_query + q};
+      }
+      // The slots are emptied on the way: the next pass need not clear the
+      // whole table first.
+      _mm_store_si128(reinterpret_cast<__m128i *>(s->table + slot), empty);
     }
-    // The slots are emptied on the way: the next pass need not clear the
-    // whole table first.
-    _mm_store_si128(reinterpret_cast<__m128i *>(s->table + slot), empty);
+    s->touched[w] = 0;
   }
   s->collected = n;
   s->table_clean = 1;
@@ -282,7 +288,10 @@ int32_t seed_search_run(hit_hash_t *hash, int32_t low, int32_t high, int32_t max
   if (s->batch_size <= 0) return hash->current;
   // The table comes back empty from a collection; the multi-hit records
   // beside it are reset in full.
-  if (!s->table_clean || s->slot_size != 4) memset(s->table, 0xFF, static_cast<size_t>(s->slot_size) * kHitHashSlots);
+  if (!s->table_clean || s->slot_size != 4) {
+    memset(s->table, 0xFF, static_cast<size_t>(s->slot_size) * kHitHashSlots);
+    memset(s->touched, 0, sizeof(uint64_t) * kHitHashTouchedWords);
+  }
   s->table_clean = 0;
 
   const uint8_t *start = s->query;

@@ -415,6 +415,46 @@ TEST(SeedSearch, ProbeSequenceOfTheTable) {
   hit_hash_free(hash);
 }
 
+// The collection visits only the groups of slots an insert touched, yet
+// gives the diagonals in slot order, as a scan of the whole table does, and
+// leaves the table empty for the next batch: rounds of random inserts,
+// each collected against a scan of the table taken before.
+TEST(SeedSearch, CollectionOfTouchedGroupsEqualsAScanOfTheTable) {
+  hit_hash_t *hash = hit_hash_new(nullptr, 0, 4);
+  hit_hash_state_t *s = hash->state;
+  memset(s->table, 0xFF, 4 * kHitHashSlots);
+  std::mt19937 rng(41);
+  for (int round = 0; round < 4; round++) {
+    SCOPED_TRACE(round);
+    s->used = 0;
+    s->first_query = 100u * static_cast<uint32_t>(round);
+    s->left_out = round % 2 == 0 ? -1 : 3;
+    for (int i = 0; i < 300 + 2000 * round; i++) {
+      const uint32_t d = rng() % 2000000;
+      const uint32_t q = rng() % 200;
+      hit_hash_insert(s, d, q);
+    }
+    std::vector<std::pair<uint32_t, uint32_t>> want;
+    for (uint32_t k = 0; k < static_cast<uint32_t>(kHitHashSlots); k++) {
+      const uint32_t d = s->table[k];
+      if (d == kHitHashEmpty) continue;
+      const uint32_t q = hit_hash_slot_query(d, k);
+      if (static_cast<int32_t>(q) == s->left_out) continue;
+      want.push_back({s->first_query + q, d});
+    }
+    std::vector<candidate_t> out(static_cast<size_t>(s->used) + 1);
+    s->out = out.data();
+    hit_hash_collect_batch(s);
+    ASSERT_EQ(s->collected, static_cast<int32_t>(want.size()));
+    std::vector<std::pair<uint32_t, uint32_t>> got;
+    for (int32_t k = 0; k < s->collected; k++) got.push_back({out[static_cast<size_t>(k)].query, out[static_cast<size_t>(k)].position});
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(std::count(s->table, s->table + kHitHashSlots, kHitHashEmpty), kHitHashSlots);
+    EXPECT_EQ(std::count(s->touched, s->touched + kHitHashTouchedWords, uint64_t{0}), kHitHashTouchedWords);
+  }
+  hit_hash_free(hash);
+}
+
 TEST(SeedSearch, PackingLayoutNullAndUnknownBases) {
   hit_hash_t *hash = hit_hash_new(nullptr, 0, 4);
   seq_record_t *a = seq_record_new_from_letters("ACGTTG");
