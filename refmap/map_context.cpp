@@ -148,6 +148,7 @@ map_context_t *map_context_free(map_context_t *context) {
   bit_set_free(context->taken);
   ryx_free(context->file_read_counts);
   ryx_free(context->file_settings);
+  for (seq_scratch_t &scratch : context->scratch) seq_scratch_free(&scratch);
   ryx_free(context);
   return nullptr;
 }

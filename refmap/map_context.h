@@ -31,6 +31,7 @@
 #include <cstdio>
 
 #include "seqio/bit_set.h"
+#include "seqio/seq_record.h"
 
 struct paired_setting_t;
 struct read_batch_t;
@@ -76,6 +77,9 @@ struct map_context_t {
   int32_t file_count;
   int32_t *file_read_counts;       // per read file (copy)
   paired_setting_t **file_settings;  // per read file, null for unpaired files (copy of the pointers)
+  // Reusable records the reads are fetched into before their batch copies
+  // them (two: a pair), used by the one stage that fetches in a pass.
+  seq_scratch_t scratch[2];
 };
 
 // The first-pass context of a class: cursor at first_read, bitset cleared,

@@ -22,25 +22,17 @@ bool mappable(const map_context_t *context, const seq_record_t *read) {
          static_cast<int32_t>(read->length) < context->length_bound;
 }
 
-// The read of index i, or null (released again) when it is not mappable.
-seq_record_t *fetch_mappable(map_context_t *context, int32_t index) {
-  seq_record_t *read = context->reads->get(context->reads, index);
-  if (read != nullptr && !mappable(context, read)) {
-    seq_db_release_fetched(context->reads, read);
-    read = nullptr;
-  }
-  return read;
+// The read of index i in the context's scratch record k, or null when it is
+// not mappable. Reads are fetched into reusable records and only the ones
+// a batch takes are copied into its arena: no allocation per read.
+seq_record_t *fetch_mappable(map_context_t *context, int32_t index, int32_t k) {
+  seq_record_t *read = seq_db_fetch_letters(context->reads, index, &context->scratch[k]);
+  return read != nullptr && mappable(context, read) ? read : nullptr;
 }
 
-// The batch's own copy of a fetched read, in its arena; the fetched record
-// is released at once (null stays null). The reader thread frees what it
-// has just allocated, so the allocator serves the next read from its
-// thread cache, and no other stage frees reads one by one.
-seq_record_t *keep_in_arena(read_batch_t *batch, seq_record_t *read) {
-  if (read == nullptr) return nullptr;
-  seq_record_t *copy = seq_record_copy_to_arena(batch->arena, read);
-  seq_db_release_fetched(batch->source, read);
-  return copy;
+// The batch's own copy of a fetched read, in its arena (null stays null).
+seq_record_t *keep_in_arena(read_batch_t *batch, const seq_record_t *read) {
+  return read != nullptr ? seq_record_copy_to_arena(batch->arena, read) : nullptr;
 }
 
 // Releases the reads of every slot; a pair slot shares its single slot's.
@@ -151,13 +143,10 @@ read_batch_t *read_batch_take_unpaired(map_context_t *context) {
   while (context->cursor < context->file_end && context->cursor < context->end_read &&
          (batch == nullptr || batch->read_count < context->batch_size)) {
     const int32_t index = context->cursor++;
-    seq_record_t *read = context->reads->get(context->reads, index);
+    seq_record_t *read = seq_db_fetch_letters(context->reads, index, &context->scratch[0]);
     if (read == nullptr) continue;
     const auto length = static_cast<int32_t>(read->length);
-    if (length < context->class_lower || length >= context->class_upper || !mappable(context, read)) {
-      seq_db_release_fetched(context->reads, read);
-      continue;
-    }
+    if (length < context->class_lower || length >= context->class_upper || !mappable(context, read)) continue;
     if (batch == nullptr) batch = read_batch_new(context, context->current_file, context->batch_size);
     place_read(batch, batch->read_count++, index, keep_in_arena(batch, read));
     map_context_mark_read(context, index);
@@ -174,7 +163,7 @@ read_batch_t *read_batch_take_paired(map_context_t *context) {
          (batch == nullptr || batch->read_count / 2 < pair_limit)) {
     const int32_t index = context->cursor;
     context->cursor += 2;
-    seq_record_t *reads[2] = {fetch_mappable(context, index), fetch_mappable(context, index + 1)};
+    seq_record_t *reads[2] = {fetch_mappable(context, index, 0), fetch_mappable(context, index + 1, 1)};
     bool below_upper = false, below_lower = false;
     for (seq_record_t *read : reads) {
       if (read == nullptr) continue;
@@ -182,11 +171,7 @@ read_batch_t *read_batch_take_paired(map_context_t *context) {
       if (length < context->class_lower) below_lower = true;
       if (length < context->class_upper) below_upper = true;
     }
-    if (below_lower || !below_upper) {  // also a pair of two absent reads
-      for (seq_record_t *read : reads)
-        if (read != nullptr) seq_db_release_fetched(context->reads, read);
-      continue;
-    }
+    if (below_lower || !below_upper) continue;  // also a pair of two absent reads
     if (batch == nullptr) batch = read_batch_new(context, context->current_file, context->batch_size);
     for (int32_t k = 0; k < 2; k++) {
       place_read(batch, batch->read_count++, index + k, keep_in_arena(batch, reads[k]));
@@ -310,7 +295,7 @@ void read_batch_fetch(map_context_t *context, read_batch_t *batch) {
   }
   for (int32_t r = 0; r < batch->read_count; r++) {
     const int32_t index = next_mapped_read(context);
-    place_read(batch, r, index, keep_in_arena(batch, fetch_mappable(context, index)));
+    place_read(batch, r, index, keep_in_arena(batch, fetch_mappable(context, index, 0)));
   }
 }
 

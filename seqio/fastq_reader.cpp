@@ -119,6 +119,31 @@ bool fast_read(input_stream_t *stream, seq_record_t *record, array_list_t *marke
 
 }  // namespace
 
+int32_t fastq_read_letters(input_stream_t *stream, seq_scratch_t *scratch) {
+  const int c = input_stream_getc(stream);
+  if (c < 0) return -1;
+  if (c == '@') {
+    // The common record straight from the buffer; its name is not wanted,
+    // so a carriage return in the header does not matter here.
+    const uint8_t *begin = stream->buffer + stream->position;
+    fastq_common_record_t common;
+    if (fastq_common_record(begin, begin + stream->left, &common)) {
+      seq_scratch_set(scratch, common.sequence, static_cast<uint32_t>(common.count));
+      const auto consumed = static_cast<int32_t>(common.next - begin);
+      stream->position += consumed;
+      stream->left -= consumed;
+      return static_cast<int32_t>(common.count);
+    }
+  }
+  // Anything else takes the general reader, from the record's first byte.
+  input_stream_ungetc(c, stream);
+  seq_record_t *record = seq_record_new_empty();
+  const int32_t count = fastq_read(stream, record, nullptr, false);
+  seq_scratch_set(scratch, record->residues, record->length);
+  seq_record_free(record);
+  return count;
+}
+
 bool fastq_common_record(const uint8_t *begin, const uint8_t *end, fastq_common_record_t *out) {
   const uint8_t *header_end = find_line_feed(begin, end);
   if (header_end == nullptr) return false;

@@ -21,6 +21,7 @@
 #include "seqio/seq_format.h"
 
 struct seq_record_t;
+struct seq_scratch_t;
 
 extern const seq_format_ops_t kFastqFormatOps;
 extern const seq_chunk_ops_t kFastqChunkOps;
@@ -43,6 +44,10 @@ bool fastq_detect_gz(gzFile gz, const char *path);
 //   "Fastq format error in file %s\n"       bytes other than whitespace after
 //                                           the qualities.
 int32_t fastq_read(input_stream_t *stream, seq_record_t *record, array_list_t *markers, bool qualities);
+// fastq_read's letters of one record into the scratch record (no name, no
+// qualities): the same count, letters and errors. Returns the count, or -1
+// at the end of the input.
+int32_t fastq_read_letters(input_stream_t *stream, seq_scratch_t *scratch);
 // fasta_skip with '@' for '>'.
 void fastq_skip(input_stream_t *stream, int32_t n);
 

@@ -17,6 +17,7 @@
 #include "seqio/fastq_index_scan.h"
 #include "seqio/fastq_reader.h"
 #include "seqio/seq_alphabet.h"
+#include "seqio/seq_db_memory.h"
 #include "seqio/seq_record.h"
 
 namespace {
@@ -70,20 +71,25 @@ void stream_position(seq_db_stream_impl_t *impl, int64_t i) {
   if (i > 0) ops->skip(impl->state, stream, base < impl->data_start ? skip - 1 : skip);
 }
 
+// Puts the stream in front of record i from wherever the last fetch left it.
+void stream_move_to(seq_db_stream_impl_t *impl, int64_t i) {
+  const seq_format_ops_t *ops = impl->ops;
+  if (i == impl->last + 1) return;
+  if (reads_forward(ops) && impl->last >= 0 && i > impl->last && i - impl->last - 1 <= kForwardReads) {
+    // A little ahead of the stream: read past the records in between,
+    // which costs less than going back to the index's base and skipping
+    // forward from there byte by byte.
+    for (int64_t k = impl->last + 1; k < i; k++) ops->next_length(impl->state, impl->stream, nullptr);
+  } else {
+    stream_position(impl, i);
+  }
+}
+
 seq_record_t *stream_fetch(seq_db_t *db, int64_t i, bool qualities) {
   seq_db_stream_impl_t *impl = impl_of(db);
   const seq_format_ops_t *ops = impl->ops;
   if (i < 0 || (ops->next_length != nullptr && i >= db->sequence_count)) return nullptr;
-  if (i != impl->last + 1) {
-    if (reads_forward(ops) && impl->last >= 0 && i > impl->last && i - impl->last - 1 <= kForwardReads) {
-      // A little ahead of the stream: read past the records in between,
-      // which costs less than going back to the index's base and skipping
-      // forward from there byte by byte.
-      for (int64_t k = impl->last + 1; k < i; k++) ops->next_length(impl->state, impl->stream, nullptr);
-    } else {
-      stream_position(impl, i);
-    }
-  }
+  stream_move_to(impl, i);
   seq_record_t *record = seq_record_new_empty();
   if (qualities || ops->read == nullptr) {
     // A format without letters (the FASTA quality file) hands out its values
@@ -98,6 +104,20 @@ seq_record_t *stream_fetch(seq_db_t *db, int64_t i, bool qualities) {
 }
 
 seq_record_t *stream_get(seq_db_t *db, int64_t i) { return stream_fetch(db, i, false); }
+
+// FASTQ letters straight into the scratch record.
+seq_record_t *stream_get_fastq_letters(seq_db_t *db, int64_t i, seq_scratch_t *scratch) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  if (i < 0 || i >= db->sequence_count) return nullptr;
+  stream_move_to(impl, i);
+  if (fastq_read_letters(impl->stream, scratch) < 0) {
+    // The index counted the record: the file changed under the database.
+    seq_scratch_set(scratch, nullptr, 0);
+  }
+  seq_alphabet_apply(impl->alphabet, &scratch->record);
+  impl->last = i;
+  return &scratch->record;
+}
 seq_record_t *stream_get_qualities(seq_db_t *db, int64_t i) { return stream_fetch(db, i, true); }
 
 // The lists one pass over the records fills.
@@ -262,6 +282,7 @@ seq_db_t *db_new(input_stream_t *stream, const seq_format_ops_t *ops, seq_alphab
   }
   db->get = stream_get;
   db->get_qualities = ops->read_qualities != nullptr ? stream_get_qualities : nullptr;
+  db->get_letters = ops == &kFastqFormatOps ? stream_get_fastq_letters : nullptr;
   return db;
 }
 
@@ -322,6 +343,15 @@ seq_db_t *seq_db_open_stream(input_stream_t *stream, uint32_t residue_type, uint
   seq_db_t *db = db_new(stream, format->ops, format->alphabet(residue_type), buckets);
   if (format->ops->open_state != nullptr) impl_of(db)->state = format->ops->open_state(stream, db);
   return db_finish(db, keep_lengths);
+}
+
+seq_record_t *seq_db_fetch_letters(seq_db_t *db, int64_t index, seq_scratch_t *scratch) {
+  if (db->get_letters != nullptr) return db->get_letters(db, index, scratch);
+  seq_record_t *record = db->get(db, index);
+  if (record == nullptr) return nullptr;
+  seq_scratch_set(scratch, record->residues, record->length);
+  seq_db_release_fetched(db, record);
+  return &scratch->record;
 }
 
 void seq_db_set_index_threads(int32_t threads, int64_t part_bytes) {

@@ -25,10 +25,12 @@
 
 struct seq_alphabet_t;
 struct seq_record_t;
+struct seq_scratch_t;
 struct seq_db_t;
 
 typedef uint32_t (*seq_db_length_fn)(seq_db_t *db, int64_t index);
 typedef seq_record_t *(*seq_db_get_fn)(seq_db_t *db, int64_t index);
+typedef seq_record_t *(*seq_db_letters_fn)(seq_db_t *db, int64_t index, seq_scratch_t *scratch);
 
 struct seq_db_t {
   int64_t sequence_count;
@@ -37,7 +39,14 @@ struct seq_db_t {
   seq_db_get_fn get;              // residues mapped through the database's alphabet
   seq_db_get_fn get_qualities;    // quality record (residues are the values); null without qualities
   void *impl;                     // the kind's own data
+  seq_db_letters_fn get_letters;  // seq_db_fetch_letters without a record of its own, or null
 };
+
+// The residues of sequence index as get gives them, in the scratch record
+// (valid until the scratch is filled again; never released), or null where
+// get gives null. Databases that can read straight into the scratch do so
+// without allocating; the others go through get.
+seq_record_t *seq_db_fetch_letters(seq_db_t *db, int64_t index, seq_scratch_t *scratch);
 
 // The stream-indexed database's own data.
 struct seq_db_stream_impl_t {

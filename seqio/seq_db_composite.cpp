@@ -4,6 +4,7 @@
 
 #include "common/memory.h"
 #include "common/ryx_exit.h"
+#include "seqio/seq_db.h"
 
 namespace {
 
@@ -42,6 +43,13 @@ seq_record_t *composite_get_qualities(seq_db_t *db, int64_t index) {
 }
 
 template <seq_db_t *(*Locate)(seq_db_t *, int64_t *)>
+seq_record_t *composite_get_letters(seq_db_t *db, int64_t index, seq_scratch_t *scratch) {
+  if (index < 0 || index >= db->sequence_count) return nullptr;
+  seq_db_t *part = Locate(db, &index);
+  return seq_db_fetch_letters(part, index, scratch);
+}
+
+template <seq_db_t *(*Locate)(seq_db_t *, int64_t *)>
 uint32_t composite_get_length(seq_db_t *db, int64_t index) {
   if (index < 0 || index >= db->sequence_count) return 0;
   seq_db_t *part = Locate(db, &index);
@@ -65,6 +73,7 @@ seq_db_t *composite_new(seq_db_t **parts, int32_t n) {
   }
   db->get = composite_get<Locate>;
   db->get_qualities = qualities ? composite_get_qualities<Locate> : nullptr;
+  db->get_letters = composite_get_letters<Locate>;
   // A part without lengths would have nothing to answer with.
   db->get_length = lengths ? composite_get_length<Locate> : nullptr;
   return db;

@@ -115,6 +115,24 @@ seq_record_t *seq_record_copy_to_arena(chunk_arena_t *arena, const seq_record_t 
   return record;
 }
 
+seq_record_t *seq_scratch_set(seq_scratch_t *scratch, const uint8_t *bytes, uint32_t n) {
+  if (scratch->capacity < n + 1) {
+    const uint32_t grown = n + 1 > 2 * scratch->capacity ? n + 1 : 2 * scratch->capacity;
+    ryx_free(scratch->record.residues);
+    scratch->record.residues = static_cast<uint8_t *>(ryx_malloc(grown));
+    scratch->capacity = grown;
+  }
+  if (n > 0) memcpy(scratch->record.residues, bytes, n);
+  scratch->record.length = n;
+  scratch->record.free_callback = seq_record_free_nothing;
+  return &scratch->record;
+}
+
+void seq_scratch_free(seq_scratch_t *scratch) {
+  ryx_free(scratch->record.residues);
+  *scratch = seq_scratch_t{};
+}
+
 seq_record_t *seq_record_free(seq_record_t *record) {
   if (record == nullptr) return nullptr;
   ryx_free(record->residues);

@@ -53,6 +53,19 @@ seq_record_t *seq_record_copy(const seq_record_t *source);
 // its free callback does nothing.
 seq_record_t *seq_record_copy_to_arena(chunk_arena_t *arena, const seq_record_t *source);
 
+// A record whose residue buffer is kept from one fill to the next, for
+// readers that look at one sequence at a time and copy what they keep: no
+// allocation per sequence. Zero-initialised it is empty; its record has no
+// name and no qualities and must not be released.
+struct seq_scratch_t {
+  seq_record_t record;
+  uint32_t capacity;  // bytes of record.residues
+};
+// Sets the scratch record to the n bytes at bytes; returns the record.
+seq_record_t *seq_scratch_set(seq_scratch_t *scratch, const uint8_t *bytes, uint32_t n);
+// Frees the buffer; the scratch is empty again.
+void seq_scratch_free(seq_scratch_t *scratch);
+
 // Frees residues, qualities, name and the record (null allowed); returns null.
 seq_record_t *seq_record_free(seq_record_t *record);
 // Free callback of arena copies: does nothing; returns null.

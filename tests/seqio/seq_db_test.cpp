@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/memory.h"
 #include "seq_read_paths.h"
 #include "seqio/seq_alphabet.h"
 #include "seqio/seq_db.h"
@@ -357,6 +358,67 @@ TEST(SeqDb, OpeningPassInPartsGivesTheSameDatabase) {
       EXPECT_TRUE(open(threads, by_path) == want);
     }
   }
+}
+
+// Letters fetched into a reusable record are get's residues, for records
+// of the common form and the others (wrapped, CRLF, blank lines, '@' lines),
+// in any order, through a stream database, an interleaved and a
+// concatenated one over it, and a database over records (through get).
+TEST(SeqDb, LettersIntoAScratchRecordAreGetsResidues) {
+  ScratchDir dir;
+  std::mt19937 rng(23);
+  std::string text;
+  for (int i = 0; i < 400; i++) {
+    const int length = 1 + static_cast<int>(rng() % 50);
+    std::string seq(static_cast<size_t>(length), 'A');
+    for (char &c : seq) c = "ACGTNacgtn"[rng() % 10];
+    std::string qual(static_cast<size_t>(length), 'I');
+    if (i % 5 == 0) qual[0] = '@';
+    const std::string name = "r" + std::to_string(i);
+    if (i % 9 == 4 && length > 5) {
+      text += "@" + name + "\r\n" + seq.substr(0, 5) + "\n" + seq.substr(5) + "\n+\n" + qual + "\n";
+    } else if (i % 11 == 3) {
+      text += "@" + name + "\n" + seq + "\n+\n" + qual + "\n\n";
+    } else {
+      text += "@" + name + "\n" + seq + "\n+\n" + qual + "\n";
+    }
+  }
+  const std::string path = write(dir, "letters.fq", text);
+  seq_db_t *a = seq_db_open(path.c_str(), 2, kSeqMaskReads, 0, 0);
+  seq_db_t *b = seq_db_open(path.c_str(), 2, kSeqMaskReads, 0, 0);
+  ASSERT_NE(a, nullptr);
+  auto **pair = static_cast<seq_db_t **>(ryx_malloc(sizeof(seq_db_t *) * 2));
+  pair[0] = a;
+  pair[1] = b;
+  seq_db_t *interleaved = seq_db_new_interleaved(pair, 2);
+  auto **both = static_cast<seq_db_t **>(ryx_malloc(sizeof(seq_db_t *) * 2));
+  both[0] = a;
+  both[1] = b;
+  seq_db_t *concatenated = seq_db_new_concat(both, 2);
+  auto **copies = static_cast<seq_record_t **>(ryx_malloc(sizeof(seq_record_t *) * static_cast<size_t>(a->sequence_count)));
+  for (int64_t i = 0; i < a->sequence_count; i++) copies[i] = a->get(a, i);
+  seq_db_t *records = seq_db_new_from_records(copies, a->sequence_count);
+  seq_scratch_t scratch{};
+  for (seq_db_t *db : {a, interleaved, concatenated, records}) {
+    std::vector<int64_t> order(static_cast<size_t>(db->sequence_count));
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), rng);
+    for (int64_t i : order) {
+      seq_record_t *want = db->get(db, i);
+      seq_record_t *got = seq_db_fetch_letters(db, i, &scratch);
+      ASSERT_NE(got, nullptr);
+      ASSERT_EQ(seqio_test::bytes_of(got), seqio_test::bytes_of(want)) << i;
+      EXPECT_EQ(got->name, nullptr);
+      seq_db_release_fetched(db, want);
+    }
+    EXPECT_EQ(seq_db_fetch_letters(db, db->sequence_count, &scratch), nullptr);
+  }
+  seq_scratch_free(&scratch);
+  seq_db_free_records(records);
+  seq_db_free_parts(interleaved);
+  seq_db_free_parts(concatenated);
+  seq_db_free(a);
+  seq_db_free(b);
 }
 
 // A fault anywhere in a file read in parts ends the process with the
