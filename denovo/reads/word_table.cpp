@@ -8,6 +8,7 @@
 
 #include "common/memory.h"
 #include "common/ryx_exit.h"
+#include "denovo/reads/table_memory.h"
 
 namespace {
 
@@ -210,6 +211,10 @@ word_table_t *table_create(int key_bits, size_t payload_size, const void *empty,
   t->empty = static_cast<uint8_t *>(ryx_malloc(payload_size ? payload_size : 1));
   if (payload_size > 0) memcpy(t->empty, empty, payload_size);
   t->payloads = static_cast<uint8_t *>(ryx_malloc(payload_array ? payload_array : 1));
+  // Looked up at random: large pages, asked for before the fill below
+  // writes the arrays.
+  table_memory_advise_large_pages(t->keys, key_array);
+  table_memory_advise_large_pages(t->payloads, payload_array);
   // Fill every slot with the template, doubling the filled stretch.
   if (payload_array > 0) {
     memcpy(t->payloads, t->empty, payload_size);
