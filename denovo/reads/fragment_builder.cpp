@@ -112,6 +112,9 @@ fragment_builder_ctx_t *fragment_builder_ctx_new(read_store_t *store, const int3
   ctx->used_slot = word_counter_used_slot;
   ctx->slot_is_used = word_counter_slot_is_used;
   ctx->mark_slot_used = word_counter_mark_slot_used;
+  ctx->next_counts = word_counter_get_next_counts;
+  ctx->get_counts = word_counter_get_counts;
+  ctx->used_slots = word_counter_used_slots;
   return ctx;
 }
 

@@ -79,6 +79,18 @@ typedef int32_t (*fragment_count_fn)(word_counter_t *counter, const uint8_t *wor
 typedef uint64_t (*fragment_used_slot_fn)(word_counter_t *counter, const uint8_t *word);
 typedef int32_t (*fragment_slot_is_used_fn)(word_counter_t *counter, uint64_t slot);
 typedef void (*fragment_mark_slot_used_fn)(word_counter_t *counter, uint64_t slot);
+// Batches of the same look-ups (word_counter_lookup.h), one call for many
+// words so that their memory waits overlap; they must give what the single
+// callbacks give. Null falls back to the single callbacks, so a caller
+// that replaces those replaces or clears these too. The counts of the four
+// words after each of n prefixes of k - 1 codes (counts[4 i + x]); the
+// counts of n words; the slots of the words at residues + p, p < words.
+typedef void (*fragment_next_counts_fn)(word_counter_t *counter, const uint8_t *const *prefixes, int32_t n,
+                                        int32_t *counts);
+typedef void (*fragment_counts_fn)(word_counter_t *counter, const uint8_t *const *words, int32_t n,
+                                   int32_t *counts);
+typedef void (*fragment_used_slots_fn)(word_counter_t *counter, const uint8_t *residues, int64_t words,
+                                       uint64_t *slots);
 
 // Shared by every thread of one run; the arbiter comes first.
 struct fragment_builder_ctx_t {
@@ -97,6 +109,9 @@ struct fragment_builder_ctx_t {
   fragment_used_slot_fn used_slot;
   fragment_slot_is_used_fn slot_is_used;
   fragment_mark_slot_used_fn mark_slot_used;
+  fragment_next_counts_fn next_counts;  // may be null
+  fragment_counts_fn get_counts;        // may be null
+  fragment_used_slots_fn used_slots;    // may be null
   // Block order. head is the block in turn: every block before it is
   // settled and its marks are in the shared table. It changes under
   // turn_mutex, which also guards the fields below; turn_changed is
