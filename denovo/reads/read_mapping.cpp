@@ -134,18 +134,36 @@ struct block_walk_t {
 
   int mate() const { return static_cast<int>(reads & 1); }
 
-  // Looks up the clean window at i and takes its hit, when there is one.
+  // Packs window j (both strands) into its entry ahead and asks for the
+  // table lines its look-ups will read; a window holding a code above 3 is
+  // marked as not packed.
+  void prepare(int64_t j) {
+    const word_table_t *table = ctx->word_table;
+    const size_t key_bytes = static_cast<size_t>(table->key_bytes);
+    const auto entry = static_cast<size_t>(j % kReadMappingLookahead);
+    uint8_t *forward = mapper->ahead + 2 * key_bytes * entry;
+    uint8_t *backward = forward + key_bytes;
+    mapper->ahead_ok[entry] = static_cast<uint8_t>(word_table_pack_word(table->key_bits, block + j, forward, nullptr));
+    if (!mapper->ahead_ok[entry]) return;
+    memcpy(mapper->window, block + j, static_cast<size_t>(k));
+    seq_codes_reverse_complement(mapper->window, static_cast<uint32_t>(k));
+    word_table_pack_word(table->key_bits, mapper->window, backward, nullptr);
+    word_table_prefetch_key(table, forward);
+    word_table_prefetch_key(table, backward);
+  }
+
+  // Looks up the clean window at i, prepared ahead, and takes its hit,
+  // when there is one: the forward key first, then the reverse one.
   void look_up(int64_t i) {
     const word_table_t *table = ctx->word_table;
-    const uint8_t *window = block + i;
-    auto *payload = static_cast<const read_mapping_payload_t *>(
-        word_table_find_word(table, window, mapper->key, nullptr));
+    const size_t key_bytes = static_cast<size_t>(table->key_bytes);
+    const auto entry = static_cast<size_t>(i % kReadMappingLookahead);
+    const uint8_t *forward = mapper->ahead + 2 * key_bytes * entry;
+    if (!mapper->ahead_ok[entry]) return;  // a window that does not pack has no hit
+    auto *payload = static_cast<const read_mapping_payload_t *>(word_table_find_key(table, forward));
     bool reverse = false;
     if (payload == nullptr) {
-      memcpy(mapper->window, window, static_cast<size_t>(k));
-      seq_codes_reverse_complement(mapper->window, static_cast<uint32_t>(k));
-      payload = static_cast<const read_mapping_payload_t *>(
-          word_table_find_word(table, mapper->window, mapper->key, nullptr));
+      payload = static_cast<const read_mapping_payload_t *>(word_table_find_key(table, forward + key_bytes));
       reverse = true;
     }
     if (payload == nullptr) return;
@@ -307,6 +325,9 @@ read_mapping_mapper_t *read_mapping_mapper_new(read_mapping_ctx_t *ctx) {
   mapper->ctx = ctx;
   mapper->key = word_table_key_new(ctx->word_table);
   mapper->window = static_cast<uint8_t *>(ryx_malloc(static_cast<size_t>(ctx->word_size)));
+  mapper->ahead = static_cast<uint8_t *>(
+      ryx_malloc(2 * static_cast<size_t>(ctx->word_table->key_bytes) * kReadMappingLookahead));
+  mapper->ahead_ok = static_cast<uint8_t *>(ryx_calloc(kReadMappingLookahead));
   return mapper;
 }
 
@@ -314,6 +335,8 @@ read_mapping_mapper_t *read_mapping_mapper_free(read_mapping_mapper_t *mapper) {
   if (mapper == nullptr) return nullptr;
   word_table_key_free(mapper->key);
   ryx_free(mapper->window);
+  ryx_free(mapper->ahead);
+  ryx_free(mapper->ahead_ok);
   ryx_free(mapper);
   return nullptr;
 }
@@ -341,9 +364,16 @@ read_table_t *read_mapping_map_block(read_mapping_mapper_t *mapper, const uint8_
   w.read_start = -1;
   w.batch = read_table_new_batch(ctx->fragment_count, setting, file_index, k);
 
+  // Every window is prepared kReadMappingLookahead - 1 positions before
+  // the walk reaches it, so that its table lines arrive in the meantime;
+  // the entries then hold the window in turn and those prepared after it.
+  const int64_t windows = length - k + 1;
+  const int64_t distance = kReadMappingLookahead - 1;
+  for (int64_t j = 0; j < distance && j < windows; j++) w.prepare(j);
   // bad: the first position at or after i holding a code above 3.
   int64_t bad = 0;
   for (int64_t i = 0; i < length; i++) {
+    if (i + distance < windows) w.prepare(i + distance);
     if (block[i] == kReadStoreSeparator) {
       if (w.read_start >= 0) w.finish_read(i);
       w.read_start = i + 1;
