@@ -58,10 +58,18 @@ constexpr int32_t kCountChunk = 32;
 // Per-thread look-up buffers; they only grow.
 struct lookup_buffers_t {
   std::vector<uint64_t> window_slots;  // the scan's chunk of windows
+  std::vector<int32_t> window_counts;  // their counts, -1 while not looked up
+  std::vector<const uint8_t *> window_words;
+  std::vector<int32_t> window_index;
   std::vector<uint64_t> slots;         // the words of one record
   std::vector<const uint8_t *> words;
   std::vector<int64_t> positions;
   std::vector<int32_t> counts;
+  // counts with room for n.
+  int32_t *counts_scratch(int32_t n) {
+    if (counts.size() < static_cast<size_t>(n)) counts.resize(static_cast<size_t>(n));
+    return counts.data();
+  }
 };
 
 lookup_buffers_t &thread_buffers() {
@@ -174,10 +182,44 @@ int64_t scan_windows(fragment_builder_ctx_t *ctx, fragment_search_t *search, con
   // before it hold that symbol.
   int64_t clean_from = 0;
   int64_t checked = 0;  // symbols before this were looked at
-  // Used slots of the windows from slots_from on, a chunk at a time.
-  std::vector<uint64_t> &slots = thread_buffers().window_slots;
-  if (slots.size() < static_cast<size_t>(kSlotChunk)) slots.resize(static_cast<size_t>(kSlotChunk));
+  // Used slots of the windows from slots_from on, a chunk at a time, and
+  // their counts, looked up for the whole chunk when a window of it first
+  // needs its count (counts never change; marks are read when needed).
+  lookup_buffers_t &b = thread_buffers();
+  std::vector<uint64_t> &slots = b.window_slots;
+  std::vector<int32_t> &window_counts = b.window_counts;
+  if (slots.size() < static_cast<size_t>(kSlotChunk)) {
+    slots.resize(static_cast<size_t>(kSlotChunk));
+    window_counts.resize(static_cast<size_t>(kSlotChunk));
+    b.window_words.resize(static_cast<size_t>(kSlotChunk));
+    b.window_index.resize(static_cast<size_t>(kSlotChunk));
+  }
   int64_t slots_from = 0, slots_to = 0;
+  bool counts_read = false;
+  // The count of window start, within the current chunk.
+  auto window_count = [&](int64_t start) {
+    if (!counts_read) {
+      // Every window of the rest of the chunk not used yet: most of them
+      // will need their count too.
+      int32_t n = 0;
+      for (int64_t w = start; w < slots_to; w++) {
+        const auto i = static_cast<size_t>(w - slots_from);
+        window_counts[i] = -1;
+        if (w != start && ctx->slot_is_used(counter, slots[i])) continue;
+        b.window_words[static_cast<size_t>(n)] = reads + w;
+        b.window_index[static_cast<size_t>(n)] = static_cast<int32_t>(i);
+        n++;
+      }
+      counts_of(ctx, counter, b.window_words.data(), n, b.counts_scratch(n));
+      for (int32_t j = 0; j < n; j++)
+        window_counts[static_cast<size_t>(b.window_index[static_cast<size_t>(j)])] =
+            b.counts[static_cast<size_t>(j)];
+      counts_read = true;
+    }
+    const auto i = static_cast<size_t>(start - slots_from);
+    if (window_counts[i] < 0) window_counts[i] = ctx->get_count(counter, reads + start);
+    return window_counts[i];
+  };
   for (int64_t start = 0; start + k <= length; start++) {
     for (; checked < start + k; checked++)
       if (reads[checked] > 3) clean_from = checked + 1;
@@ -200,10 +242,11 @@ int64_t scan_windows(fragment_builder_ctx_t *ctx, fragment_search_t *search, con
       slots_from = start;
       slots_to = start + (windows < kSlotChunk ? windows : kSlotChunk);
       slots_of(ctx, counter, word, slots_to - slots_from, slots.data());
+      counts_read = false;
     }
     const uint64_t slot = slots[static_cast<size_t>(start - slots_from)];
     if (ctx->slot_is_used(counter, slot) ||
-        (note == kFragmentSeenNothing && ctx->get_count(counter, word) <= 0)) {
+        (note == kFragmentSeenNothing && window_count(start) <= 0)) {
       // Windows noted as built, overlay or free were counted when they
       // were seen.
       if (scan->mode == kScanAhead) block->seen[static_cast<size_t>(start)] = kFragmentSeenSettled;

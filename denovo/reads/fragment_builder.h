@@ -30,6 +30,8 @@
 // bound, so memory stays bounded while the first pieces build most of the
 // genome. The first reads find most fragments; small pieces at the start
 // let many workers build them at once, and the pieces in turn take them.
+// How many reads that takes grows with the genome, so the pieces stay
+// small for as long as pieces ahead still fill their overlay.
 //
 // Fragment FASTA: ">" + name, then the residues 60 per line, each residue
 // byte 63 + code (A, C, G, T as '?', '@', 'A', 'B'). Names are
@@ -68,7 +70,8 @@ constexpr int32_t kFragmentLookaheadPerThread = 4;
 constexpr int64_t kFragmentOverlayLimit = 1 << 17;
 // Symbols the reader hands out as one piece (at least; a piece ends after
 // a read): the first pieces are small, and every kFragmentPieceGrowth
-// pieces the size doubles, up to the largest.
+// pieces the size doubles, up to the largest, unless pieces ahead filled
+// their overlay since the last step: then it halves, down to the first.
 constexpr int32_t kFragmentFirstPieceSymbols = 1 << 10;
 constexpr int32_t kFragmentPieceSymbols = 1 << 17;
 constexpr int32_t kFragmentPieceGrowth = 16;
@@ -122,6 +125,9 @@ struct fragment_builder_ctx_t {
   pthread_cond_t turn_changed;
   std::vector<fragment_block_t *> finished;  // blocks done ahead of their turn
   int32_t settling;              // 1 while a thread settles blocks in order
+  // Pieces whose scan ahead filled its overlay; the reader halves the piece
+  // size when this grows (only timing depends on it, never a result).
+  std::atomic<int64_t> full_pieces;
 };
 
 // The kept records of one settled block on their way to the writer.
