@@ -505,9 +505,21 @@ int word_table_word_span(int key_bits, const int *positions) {
 
 int64_t word_table_find_slot(const word_table_t *table, const uint8_t *key) {
   if (table->payload_size == 0) return -1;
+  return word_table_find_slot_from(table, key, home_slot(table, key));
+}
+
+uint64_t word_table_home_slot(const word_table_t *table, const uint8_t *key) { return home_slot(table, key); }
+
+void word_table_prefetch_slot(const word_table_t *table, uint64_t slot) {
+  __builtin_prefetch(stored_at(table, slot));
+  __builtin_prefetch(payload_at(table, slot));
+}
+
+int64_t word_table_find_slot_from(const word_table_t *table, const uint8_t *key, uint64_t home) {
+  if (table->payload_size == 0) return -1;
   const uint64_t mask = table->position_mask;
   const int n = table->stored_bytes;
-  uint64_t slot = home_slot(table, key);
+  uint64_t slot = home;
   // The stored bytes live in their own array: fetch their line together
   // with the payload's rather than after it.
   __builtin_prefetch(stored_at(table, slot));

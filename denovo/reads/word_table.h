@@ -126,6 +126,12 @@ int word_table_try_insert_key(word_table_t *table, const uint8_t *key, const voi
 void *word_table_find_key(const word_table_t *table, const uint8_t *key);
 // Slot of a packed key, -1 when absent.
 int64_t word_table_find_slot(const word_table_t *table, const uint8_t *key);
+// Home slot of a packed key, where its probe run starts.
+uint64_t word_table_home_slot(const word_table_t *table, const uint8_t *key);
+// Starts loading a slot (its stored key bytes and payload) into the cache.
+void word_table_prefetch_slot(const word_table_t *table, uint64_t slot);
+// word_table_find_slot for a key whose home slot is known already.
+int64_t word_table_find_slot_from(const word_table_t *table, const uint8_t *key, uint64_t home);
 
 // Payload pointer of a slot (0 <= slot < size), null for a free slot.
 void *word_table_get_payload(const word_table_t *table, uint64_t slot);
