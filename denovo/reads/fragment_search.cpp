@@ -235,12 +235,13 @@ int32_t fragment_paths_match_shifted(const uint8_t *p, const uint8_t *q, int32_t
   return 1;
 }
 
-int32_t fragment_search_decide(fragment_search_t *search, const uint8_t *symbols, int32_t *depth_out,
-                               fragment_builder_ctx_t *ctx) {
+namespace {
+
+// fragment_search_decide with the counts of the four next words known.
+int32_t decide_counted(fragment_search_t *search, const uint8_t *symbols, const int32_t counts[4],
+                       int32_t *depth_out, fragment_builder_ctx_t *ctx) {
   bool alive[4];
   int32_t alive_count = 0;
-  int32_t counts[4];
-  fragment_search_next_counts(search, ctx, &symbols, 1, counts);
   for (int32_t x = 0; x < 4; x++) {
     alive[x] = start_branch_counted(search, x, symbols, counts[x]) != 0;
     if (alive[x]) alive_count++;
@@ -261,6 +262,15 @@ int32_t fragment_search_decide(fragment_search_t *search, const uint8_t *symbols
       if (alive[x]) return x;
   }
   return resolve_branches(search, alive, ctx);
+}
+
+}  // namespace
+
+int32_t fragment_search_decide(fragment_search_t *search, const uint8_t *symbols, int32_t *depth_out,
+                               fragment_builder_ctx_t *ctx) {
+  int32_t counts[4];
+  fragment_search_next_counts(search, ctx, &symbols, 1, counts);
+  return decide_counted(search, symbols, counts, depth_out, ctx);
 }
 
 int32_t fragment_extend(fragment_search_t *search, fragment_buffer_t *buffer, int32_t *depth_out,
@@ -289,10 +299,16 @@ int32_t fragment_extend(fragment_search_t *search, fragment_buffer_t *buffer, in
       }
     }
     // Backward check: going left from the new word must lead to the word
-    // the fragment came from, and to it alone.
+    // the fragment came from, and to it alone. The next words of both
+    // directions are counted in one batch: the forward ones are needed
+    // once the check passes, and counts do not change.
+    const uint8_t *forward = buffer->bytes + buffer->length - (k - 1);
     if (n > k) {
       reverse_complement_into(b + n - k, k - 1, search->scratch);
-      const int32_t back = fragment_search_decide(search, search->scratch, nullptr, ctx);
+      const uint8_t *prefixes[2] = {search->scratch, forward};
+      int32_t counts[8];
+      fragment_search_next_counts(search, ctx, prefixes, 2, counts);
+      const int32_t back = decide_counted(search, search->scratch, counts, nullptr, ctx);
       if (back == kFragmentAmbiguous) {
         buffer->length--;
         return kFragmentEndJoin;
@@ -301,8 +317,10 @@ int32_t fragment_extend(fragment_search_t *search, fragment_buffer_t *buffer, in
         buffer->length--;
         return kFragmentEndInconsistent;
       }
+      c = decide_counted(search, forward, counts + 4, depth_out, ctx);
+    } else {
+      c = fragment_search_decide(search, forward, depth_out, ctx);
     }
-    c = fragment_search_decide(search, buffer->bytes + buffer->length - (k - 1), depth_out, ctx);
   }
   return c == kFragmentAmbiguous ? kFragmentEndAmbiguous : kFragmentEndDead;
 }

@@ -58,6 +58,10 @@ void print_letters(const uint8_t *codes, int64_t n) {
   ryx_exit(1);
 }
 
+// Sampled words of a fragment whose home slots are fetched ahead of their
+// insertion into the index.
+constexpr int64_t kIndexLookahead = 8;
+
 // log2 of a slot count that holds n words below half load.
 int table_log_size(int64_t n) {
   int log = 4;
@@ -327,6 +331,7 @@ read_mapping_ctx_t *read_mapping_ctx_new(seq_db_t *fragment_db, read_store_t *st
   word_table_t *table = word_table_new_sized(k, sizeof(read_mapping_payload_t), kEmptyPayload, 0,
                                              table_log_size(residues / step + count));
   word_table_key_t *key = word_table_key_new(table);
+  word_table_key_t *ahead = word_table_key_new(table);
   int64_t indexed = 0;
   for (int64_t i = 0; i < count; i++) {
     seq_record_t *f = fragment_db->get(fragment_db, i);
@@ -335,7 +340,13 @@ read_mapping_ctx_t *read_mapping_ctx_new(seq_db_t *fragment_db, read_store_t *st
     for (int64_t j = 0; j < length; j++) codes[j] = fragment_code(codes[j]);
     ctx->lengths[i] = f->length;
     read_mapping_payload_t payload{fragment_word_of(static_cast<uint32_t>(i), f->name), 0};
+    // The home slot of the word kIndexLookahead samples on is fetched
+    // while this one is looked up and inserted.
+    const int64_t ahead_distance = kIndexLookahead * static_cast<int64_t>(step);
+    for (int64_t m = 0; m < ahead_distance && m + k <= length; m += step)
+      word_table_prefetch_word(table, codes + m, ahead);
     for (int64_t m = 0; m + k <= length; m += step) {
+      if (m + ahead_distance + k <= length) word_table_prefetch_word(table, codes + m + ahead_distance, ahead);
       auto *stored = static_cast<const read_mapping_payload_t *>(word_table_find_word(table, codes + m, key, nullptr));
       if (stored != nullptr) report_duplicate(fragment_db, stored, static_cast<uint32_t>(i), m, codes, length);
       payload.offset = static_cast<int32_t>(m);
@@ -347,6 +358,7 @@ read_mapping_ctx_t *read_mapping_ctx_new(seq_db_t *fragment_db, read_store_t *st
   }
   progress_meter_update(meter, 1.0);
   word_table_key_free(key);
+  word_table_key_free(ahead);
   ctx->word_table = table;
   return ctx;
 }
