@@ -49,8 +49,96 @@ struct scan_t {
   size_t next_built;        // decide mode: first record built ahead not yet passed
 };
 
-int32_t shared_used(fragment_builder_ctx_t *ctx, word_counter_t *counter, const uint8_t *word) {
-  return ctx->slot_is_used(counter, ctx->used_slot(counter, word));
+// Windows whose used slots the scan computes at once: their mark lines are
+// fetched together, well before the scan reaches them.
+constexpr int64_t kSlotChunk = 64;
+// Words of a record whose counts are asked in one batch.
+constexpr int32_t kCountChunk = 32;
+
+// Per-thread look-up buffers; they only grow.
+struct lookup_buffers_t {
+  std::vector<uint64_t> window_slots;  // the scan's chunk of windows
+  std::vector<int32_t> window_counts;  // their counts, -1 while not looked up
+  std::vector<const uint8_t *> window_words;
+  std::vector<int32_t> window_index;
+  std::vector<uint64_t> slots;         // the words of one record
+  std::vector<const uint8_t *> words;
+  std::vector<int64_t> positions;
+  std::vector<int32_t> counts;
+  // counts with room for n.
+  int32_t *counts_scratch(int32_t n) {
+    if (counts.size() < static_cast<size_t>(n)) counts.resize(static_cast<size_t>(n));
+    return counts.data();
+  }
+};
+
+lookup_buffers_t &thread_buffers() {
+  static thread_local lookup_buffers_t buffers;
+  return buffers;
+}
+
+// The used slots of the words at residues + p for p below words, into
+// slots (sized by the caller).
+void slots_of(fragment_builder_ctx_t *ctx, word_counter_t *counter, const uint8_t *residues, int64_t words,
+              uint64_t *slots) {
+  if (ctx->used_slots != nullptr) {
+    ctx->used_slots(counter, residues, words, slots);
+    return;
+  }
+  for (int64_t p = 0; p < words; p++) slots[p] = ctx->used_slot(counter, residues + p);
+}
+
+// The counts of n words.
+void counts_of(fragment_builder_ctx_t *ctx, word_counter_t *counter, const uint8_t *const *words, int32_t n,
+               int32_t *counts) {
+  if (ctx->get_counts != nullptr) {
+    ctx->get_counts(counter, words, n, counts);
+    return;
+  }
+  for (int32_t i = 0; i < n; i++) counts[i] = ctx->get_count(counter, words[i]);
+}
+
+// Visits the words of a record from word `from` on, in order, with the
+// ones free in the shared marks as the scan reaches their chunk, as
+// visit(p, slot, count); a word whose mark was set when its chunk was read
+// is passed over (marks are never cleared) and its count is not looked up.
+// Stops when visit returns false. The slots are the buffer's; counts are
+// looked up a chunk at a time.
+template <typename Visit>
+void visit_free_words(fragment_builder_ctx_t *ctx, word_counter_t *counter, const seq_record_t *record,
+                      int64_t from, const std::vector<uint64_t> &slots, Visit &&visit) {
+  const int32_t k = ctx->word_size;
+  const int64_t words = static_cast<int64_t>(record->length) - k + 1;
+  lookup_buffers_t &b = thread_buffers();
+  b.words.resize(kCountChunk);
+  b.positions.resize(kCountChunk);
+  b.counts.resize(kCountChunk);
+  for (int64_t chunk = from; chunk < words; chunk += kCountChunk) {
+    const int64_t end = chunk + kCountChunk < words ? chunk + kCountChunk : words;
+    int32_t n = 0;
+    for (int64_t p = chunk; p < end; p++) {
+      if (ctx->slot_is_used(counter, slots[static_cast<size_t>(p)])) continue;
+      b.words[static_cast<size_t>(n)] = record->residues + p;
+      b.positions[static_cast<size_t>(n)] = p;
+      n++;
+    }
+    counts_of(ctx, counter, b.words.data(), n, b.counts.data());
+    for (int32_t i = 0; i < n; i++) {
+      const int64_t p = b.positions[static_cast<size_t>(i)];
+      if (!visit(p, slots[static_cast<size_t>(p)], b.counts[static_cast<size_t>(i)])) return;
+    }
+  }
+}
+
+// The used slots of a record's words, into the thread's buffer.
+const std::vector<uint64_t> &record_slots(fragment_builder_ctx_t *ctx, word_counter_t *counter,
+                                          const seq_record_t *record) {
+  const int64_t words = static_cast<int64_t>(record->length) - ctx->word_size + 1;
+  std::vector<uint64_t> &slots = thread_buffers().slots;
+  if (words <= 0) return slots;
+  if (slots.size() < static_cast<size_t>(words)) slots.resize(static_cast<size_t>(words));
+  slots_of(ctx, counter, record->residues, words, slots.data());
+  return slots;
 }
 
 // The marks of a record ahead of the turn: its counted words from the first
@@ -58,16 +146,16 @@ int32_t shared_used(fragment_builder_ctx_t *ctx, word_counter_t *counter, const 
 // already change nothing, now or later).
 void mark_in_overlay(fragment_block_t *block, fragment_builder_ctx_t *ctx, word_counter_t *counter,
                      const seq_record_t *record) {
-  const int32_t k = ctx->word_size;
-  const int64_t words = static_cast<int64_t>(record->length) - k + 1;
+  const std::vector<uint64_t> &slots = record_slots(ctx, counter, record);
   bool marking = false;
-  for (int64_t p = 0; p < words; p++) {
-    const uint8_t *word = record->residues + p;
-    const uint64_t slot = ctx->used_slot(counter, word);
-    if (ctx->slot_is_used(counter, slot) || ctx->get_count(counter, word) <= 0) continue;
+  visit_free_words(ctx, counter, record, 0, slots, [&](int64_t, uint64_t slot, int32_t count) {
+    // The shared marks may have grown since the chunk was read; a word
+    // marked there now is passed over as in a scan that came later.
+    if (count <= 0 || ctx->slot_is_used(counter, slot)) return true;
     if (!marking && !fragment_slot_set_contains(&block->overlay, slot)) marking = true;
     if (marking) fragment_slot_set_add(&block->overlay, slot);
-  }
+    return true;
+  });
 }
 
 // Decide mode: frees the records built ahead at windows before `start`,
@@ -94,6 +182,44 @@ int64_t scan_windows(fragment_builder_ctx_t *ctx, fragment_search_t *search, con
   // before it hold that symbol.
   int64_t clean_from = 0;
   int64_t checked = 0;  // symbols before this were looked at
+  // Used slots of the windows from slots_from on, a chunk at a time, and
+  // their counts, looked up for the whole chunk when a window of it first
+  // needs its count (counts never change; marks are read when needed).
+  lookup_buffers_t &b = thread_buffers();
+  std::vector<uint64_t> &slots = b.window_slots;
+  std::vector<int32_t> &window_counts = b.window_counts;
+  if (slots.size() < static_cast<size_t>(kSlotChunk)) {
+    slots.resize(static_cast<size_t>(kSlotChunk));
+    window_counts.resize(static_cast<size_t>(kSlotChunk));
+    b.window_words.resize(static_cast<size_t>(kSlotChunk));
+    b.window_index.resize(static_cast<size_t>(kSlotChunk));
+  }
+  int64_t slots_from = 0, slots_to = 0;
+  bool counts_read = false;
+  // The count of window start, within the current chunk.
+  auto window_count = [&](int64_t start) {
+    if (!counts_read) {
+      // Every window of the rest of the chunk not used yet: most of them
+      // will need their count too.
+      int32_t n = 0;
+      for (int64_t w = start; w < slots_to; w++) {
+        const auto i = static_cast<size_t>(w - slots_from);
+        window_counts[i] = -1;
+        if (w != start && ctx->slot_is_used(counter, slots[i])) continue;
+        b.window_words[static_cast<size_t>(n)] = reads + w;
+        b.window_index[static_cast<size_t>(n)] = static_cast<int32_t>(i);
+        n++;
+      }
+      counts_of(ctx, counter, b.window_words.data(), n, b.counts_scratch(n));
+      for (int32_t j = 0; j < n; j++)
+        window_counts[static_cast<size_t>(b.window_index[static_cast<size_t>(j)])] =
+            b.counts[static_cast<size_t>(j)];
+      counts_read = true;
+    }
+    const auto i = static_cast<size_t>(start - slots_from);
+    if (window_counts[i] < 0) window_counts[i] = ctx->get_count(counter, reads + start);
+    return window_counts[i];
+  };
   for (int64_t start = 0; start + k <= length; start++) {
     for (; checked < start + k; checked++)
       if (reads[checked] > 3) clean_from = checked + 1;
@@ -111,9 +237,16 @@ int64_t scan_windows(fragment_builder_ctx_t *ctx, fragment_search_t *search, con
     // The used mark first: it is one look-up, and a used word is passed
     // over whatever its count; most words of a read are used once its
     // region has a fragment.
-    const uint64_t slot = ctx->used_slot(counter, word);
+    if (start >= slots_to) {
+      const int64_t windows = length - k + 1 - start;
+      slots_from = start;
+      slots_to = start + (windows < kSlotChunk ? windows : kSlotChunk);
+      slots_of(ctx, counter, word, slots_to - slots_from, slots.data());
+      counts_read = false;
+    }
+    const uint64_t slot = slots[static_cast<size_t>(start - slots_from)];
     if (ctx->slot_is_used(counter, slot) ||
-        (note == kFragmentSeenNothing && ctx->get_count(counter, word) <= 0)) {
+        (note == kFragmentSeenNothing && window_count(start) <= 0)) {
       // Windows noted as built, overlay or free were counted when they
       // were seen.
       if (scan->mode == kScanAhead) block->seen[static_cast<size_t>(start)] = kFragmentSeenSettled;
@@ -225,21 +358,23 @@ fragment_block_t *fragment_block_free(fragment_block_t *block) {
 }
 
 seq_record_t *fragment_block_take(fragment_builder_ctx_t *ctx, word_counter_t *counter, seq_record_t *record) {
-  const int32_t k = ctx->word_size;
-  const int64_t words = static_cast<int64_t>(record->length) - k + 1;
+  // Only the thread deciding in turn sets marks, and it sets them here
+  // alone, so the marks read below change only through this record.
+  const std::vector<uint64_t> &slots = record_slots(ctx, counter, record);
   int64_t first_new = -1;
-  for (int64_t p = 0; p < words && first_new < 0; p++) {
-    const uint8_t *word = record->residues + p;
-    if (!shared_used(ctx, counter, word) && ctx->get_count(counter, word) > 0) first_new = p;
-  }
+  visit_free_words(ctx, counter, record, 0, slots, [&](int64_t p, uint64_t, int32_t count) {
+    if (count > 0) first_new = p;
+    return first_new < 0;
+  });
   if (first_new >= 0) {
     // Setting a mark that is set already changes nothing: only the free
-    // words need their count.
-    for (int64_t p = first_new; p < words; p++) {
-      const uint8_t *word = record->residues + p;
-      const uint64_t slot = ctx->used_slot(counter, word);
-      if (!ctx->slot_is_used(counter, slot) && ctx->get_count(counter, word) > 0) ctx->mark_slot_used(counter, slot);
-    }
+    // words need their count. A word whose slot an earlier word of the
+    // record marked after its chunk was read is marked again, which
+    // changes nothing either.
+    visit_free_words(ctx, counter, record, first_new, slots, [&](int64_t, uint64_t slot, int32_t count) {
+      if (count > 0) ctx->mark_slot_used(counter, slot);
+      return true;
+    });
   }
   if (record->name == nullptr || first_new < 0) {
     seq_record_free(record);

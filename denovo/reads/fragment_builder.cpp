@@ -79,9 +79,12 @@ void settle_in_order(fragment_builder_ctx_t *ctx, fragment_search_t *search, thr
 // decides it in turn, unless its turn comes during the scan: then the
 // worker decides the rest itself.
 void build_block(fragment_builder_ctx_t *ctx, fragment_search_t *search, fragment_block_t *block) {
-  if (ctx->head.load(std::memory_order_acquire) != block->sequence &&
-      fragment_block_scan_ahead(block, ctx, search, kFragmentOverlayLimit, worker_poll, ctx) >= block->reads->length)
-    return;
+  if (ctx->head.load(std::memory_order_acquire) != block->sequence) {
+    const int64_t stop = fragment_block_scan_ahead(block, ctx, search, kFragmentOverlayLimit, worker_poll, ctx);
+    // What a full overlay leaves unbuilt, the piece in turn builds alone.
+    if (block->overlay.count >= kFragmentOverlayLimit) ctx->full_pieces.fetch_add(1, std::memory_order_relaxed);
+    if (stop >= block->reads->length) return;
+  }
   fragment_block_decide(block, ctx, search);
 }
 
@@ -107,11 +110,15 @@ fragment_builder_ctx_t *fragment_builder_ctx_new(read_store_t *store, const int3
   pthread_mutex_init(&ctx->turn_mutex, nullptr);
   pthread_cond_init(&ctx->turn_changed, nullptr);
   ctx->head.store(0);
+  ctx->full_pieces.store(0);
   ctx->lookahead = kFragmentLookaheadPerThread;
   ctx->get_count = word_counter_get_count;
   ctx->used_slot = word_counter_used_slot;
   ctx->slot_is_used = word_counter_slot_is_used;
   ctx->mark_slot_used = word_counter_mark_slot_used;
+  ctx->next_counts = word_counter_get_next_counts;
+  ctx->get_counts = word_counter_get_counts;
+  ctx->used_slots = word_counter_used_slots;
   return ctx;
 }
 
@@ -168,6 +175,7 @@ void *fragment_builder_reader_thread(void *arg) {
   int32_t file_index = 0;
   int64_t sequence = 0;
   int64_t piece_size = kFragmentFirstPieceSymbols;
+  int64_t full_pieces_seen = 0;
   while (seq_record_t *reads = read_store_next_block(ctx->store, &file_index)) {
     if (ctx->use_flags != nullptr && ctx->use_flags[file_index] == 0) {
       seq_record_release(reads);
@@ -193,7 +201,19 @@ void *fragment_builder_reader_thread(void *arg) {
       block->share = static_cast<double>(next - from) / static_cast<double>(length);
       thread_queue_put(ctx->arbiter, args->output, block, 0);
       from = next;
-      if (sequence % kFragmentPieceGrowth == 0 && piece_size < kFragmentPieceSymbols) piece_size *= 2;
+      if (sequence % kFragmentPieceGrowth == 0) {
+        // Pieces ahead that filled their overlay: the reads still find
+        // more new sequence than a piece ahead may build, and the rest
+        // would be built by the piece in turn alone. Smaller pieces spread
+        // that building over the workers again.
+        const int64_t full = ctx->full_pieces.load(std::memory_order_relaxed);
+        if (full > full_pieces_seen) {
+          full_pieces_seen = full;
+          if (piece_size > kFragmentFirstPieceSymbols) piece_size /= 2;
+        } else if (piece_size < kFragmentPieceSymbols) {
+          piece_size *= 2;
+        }
+      }
     }
     if (cut) seq_record_release(reads);
   }

@@ -30,6 +30,8 @@
 // bound, so memory stays bounded while the first pieces build most of the
 // genome. The first reads find most fragments; small pieces at the start
 // let many workers build them at once, and the pieces in turn take them.
+// How many reads that takes grows with the genome, so the pieces stay
+// small for as long as pieces ahead still fill their overlay.
 //
 // Fragment FASTA: ">" + name, then the residues 60 per line, each residue
 // byte 63 + code (A, C, G, T as '?', '@', 'A', 'B'). Names are
@@ -68,7 +70,8 @@ constexpr int32_t kFragmentLookaheadPerThread = 4;
 constexpr int64_t kFragmentOverlayLimit = 1 << 17;
 // Symbols the reader hands out as one piece (at least; a piece ends after
 // a read): the first pieces are small, and every kFragmentPieceGrowth
-// pieces the size doubles, up to the largest.
+// pieces the size doubles, up to the largest, unless pieces ahead filled
+// their overlay since the last step: then it halves, down to the first.
 constexpr int32_t kFragmentFirstPieceSymbols = 1 << 10;
 constexpr int32_t kFragmentPieceSymbols = 1 << 17;
 constexpr int32_t kFragmentPieceGrowth = 16;
@@ -79,6 +82,18 @@ typedef int32_t (*fragment_count_fn)(word_counter_t *counter, const uint8_t *wor
 typedef uint64_t (*fragment_used_slot_fn)(word_counter_t *counter, const uint8_t *word);
 typedef int32_t (*fragment_slot_is_used_fn)(word_counter_t *counter, uint64_t slot);
 typedef void (*fragment_mark_slot_used_fn)(word_counter_t *counter, uint64_t slot);
+// Batches of the same look-ups (word_counter_lookup.h), one call for many
+// words so that their memory waits overlap; they must give what the single
+// callbacks give. Null falls back to the single callbacks, so a caller
+// that replaces those replaces or clears these too. The counts of the four
+// words after each of n prefixes of k - 1 codes (counts[4 i + x]); the
+// counts of n words; the slots of the words at residues + p, p < words.
+typedef void (*fragment_next_counts_fn)(word_counter_t *counter, const uint8_t *const *prefixes, int32_t n,
+                                        int32_t *counts);
+typedef void (*fragment_counts_fn)(word_counter_t *counter, const uint8_t *const *words, int32_t n,
+                                   int32_t *counts);
+typedef void (*fragment_used_slots_fn)(word_counter_t *counter, const uint8_t *residues, int64_t words,
+                                       uint64_t *slots);
 
 // Shared by every thread of one run; the arbiter comes first.
 struct fragment_builder_ctx_t {
@@ -97,6 +112,9 @@ struct fragment_builder_ctx_t {
   fragment_used_slot_fn used_slot;
   fragment_slot_is_used_fn slot_is_used;
   fragment_mark_slot_used_fn mark_slot_used;
+  fragment_next_counts_fn next_counts;  // may be null
+  fragment_counts_fn get_counts;        // may be null
+  fragment_used_slots_fn used_slots;    // may be null
   // Block order. head is the block in turn: every block before it is
   // settled and its marks are in the shared table. It changes under
   // turn_mutex, which also guards the fields below; turn_changed is
@@ -107,6 +125,9 @@ struct fragment_builder_ctx_t {
   pthread_cond_t turn_changed;
   std::vector<fragment_block_t *> finished;  // blocks done ahead of their turn
   int32_t settling;              // 1 while a thread settles blocks in order
+  // Pieces whose scan ahead filled its overlay; the reader halves the piece
+  // size when this grows (only timing depends on it, never a result).
+  std::atomic<int64_t> full_pieces;
 };
 
 // The kept records of one settled block on their way to the writer.

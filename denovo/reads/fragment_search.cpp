@@ -20,6 +20,18 @@ int32_t count_of(fragment_search_t *search, fragment_builder_ctx_t *ctx, const u
   return ctx->get_count(search->counter, word);
 }
 
+// Step 0 of a branch with the count of its word known.
+int32_t start_branch_counted(fragment_search_t *search, int32_t letter, const uint8_t *symbols, int32_t count) {
+  const int32_t k = search->word_size;
+  fragment_candidate_list_t *list = search->branches[letter];
+  fragment_candidate_t &first = list->items[0];
+  memcpy(first.path, symbols, static_cast<size_t>(k - 1));
+  first.path[k - 1] = static_cast<uint8_t>(letter);
+  first.score = count;
+  if (list->width > 1) list->items[1].score = 0;
+  return first.score > 0 ? 1 : 0;
+}
+
 void reverse_complement_into(const uint8_t *source, int32_t n, uint8_t *target) {
   for (int32_t i = 0; i < n; i++) target[i] = static_cast<uint8_t>(source[n - 1 - i] ^ 3);
 }
@@ -102,6 +114,9 @@ fragment_search_t *fragment_search_new(word_counter_t *counter, int32_t depth, i
   search->extensions = static_cast<fragment_extension_t *>(ryx_malloc(sizeof(fragment_extension_t) * 4 * width));
   search->scratch = static_cast<uint8_t *>(ryx_malloc(static_cast<size_t>(search->word_size)));
   search->seed = static_cast<uint8_t *>(ryx_malloc(static_cast<size_t>(search->word_size)));
+  search->word = static_cast<uint8_t *>(ryx_malloc(static_cast<size_t>(search->word_size)));
+  search->prefixes = static_cast<const uint8_t **>(ryx_malloc(sizeof(const uint8_t *) * width));
+  search->next_counts = static_cast<int32_t *>(ryx_malloc(sizeof(int32_t) * 4 * width));
   return search;
 }
 
@@ -112,6 +127,9 @@ fragment_search_t *fragment_search_free(fragment_search_t *search) {
   ryx_free(search->extensions);
   ryx_free(search->scratch);
   ryx_free(search->seed);
+  ryx_free(search->word);
+  ryx_free(search->prefixes);
+  ryx_free(search->next_counts);
   ryx_free(search);
   return nullptr;
 }
@@ -125,16 +143,28 @@ int fragment_candidate_compare(const void *a, const void *b) {
   return 0;
 }
 
+void fragment_search_next_counts(fragment_search_t *search, fragment_builder_ctx_t *ctx,
+                                 const uint8_t *const *prefixes, int32_t n, int32_t *counts) {
+  if (ctx->next_counts != nullptr) {
+    ctx->next_counts(search->counter, prefixes, n, counts);
+    return;
+  }
+  const int32_t k = search->word_size;
+  for (int32_t i = 0; i < n; i++) {
+    memcpy(search->word, prefixes[i], static_cast<size_t>(k - 1));
+    for (int32_t x = 0; x < 4; x++) {
+      search->word[k - 1] = static_cast<uint8_t>(x);
+      counts[4 * i + x] = count_of(search, ctx, search->word);
+    }
+  }
+}
+
 int32_t fragment_search_start_branch(fragment_search_t *search, int32_t letter, const uint8_t *symbols,
                                      fragment_builder_ctx_t *ctx) {
   const int32_t k = search->word_size;
-  fragment_candidate_list_t *list = search->branches[letter];
-  fragment_candidate_t &first = list->items[0];
-  memcpy(first.path, symbols, static_cast<size_t>(k - 1));
-  first.path[k - 1] = static_cast<uint8_t>(letter);
-  first.score = count_of(search, ctx, first.path);
-  if (list->width > 1) list->items[1].score = 0;
-  return first.score > 0 ? 1 : 0;
+  memcpy(search->word, symbols, static_cast<size_t>(k - 1));
+  search->word[k - 1] = static_cast<uint8_t>(letter);
+  return start_branch_counted(search, letter, symbols, count_of(search, ctx, search->word));
 }
 
 int32_t fragment_search_extend_branch(fragment_search_t *search, int32_t letter, int32_t step,
@@ -143,12 +173,17 @@ int32_t fragment_search_extend_branch(fragment_search_t *search, int32_t letter,
   const int32_t width = search->width;
   fragment_candidate_list_t *list = search->branches[letter];
   const int32_t end = step + k - 1;  // where the new letter goes
+  // The counts of every candidate's four next words in one batch.
+  int32_t live = 0;
+  while (live < width && list->items[live].score != 0) {
+    search->prefixes[live] = list->items[live].path + step;
+    live++;
+  }
+  fragment_search_next_counts(search, ctx, search->prefixes, live, search->next_counts);
   int32_t n = 0;
-  for (int32_t j = 0; j < width && list->items[j].score != 0; j++) {
-    uint8_t *path = list->items[j].path;
+  for (int32_t j = 0; j < live; j++) {
     for (int32_t x = 0; x < 4; x++) {
-      path[end] = static_cast<uint8_t>(x);
-      const int32_t c = count_of(search, ctx, path + step);
+      const int32_t c = search->next_counts[4 * j + x];
       if (c > 0) search->extensions[n++] = {list->items[j].score + c, j, x};
     }
   }
@@ -200,12 +235,15 @@ int32_t fragment_paths_match_shifted(const uint8_t *p, const uint8_t *q, int32_t
   return 1;
 }
 
-int32_t fragment_search_decide(fragment_search_t *search, const uint8_t *symbols, int32_t *depth_out,
-                               fragment_builder_ctx_t *ctx) {
+namespace {
+
+// fragment_search_decide with the counts of the four next words known.
+int32_t decide_counted(fragment_search_t *search, const uint8_t *symbols, const int32_t counts[4],
+                       int32_t *depth_out, fragment_builder_ctx_t *ctx) {
   bool alive[4];
   int32_t alive_count = 0;
   for (int32_t x = 0; x < 4; x++) {
-    alive[x] = fragment_search_start_branch(search, x, symbols, ctx) != 0;
+    alive[x] = start_branch_counted(search, x, symbols, counts[x]) != 0;
     if (alive[x]) alive_count++;
   }
   int32_t step = 0;
@@ -224,6 +262,15 @@ int32_t fragment_search_decide(fragment_search_t *search, const uint8_t *symbols
       if (alive[x]) return x;
   }
   return resolve_branches(search, alive, ctx);
+}
+
+}  // namespace
+
+int32_t fragment_search_decide(fragment_search_t *search, const uint8_t *symbols, int32_t *depth_out,
+                               fragment_builder_ctx_t *ctx) {
+  int32_t counts[4];
+  fragment_search_next_counts(search, ctx, &symbols, 1, counts);
+  return decide_counted(search, symbols, counts, depth_out, ctx);
 }
 
 int32_t fragment_extend(fragment_search_t *search, fragment_buffer_t *buffer, int32_t *depth_out,
@@ -252,10 +299,16 @@ int32_t fragment_extend(fragment_search_t *search, fragment_buffer_t *buffer, in
       }
     }
     // Backward check: going left from the new word must lead to the word
-    // the fragment came from, and to it alone.
+    // the fragment came from, and to it alone. The next words of both
+    // directions are counted in one batch: the forward ones are needed
+    // once the check passes, and counts do not change.
+    const uint8_t *forward = buffer->bytes + buffer->length - (k - 1);
     if (n > k) {
       reverse_complement_into(b + n - k, k - 1, search->scratch);
-      const int32_t back = fragment_search_decide(search, search->scratch, nullptr, ctx);
+      const uint8_t *prefixes[2] = {search->scratch, forward};
+      int32_t counts[8];
+      fragment_search_next_counts(search, ctx, prefixes, 2, counts);
+      const int32_t back = decide_counted(search, search->scratch, counts, nullptr, ctx);
       if (back == kFragmentAmbiguous) {
         buffer->length--;
         return kFragmentEndJoin;
@@ -264,8 +317,10 @@ int32_t fragment_extend(fragment_search_t *search, fragment_buffer_t *buffer, in
         buffer->length--;
         return kFragmentEndInconsistent;
       }
+      c = decide_counted(search, forward, counts + 4, depth_out, ctx);
+    } else {
+      c = fragment_search_decide(search, forward, depth_out, ctx);
     }
-    c = fragment_search_decide(search, buffer->bytes + buffer->length - (k - 1), depth_out, ctx);
   }
   return c == kFragmentAmbiguous ? kFragmentEndAmbiguous : kFragmentEndDead;
 }

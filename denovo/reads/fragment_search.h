@@ -71,6 +71,9 @@ struct fragment_search_t {
   fragment_extension_t *extensions;        // 4 W
   uint8_t *scratch;                        // k symbols
   uint8_t *seed;                           // k symbols: the seed's reverse complement
+  uint8_t *word;                           // k symbols: a word asked of the single count callback
+  const uint8_t **prefixes;                // W: the candidates' last k - 1 symbols in a step
+  int32_t *next_counts;                    // 4 W: the counts of their four next words
 };
 
 // Growable array of symbol codes, capacity starting at 10 and doubling.
@@ -86,6 +89,11 @@ fragment_search_t *fragment_search_new(word_counter_t *counter, int32_t depth, i
 // Frees the state, not the handle; null allowed; returns null.
 fragment_search_t *fragment_search_free(fragment_search_t *search);
 
+// Counts of the four words after each of n prefixes of k - 1 symbols
+// (counts[4 i + x]), through the context's batched callback, or its single
+// one when that is null.
+void fragment_search_next_counts(fragment_search_t *search, fragment_builder_ctx_t *ctx,
+                                 const uint8_t *const *prefixes, int32_t n, int32_t *counts);
 // The next base after the k - 1 symbols: 0-3, kFragmentAmbiguous or
 // kFragmentNoBase. depth_out (may be null) receives the step at which the
 // look-ahead stopped: 0 when fewer than two next words are counted, D when

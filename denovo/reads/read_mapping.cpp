@@ -58,6 +58,10 @@ void print_letters(const uint8_t *codes, int64_t n) {
   ryx_exit(1);
 }
 
+// Sampled words of a fragment whose home slots are fetched ahead of their
+// insertion into the index.
+constexpr int64_t kIndexLookahead = 8;
+
 // log2 of a slot count that holds n words below half load.
 int table_log_size(int64_t n) {
   int log = 4;
@@ -134,21 +138,78 @@ struct block_walk_t {
 
   int mate() const { return static_cast<int>(reads & 1); }
 
-  // Looks up the clean window at i and takes its hit, when there is one.
+  // Both strands of the windows prepared so far, rolled along the block
+  // (k <= 32): the forward word with its first symbol in the most
+  // significant of the low 2k bits, the reverse complement likewise.
+  uint64_t rolled_forward;
+  uint64_t rolled_reverse;
+  int64_t rolled;    // symbols slid in
+  int64_t last_bad;  // position of the last code above 3 slid in, or -1
+
+  // A 2k-bit word as a packed key: B bytes, first symbol in the top bits
+  // of byte 0, bits past 2k zero.
+  static void key_of(uint64_t word, int32_t key_bits, int32_t key_bytes, uint8_t *out) {
+    const uint64_t aligned = word << (8 * key_bytes - key_bits);
+    for (int32_t b = 0; b < key_bytes; b++) out[b] = static_cast<uint8_t>(aligned >> (8 * (key_bytes - 1 - b)));
+  }
+
+  // Packs window j (both strands) into its entry ahead and asks for the
+  // table lines its look-ups will read; a window holding a code above 3 is
+  // marked as not packed. Windows are prepared in order, one after another.
+  void prepare(int64_t j) {
+    const word_table_t *table = ctx->word_table;
+    const size_t key_bytes = static_cast<size_t>(table->key_bytes);
+    const auto entry = static_cast<size_t>(j % kReadMappingLookahead);
+    uint8_t *forward = mapper->ahead + 2 * key_bytes * entry;
+    uint8_t *backward = forward + key_bytes;
+    uint8_t &ok = mapper->ahead_ok[entry];
+    if (k <= 32) {
+      const uint64_t mask = k == 32 ? ~0ull : (1ull << (2 * k)) - 1;
+      for (; rolled < j + k; rolled++) {
+        uint64_t c = block[rolled];
+        if (c > 3) {
+          last_bad = rolled;
+          c = 0;
+        }
+        rolled_forward = ((rolled_forward << 2) | c) & mask;
+        rolled_reverse = (rolled_reverse >> 2) | ((c ^ 3) << (2 * k - 2));
+      }
+      ok = last_bad < j ? 1 : 0;
+      if (!ok) return;
+      key_of(rolled_forward, table->key_bits, table->key_bytes, forward);
+      key_of(rolled_reverse, table->key_bits, table->key_bytes, backward);
+    } else {
+      ok = static_cast<uint8_t>(word_table_pack_word(table->key_bits, block + j, forward, nullptr));
+      if (!ok) return;
+      memcpy(mapper->window, block + j, static_cast<size_t>(k));
+      seq_codes_reverse_complement(mapper->window, static_cast<uint32_t>(k));
+      word_table_pack_word(table->key_bits, mapper->window, backward, nullptr);
+    }
+    uint64_t *home = mapper->ahead_home + 2 * entry;
+    home[0] = word_table_home_slot(table, forward);
+    home[1] = word_table_home_slot(table, backward);
+    word_table_prefetch_slot(table, home[0]);
+    word_table_prefetch_slot(table, home[1]);
+  }
+
+  // Looks up the clean window at i, prepared ahead, and takes its hit,
+  // when there is one: the forward key first, then the reverse one.
   void look_up(int64_t i) {
     const word_table_t *table = ctx->word_table;
-    const uint8_t *window = block + i;
-    auto *payload = static_cast<const read_mapping_payload_t *>(
-        word_table_find_word(table, window, mapper->key, nullptr));
+    const size_t key_bytes = static_cast<size_t>(table->key_bytes);
+    const auto entry = static_cast<size_t>(i % kReadMappingLookahead);
+    const uint8_t *forward = mapper->ahead + 2 * key_bytes * entry;
+    const uint64_t *home = mapper->ahead_home + 2 * entry;
+    if (!mapper->ahead_ok[entry]) return;  // a window that does not pack has no hit
+    int64_t slot = word_table_find_slot_from(table, forward, home[0]);
     bool reverse = false;
-    if (payload == nullptr) {
-      memcpy(mapper->window, window, static_cast<size_t>(k));
-      seq_codes_reverse_complement(mapper->window, static_cast<uint32_t>(k));
-      payload = static_cast<const read_mapping_payload_t *>(
-          word_table_find_word(table, mapper->window, mapper->key, nullptr));
+    if (slot < 0) {
+      slot = word_table_find_slot_from(table, forward + key_bytes, home[1]);
       reverse = true;
     }
-    if (payload == nullptr) return;
+    if (slot < 0) return;
+    const auto *payload =
+        static_cast<const read_mapping_payload_t *>(word_table_get_payload(table, static_cast<uint64_t>(slot)));
     hit_t hit;
     hit.index = payload->fragment_word & kReadMappingIndexMask;
     hit.reverse = reverse;
@@ -270,6 +331,7 @@ read_mapping_ctx_t *read_mapping_ctx_new(seq_db_t *fragment_db, read_store_t *st
   word_table_t *table = word_table_new_sized(k, sizeof(read_mapping_payload_t), kEmptyPayload, 0,
                                              table_log_size(residues / step + count));
   word_table_key_t *key = word_table_key_new(table);
+  word_table_key_t *ahead = word_table_key_new(table);
   int64_t indexed = 0;
   for (int64_t i = 0; i < count; i++) {
     seq_record_t *f = fragment_db->get(fragment_db, i);
@@ -278,7 +340,13 @@ read_mapping_ctx_t *read_mapping_ctx_new(seq_db_t *fragment_db, read_store_t *st
     for (int64_t j = 0; j < length; j++) codes[j] = fragment_code(codes[j]);
     ctx->lengths[i] = f->length;
     read_mapping_payload_t payload{fragment_word_of(static_cast<uint32_t>(i), f->name), 0};
+    // The home slot of the word kIndexLookahead samples on is fetched
+    // while this one is looked up and inserted.
+    const int64_t ahead_distance = kIndexLookahead * static_cast<int64_t>(step);
+    for (int64_t m = 0; m < ahead_distance && m + k <= length; m += step)
+      word_table_prefetch_word(table, codes + m, ahead);
     for (int64_t m = 0; m + k <= length; m += step) {
+      if (m + ahead_distance + k <= length) word_table_prefetch_word(table, codes + m + ahead_distance, ahead);
       auto *stored = static_cast<const read_mapping_payload_t *>(word_table_find_word(table, codes + m, key, nullptr));
       if (stored != nullptr) report_duplicate(fragment_db, stored, static_cast<uint32_t>(i), m, codes, length);
       payload.offset = static_cast<int32_t>(m);
@@ -290,6 +358,7 @@ read_mapping_ctx_t *read_mapping_ctx_new(seq_db_t *fragment_db, read_store_t *st
   }
   progress_meter_update(meter, 1.0);
   word_table_key_free(key);
+  word_table_key_free(ahead);
   ctx->word_table = table;
   return ctx;
 }
@@ -307,6 +376,10 @@ read_mapping_mapper_t *read_mapping_mapper_new(read_mapping_ctx_t *ctx) {
   mapper->ctx = ctx;
   mapper->key = word_table_key_new(ctx->word_table);
   mapper->window = static_cast<uint8_t *>(ryx_malloc(static_cast<size_t>(ctx->word_size)));
+  mapper->ahead = static_cast<uint8_t *>(
+      ryx_malloc(2 * static_cast<size_t>(ctx->word_table->key_bytes) * kReadMappingLookahead));
+  mapper->ahead_home = static_cast<uint64_t *>(ryx_calloc(2 * sizeof(uint64_t) * kReadMappingLookahead));
+  mapper->ahead_ok = static_cast<uint8_t *>(ryx_calloc(kReadMappingLookahead));
   return mapper;
 }
 
@@ -314,6 +387,9 @@ read_mapping_mapper_t *read_mapping_mapper_free(read_mapping_mapper_t *mapper) {
   if (mapper == nullptr) return nullptr;
   word_table_key_free(mapper->key);
   ryx_free(mapper->window);
+  ryx_free(mapper->ahead);
+  ryx_free(mapper->ahead_home);
+  ryx_free(mapper->ahead_ok);
   ryx_free(mapper);
   return nullptr;
 }
@@ -339,11 +415,19 @@ read_table_t *read_mapping_map_block(read_mapping_mapper_t *mapper, const uint8_
   w.mates[0].reset();
   w.mates[1].reset();
   w.read_start = -1;
+  w.last_bad = -1;
   w.batch = read_table_new_batch(ctx->fragment_count, setting, file_index, k);
 
+  // Every window is prepared kReadMappingLookahead - 1 positions before
+  // the walk reaches it, so that its table lines arrive in the meantime;
+  // the entries then hold the window in turn and those prepared after it.
+  const int64_t windows = length - k + 1;
+  const int64_t distance = kReadMappingLookahead - 1;
+  for (int64_t j = 0; j < distance && j < windows; j++) w.prepare(j);
   // bad: the first position at or after i holding a code above 3.
   int64_t bad = 0;
   for (int64_t i = 0; i < length; i++) {
+    if (i + distance < windows) w.prepare(i + distance);
     if (block[i] == kReadStoreSeparator) {
       if (w.read_start >= 0) w.finish_read(i);
       w.read_start = i + 1;

@@ -8,6 +8,7 @@
 #include "common/memory.h"
 #include "common/random_state.h"
 #include "common/ryx_exit.h"
+#include "denovo/reads/table_memory.h"
 
 const uint32_t word_hash_multipliers[16] = {
     0xA0A01BFD, 0x9CB944C9, 0xFCE318E9, 0xF1EBC59B, 0x93D79645, 0xBA4DFD79, 0xFE6FB0F5, 0x90E4E18D,
@@ -103,6 +104,10 @@ uint64_t counter_table_byte_size(int32_t n, int32_t b) { return (1ull << n) / st
 void counter_table_alloc(word_counter_tables_t *tables, counter_table_t *slot, int32_t n, int32_t b) {
   const uint64_t bytes = counter_table_byte_size(n, b);
   slot->allocation = static_cast<uint8_t *>(ryx_calloc(bytes + kTableExtraBytes));
+  // Every look-up lands at random in the table: large pages spare most of
+  // them a page walk. A large block comes zero-filled from the system and
+  // untouched, so the advice still applies to all of it.
+  table_memory_advise_large_pages(slot->allocation, bytes + kTableExtraBytes);
   slot->data = reinterpret_cast<uint8_t *>((reinterpret_cast<uintptr_t>(slot->allocation) + 63) &
                                            ~static_cast<uintptr_t>(63));
   slot->index_mask = (1ull << n) - 1;

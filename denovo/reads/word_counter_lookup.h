@@ -33,3 +33,19 @@ void word_counter_mark_slot_used(word_counter_t *counter, uint64_t slot);
 int32_t word_counter_is_repeated(word_counter_t *counter, const uint8_t *residues);
 // The used-mark functions end the process with "Not implemented\n" and status 1 on a
 // colour-space handle.
+
+// Batched look-ups: the same values as the functions above, for many words
+// in one call. Each computes the table entries of a batch of words first
+// and asks for their cache lines ahead, then reads them, so that the memory
+// waits of the batch overlap instead of following one another.
+//
+// counts[4 i + x] receives the count of the k - 1 codes at prefixes[i]
+// followed by code x (0-3), for i below n.
+void word_counter_get_next_counts(word_counter_t *counter, const uint8_t *const *prefixes, int32_t n,
+                                  int32_t *counts);
+// counts[i] receives the count of the k codes at words[i], for i below n.
+void word_counter_get_counts(word_counter_t *counter, const uint8_t *const *words, int32_t n, int32_t *counts);
+// slots[p] receives the used-mark index of the word at residues + p, for p
+// below words (residues holds words + k - 1 codes); the word is rolled
+// along the residues instead of being read again for every window.
+void word_counter_used_slots(word_counter_t *counter, const uint8_t *residues, int64_t words, uint64_t *slots);

@@ -202,6 +202,15 @@ void raise_owned_saturating(uint8_t *data, uint64_t i, uint32_t *s2, uint32_t *s
   if (v == 2) ++*s3;
 }
 
+void raise_owned_to_two(uint8_t *data, uint64_t i, uint32_t *s2) {
+  uint8_t *p = data + i / 4;
+  const int shift = static_cast<int>(2 * (i % 4));
+  const int v = (*p >> shift) & 3;
+  if (v >= 2) return;
+  *p = static_cast<uint8_t>(*p + (1 << shift));
+  if (v == 1) ++*s2;
+}
+
 void raise_owned_approximately(uint8_t *data, word_counter_tables_t *generator, uint64_t i, uint32_t *s2) {
   uint8_t *p = data + i / 2;
   const int shift = static_cast<int>(4 * (i % 2));
@@ -229,7 +238,7 @@ uint32_t partition_seed(uint32_t seed, int32_t p) {
 }
 
 // Entries one batch raises in an ordered pass, as offsets inside their
-// partition: per partition in A (the first pass) or C (the final pass), and
+// partition: per partition in A (the first pass) or C (the other passes), and
 // in B (the first pass). The buffers keep their capacity between batches.
 struct raise_lists_t {
   std::vector<std::vector<uint32_t>> first;
@@ -315,6 +324,9 @@ void apply_raises(word_pass_ctx_t *ctx, int32_t seq, const raise_lists_t &lists)
       uint8_t *b = tables->filter_b.data;
       apply_list(lists.first[p], a, base, 4, [&](uint64_t i) { raise_owned_saturating(a, i, &s2, &s3); });
       apply_list(lists.second[p], b, base, 4, [&](uint64_t i) { raise_owned_saturating(b, i, &s2, &s3); });
+    } else if (ctx->kind == kWordPassRefine) {
+      uint8_t *c = tables->count_table.data;
+      apply_list(lists.first[p], c, base, 4, [&](uint64_t i) { raise_owned_to_two(c, i, &s2); });
     } else {
       uint8_t *c = tables->count_table.data;
       word_counter_tables_t *generator = &part->generator;
@@ -467,22 +479,7 @@ void *word_counter_count_thread(void *arg) {
   auto *args = static_cast<thread_args_t *>(arg);
   auto *ctx = static_cast<word_pass_ctx_t *>(args->context);
   word_counter_t *clone = word_counter_clone(ctx->counter);
-  if (ctx->partitions != nullptr) {
-    count_ordered(ctx, args, clone);
-    word_counter_clone_free(clone);
-    return nullptr;
-  }
-  // Refinements: raises that commute, made in place as the batches come.
-  while (auto *batch = static_cast<word_batch_t *>(thread_queue_get(ctx->arbiter, args->input, 0))) {
-    if (ctx->colour_space) word_counter_colour_convert(batch->records, batch->record_count);
-    uint32_t s3 = 0;
-    const uint32_t s2 = word_counter_count_refine_batch(clone, batch->records, batch->record_count, &s3);
-    pthread_mutex_lock(&ctx->mutex);
-    ctx->s2_total += s2;
-    ctx->s3_total += s3;
-    pthread_mutex_unlock(&ctx->mutex);
-    word_batch_free(batch);
-  }
+  count_ordered(ctx, args, clone);
   word_counter_clone_free(clone);
   return nullptr;
 }
@@ -504,11 +501,10 @@ int32_t word_counter_run_pass(word_counter_t *counter, seq_db_t *source, read_st
   ctx->colour_space = colour_space;
   ctx->stop.store(0);
   ctx->rewind = 1;
-  pthread_mutex_init(&ctx->mutex, nullptr);
-  if (kind != kWordPassRefine) {
-    // The first pass splits A and B (2^d entries), the final pass C
-    // (2^(d-1) entries).
-    const int32_t log_entries = kind == kWordPassFirst ? counter->log_size : counter->log_size - 1;
+  {
+    // The first pass splits A and B (2^d entries), a refinement C of 2^d
+    // entries, the final pass C of 2^(d-1) entries.
+    const int32_t log_entries = kind == kWordPassFinal ? counter->log_size - 1 : counter->log_size;
     const int32_t log_parts = log_partitions_for(log_entries);
     ctx->partition_count = 1 << log_parts;
     ctx->partition_shift = log_entries - log_parts;
@@ -552,7 +548,6 @@ int32_t word_counter_run_pass(word_counter_t *counter, seq_db_t *source, read_st
   thread_group_free(reader);
   thread_group_free(counters);
   thread_queue_free(queue);
-  pthread_mutex_destroy(&ctx->mutex);
   for (int32_t p = 0; p < ctx->partition_count; p++) {
     pthread_mutex_destroy(&ctx->partitions[p].mutex);
     pthread_cond_destroy(&ctx->partitions[p].turn);

@@ -21,22 +21,23 @@
 // 4 x threads items and one counting thread per processor scans their words
 // through its own clone of the handle.
 //
-// The refinements raise counters by compare-and-swap of the byte that holds
-// them; +1 saturating at 2 commutes, so their tables and totals do not
-// depend on the order of the raises. The first and final passes are
-// ordered instead, so that their results are a function of the reads alone
-// for any thread count: the final pass's raises of C are random draws whose
-// chance depends on the entry's current value, and the first pass's early
-// stop is decided from running totals. In those passes the tables are split
-// into a fixed number of partitions by the top bits of the entry index
-// (chosen from the table size only); a counting thread scans and hashes its
-// batch (and tests the filters) in parallel with the others and lists the
-// entries to raise per partition, then applies its lists partition by
-// partition, each partition taking the batches strictly in their number
-// order. One thread at a time owns a partition, so it writes plain bytes;
-// the final pass draws from a generator per partition seeded from the
-// handle's seed and the partition number. The first pass's totals are added
-// and checked in batch order as the last partition of each batch is done.
+// Every pass is ordered, so that its results are a function of the reads
+// alone for any thread count: the final pass's raises of C are random
+// draws whose chance depends on the entry's current value, and the first
+// pass's early stop is decided from running totals (a refinement's +1
+// saturating at 2 commutes, but raising in place would take an atomic
+// read-modify-write per word, which stalls the scan's overlapped memory
+// reads; raised in partition lists it costs what the final pass costs).
+// The tables are split into a fixed number of partitions by the top bits
+// of the entry index (chosen from the table size only); a counting thread
+// scans and hashes its batch (and tests the filters) in parallel with the
+// others and lists the entries to raise per partition, then applies its
+// lists partition by partition, each partition taking the batches strictly
+// in their number order. One thread at a time owns a partition, so it
+// writes plain bytes; the final pass draws from a generator per partition
+// seeded from the handle's seed and the partition number. The totals are
+// added, and the first pass's are checked, in batch order as the last
+// partition of each batch is done.
 //
 // The caller owns the read store (which a pass rewinds and reads; no other
 // pass may run on it at the same time) and the counter that the build
@@ -94,9 +95,8 @@ struct word_pass_ctx_t {
   int32_t refinement;            // r, for kind 1
   int32_t max_refinements;       // R
   double target;                 // t
-  pthread_mutex_t mutex;         // guards the two totals in a refinement
-  // In the ordered passes the totals are guarded by the last partition's
-  // mutex instead and grow in batch order.
+  // The totals are guarded by the last partition's mutex and grow in
+  // batch order.
   uint64_t first_pass_total;     // T: the first pass's S2, given to kinds 1 and 2
   int64_t s2_total;              // counters that reached 2 in this pass
   int64_t s3_total;              // counters that reached 3 (first pass only)
@@ -107,7 +107,7 @@ struct word_pass_ctx_t {
   // scanning.
   std::atomic<int32_t> stop;
   int32_t rewind;                // the reader rewinds the store first
-  // Ordered passes (first and final); null and 0 otherwise.
+  // The partitions of the pass's table.
   word_partition_t *partitions;
   int32_t partition_count;
   int32_t partition_shift;       // entry index >> shift = partition

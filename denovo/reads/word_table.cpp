@@ -8,6 +8,7 @@
 
 #include "common/memory.h"
 #include "common/ryx_exit.h"
+#include "denovo/reads/table_memory.h"
 
 namespace {
 
@@ -210,6 +211,10 @@ word_table_t *table_create(int key_bits, size_t payload_size, const void *empty,
   t->empty = static_cast<uint8_t *>(ryx_malloc(payload_size ? payload_size : 1));
   if (payload_size > 0) memcpy(t->empty, empty, payload_size);
   t->payloads = static_cast<uint8_t *>(ryx_malloc(payload_array ? payload_array : 1));
+  // Looked up at random: large pages, asked for before the fill below
+  // writes the arrays.
+  table_memory_advise_large_pages(t->keys, key_array);
+  table_memory_advise_large_pages(t->payloads, payload_array);
   // Fill every slot with the template, doubling the filled stretch.
   if (payload_array > 0) {
     memcpy(t->payloads, t->empty, payload_size);
@@ -500,9 +505,21 @@ int word_table_word_span(int key_bits, const int *positions) {
 
 int64_t word_table_find_slot(const word_table_t *table, const uint8_t *key) {
   if (table->payload_size == 0) return -1;
+  return word_table_find_slot_from(table, key, home_slot(table, key));
+}
+
+uint64_t word_table_home_slot(const word_table_t *table, const uint8_t *key) { return home_slot(table, key); }
+
+void word_table_prefetch_slot(const word_table_t *table, uint64_t slot) {
+  __builtin_prefetch(stored_at(table, slot));
+  __builtin_prefetch(payload_at(table, slot));
+}
+
+int64_t word_table_find_slot_from(const word_table_t *table, const uint8_t *key, uint64_t home) {
+  if (table->payload_size == 0) return -1;
   const uint64_t mask = table->position_mask;
   const int n = table->stored_bytes;
-  uint64_t slot = home_slot(table, key);
+  uint64_t slot = home;
   // The stored bytes live in their own array: fetch their line together
   // with the payload's rather than after it.
   __builtin_prefetch(stored_at(table, slot));
@@ -619,6 +636,13 @@ void *word_table_find_word(const word_table_t *table, const uint8_t *symbols,
 void word_table_prefetch_word(const word_table_t *table, const uint8_t *symbols, word_table_key_t *key) {
   if (table->payload_size == 0 || !pack_for_table(table, symbols, key, nullptr)) return;
   const uint64_t slot = home_slot(table, key->buffer[0]);
+  __builtin_prefetch(stored_at(table, slot));
+  __builtin_prefetch(payload_at(table, slot));
+}
+
+void word_table_prefetch_key(const word_table_t *table, const uint8_t *key) {
+  if (table->payload_size == 0) return;
+  const uint64_t slot = home_slot(table, key);
   __builtin_prefetch(stored_at(table, slot));
   __builtin_prefetch(payload_at(table, slot));
 }

@@ -95,6 +95,8 @@ void *word_table_find_word(const word_table_t *table, const uint8_t *symbols,
 // Packs the word into key; does nothing else (a word with a symbol above 3
 // is ignored).
 void word_table_prefetch_word(const word_table_t *table, const uint8_t *symbols, word_table_key_t *key);
+// The same for a word packed already (B bytes).
+void word_table_prefetch_key(const word_table_t *table, const uint8_t *key);
 // word_table_find_word with key buffers of its own.
 void *word_table_lookup_word(const word_table_t *table, const uint8_t *symbols,
                              const int *positions);
@@ -124,6 +126,12 @@ int word_table_try_insert_key(word_table_t *table, const uint8_t *key, const voi
 void *word_table_find_key(const word_table_t *table, const uint8_t *key);
 // Slot of a packed key, -1 when absent.
 int64_t word_table_find_slot(const word_table_t *table, const uint8_t *key);
+// Home slot of a packed key, where its probe run starts.
+uint64_t word_table_home_slot(const word_table_t *table, const uint8_t *key);
+// Starts loading a slot (its stored key bytes and payload) into the cache.
+void word_table_prefetch_slot(const word_table_t *table, uint64_t slot);
+// word_table_find_slot for a key whose home slot is known already.
+int64_t word_table_find_slot_from(const word_table_t *table, const uint8_t *key, uint64_t home);
 
 // Payload pointer of a slot (0 <= slot < size), null for a free slot.
 void *word_table_get_payload(const word_table_t *table, uint64_t slot);

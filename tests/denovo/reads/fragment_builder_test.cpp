@@ -436,9 +436,15 @@ TEST(FragmentBuilderThread, SameBytesForAnyNumberOfThreads) {
 // The plain single pass the threads must reproduce: every block in store
 // order, every record decided (and written when new) before the next seed
 // is tried.
-std::string single_pass_fasta(read_store_t *store, word_counter_t *counter) {
+// Without batches the builder asks the counter one word at a time.
+std::string single_pass_fasta(read_store_t *store, word_counter_t *counter, bool batches = true) {
   FILE *out = tmpfile();
   fragment_builder_ctx_t *ctx = fragment_builder_ctx_new(store, nullptr, counter, out, nullptr);
+  if (!batches) {
+    ctx->next_counts = nullptr;
+    ctx->get_counts = nullptr;
+    ctx->used_slots = nullptr;
+  }
   fragment_search_t *search = fragment_search_new(counter, kWord + kFragmentSearchExtraDepth, kFragmentSearchWidth);
   struct Take {
     fragment_builder_ctx_t *ctx;
@@ -490,6 +496,30 @@ TEST(FragmentBuilderThread, ThreadsGiveTheSinglePassResult) {
       EXPECT_TRUE(ryx_test::read_file(path) == expected);
     }
   }
+}
+
+// The batched look-ups of the counter (the beam search's next words, a
+// record's words, a scan's chunk of windows) change no decision: the
+// single pass writes the same bytes through them as word by word, and so
+// do the threads.
+TEST(FragmentBuilderThread, BatchedLookUpsGiveTheWordByWordResult) {
+  std::mt19937_64 rng(167);
+  std::vector<Codes> reads;
+  for (int i = 0; i < 3; i++) {
+    const Codes genome = random_codes(rng, kSanitized ? 1500 : 5000);
+    for (Codes &r : sampled_reads(rng, genome, genome.size() * 40 / 100, 100, 0.02)) reads.push_back(std::move(r));
+  }
+  std::shuffle(reads.begin(), reads.end(), rng);
+  BuilderRun run({reads}, 1, nullptr, 4096);
+  clear_used(run.counter);
+  const std::string word_by_word = single_pass_fasta(run.store, run.counter, false);
+  ASSERT_FALSE(word_by_word.empty());
+  clear_used(run.counter);
+  EXPECT_TRUE(single_pass_fasta(run.store, run.counter, true) == word_by_word);
+  ryx_test::ScratchDir dir;
+  const std::string path = dir.file("fragments.fa");
+  run.build(4, nullptr, path.c_str());
+  EXPECT_TRUE(ryx_test::read_file(path) == word_by_word);
 }
 
 TEST(FragmentBuilderThread, FilesWithoutUseFlagAreLeftOut) {

@@ -150,6 +150,10 @@ struct ModelSearch {
     ctx->used_slot = model_used_slot;
     ctx->slot_is_used = model_slot_is_used;
     ctx->mark_slot_used = model_mark_slot_used;
+    // The batched look-ups fall back to the model's single ones.
+    ctx->next_counts = nullptr;
+    ctx->get_counts = nullptr;
+    ctx->used_slots = nullptr;
     search = fragment_search_new(handle, k + kFragmentSearchExtraDepth, kFragmentSearchWidth);
   }
   ~ModelSearch() {

@@ -276,6 +276,30 @@ TEST(ReadMappingBlock, PathsOfSingleReads) {
   read_table_free(batch);
 }
 
+// The windows' keys are rolled along the block up to k = 32 and packed one
+// by one above: both ways find the same hits, on either strand, next to N
+// and in a block of several reads.
+TEST(ReadMappingBlock, PathsForWordSizesAroundOneMachineWord) {
+  for (const int k : {16, 31, 32, 33, 40}) {
+    SCOPED_TRACE(k);
+    const Codes g = unique_genome(17 + k, 900, k);
+    // Neighbours along the genome, each overlapping the previous by k - 1.
+    const size_t b = 200 - (k - 1), c = b + 215 - (k - 1);
+    const std::vector<Placement> places = {{0, 200}, {b, 215}, {c, 215}};
+    BlockMapper m(cut(g, places, {"EC", "CC", "CB"}), k);
+    const int64_t o = -(k - 1);
+    Codes with_n = slice(g, 150, 100);
+    with_n[80] = 4;
+    const std::vector<Codes> reads = {slice(g, 150, 100), reverse_complement(slice(g, 150, 100)), with_n,
+                                      slice(g, 150, 300)};
+    const std::vector<Path> expected = {
+        {1, {0, o, 1}}, {1, {1 | kRev, o, 0 | kRev}}, {1, {0, o, 1}}, {1, {0, o, 1, o, 2}}};
+    read_table_t *batch = m.map(reads);
+    EXPECT_EQ(paths_of(batch->read_info), expected);
+    read_table_free(batch);
+  }
+}
+
 TEST(ReadMappingBlock, ImplausibleNeighboursAreIgnored) {
   constexpr int k = 16;
   const Codes g = unique_genome(13, 1200, k);

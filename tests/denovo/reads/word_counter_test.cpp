@@ -370,6 +370,75 @@ TEST(WordCounterLookup, ColourCountsWithPlainReversal) {
   EXPECT_EQ(word_counter_get_count(hand.counter, reversed.data()), 4);
 }
 
+// The batched look-ups against the single ones, on tables of 2^8 filter
+// entries filled at random (most words share entries with others, and many
+// pass both filters) and a sequence holding codes 4: the same count for
+// every word, the same used slot for every window, across batch ends.
+TEST(WordCounterLookup, BatchesGiveWhatSingleLookUpsGive) {
+  const struct {
+    int k;
+    int colour;
+  } cases[] = {{1, 0}, {5, 0}, {16, 0}, {22, 0}, {31, 0}, {32, 0}, {33, 0}, {47, 0}, {64, 0}, {21, 1}, {40, 1}};
+  for (const auto &c : cases) {
+    word_counter_t *counter = c.colour ? word_counter_new_colour(8, c.k) : word_counter_new(8, c.k);
+    word_counter_alloc_pass1_tables(counter);
+    word_counter_pack_filters(counter);
+    word_counter_alloc_final_table(counter);
+    word_counter_finish_tables(counter);
+    std::mt19937 rng(static_cast<unsigned>(100 * c.k + c.colour));
+    word_counter_tables_t *t = counter->tables;
+    for (int i = 0; i < 256 / 8; i++) {
+      t->filter_a.data[i] = static_cast<uint8_t>(rng() | rng());
+      t->filter_b.data[i] = static_cast<uint8_t>(rng() | rng());
+    }
+    for (int i = 0; i < 128 / 2; i++) t->count_table.data[i] = static_cast<uint8_t>(rng());
+    // A sequence of 300 words with codes 4 here and there.
+    Codes sequence = random_codes(rng, 300 + c.k - 1);
+    for (int i = 0; i < 6; i++) sequence[rng() % sequence.size()] = 4;
+    const int words = 300;
+    std::vector<const uint8_t *> starts(words);
+    std::vector<int32_t> single(words), batched(words, -7);
+    int nonzero = 0;
+    for (int p = 0; p < words; p++) {
+      starts[p] = sequence.data() + p;
+      single[p] = word_counter_get_count(counter, starts[p]);
+      if (single[p] > 0) nonzero++;
+    }
+    ASSERT_GT(nonzero, 20) << "k " << c.k << ": the tables let too few words through to compare counts";
+    // Batches of 1, 31, 32, 33 and all words.
+    for (const int n : {1, 31, 32, 33, words}) {
+      std::fill(batched.begin(), batched.end(), -7);
+      word_counter_get_counts(counter, starts.data(), n, batched.data());
+      for (int p = 0; p < words; p++)
+        EXPECT_EQ(batched[p], p < n ? single[p] : -7) << "k " << c.k << " colour " << c.colour << " n " << n
+                                                      << " word " << p;
+    }
+    // The four next words of prefixes: 1, 7, 8, 9 and 20 prefixes.
+    for (const int n : {1, 7, 8, 9, 20}) {
+      std::vector<int32_t> next(4 * static_cast<size_t>(n) + 4, -7);
+      word_counter_get_next_counts(counter, starts.data(), n, next.data());
+      Codes word(static_cast<size_t>(c.k));
+      for (int i = 0; i < n; i++) {
+        std::copy(starts[i], starts[i] + c.k - 1, word.begin());
+        for (int x = 0; x < 4; x++) {
+          word[c.k - 1] = static_cast<uint8_t>(x);
+          EXPECT_EQ(next[4 * i + x], word_counter_get_count(counter, word.data()))
+              << "k " << c.k << " colour " << c.colour << " prefix " << i << " letter " << x;
+        }
+      }
+      for (size_t j = 4 * static_cast<size_t>(n); j < next.size(); j++) EXPECT_EQ(next[j], -7);
+    }
+    if (!c.colour) {
+      std::vector<uint64_t> slots(words + 1, ~0ull);
+      word_counter_used_slots(counter, sequence.data(), words, slots.data());
+      for (int p = 0; p < words; p++)
+        EXPECT_EQ(slots[p], word_counter_used_slot(counter, starts[p])) << "k " << c.k << " window " << p;
+      EXPECT_EQ(slots[words], ~0ull);
+    }
+    word_counter_free(counter);
+  }
+}
+
 TEST(WordCounterLookupDeathTest, UsedMarksAreNotForColourWords) {
   const Codes w(21, 1);
   EXPECT_EXIT(
