@@ -40,9 +40,9 @@
 # count. Under heavier load from the other work (load average up to 15)
 # the same builds took 13.3-13.5 s and 5.5-5.6 s at 3 Mbp, 232-246 s and
 # 67-68 s at 20 Mbp. At a quieter moment afterwards the new build took
-# 4.4-4.8 s at 3 Mbp (six runs) and 38.8-40.4 s at 20 Mbp (three runs):
-# 3.9 and 5.0 s per million reads, 1.3 times as much per read on the
-# larger genome. Time per read still grows with the genome, most in read
+# 3.8-4.4 s at 3 Mbp (four runs) and 35.0-36.3 s at 20 Mbp (two runs; word
+# counting 15 s, fragments 10 s, read mapping 9.3-9.9 s): 3.4 and 4.5 s
+# per million reads, 1.3 times as much per read on the larger genome. Time per read still grows with the genome, most in read
 # mapping: its word index outgrows the caches (10 to 12 times the 3 Mbp
 # mapping time for 6.7 times the reads). A filter of the sampled words in
 # front of the index (one bit per word hash, in cache) did not make the
