@@ -61,9 +61,17 @@ constexpr uint8_t kReadsFlag = 2;
 // The length byte of an absent read in the reads section.
 constexpr uint8_t kAbsentRead = 255;
 
-[[noreturn]] void stored_reads_broken() {
+[[noreturn]] void temporary_file_broken() {
   fputs("Error reading temporary file\n", stderr);
   ryx_exit(1);
+}
+
+// n bytes of the file into out; a file that ends first stops the run.
+void read_exactly(FILE *file, void *out, size_t n) {
+  if (n > 0 && fread(out, 1, n, file) != n) {
+    fputs("Error reading file: early termination\n", stderr);
+    ryx_exit(1);
+  }
 }
 
 // The reads of a batch in the layout of a record's reads section.
@@ -83,7 +91,7 @@ uint8_t *store_reads(const read_batch_t *batch, int32_t *length) {
       continue;
     }
     // Mappable reads are shorter than the length bound, which is at most 255.
-    if (read->length >= kAbsentRead) stored_reads_broken();
+    if (read->length >= kAbsentRead) temporary_file_broken();
     bytes[at++] = static_cast<uint8_t>(read->length);
     memcpy(bytes + at, read->residues, read->length);
     at += read->length;
@@ -190,8 +198,7 @@ read_batch_t *read_batch_load(map_context_t *context) {
   const int32_t f = map_context_file_of_batch(context, n);
   FILE *file = context->inputs != nullptr ? context->inputs[f] : nullptr;
   if (file == nullptr) {
-    fputs("Error reading temporary file\n", stderr);
-    ryx_exit(1);
+    temporary_file_broken();
   }
   const uint32_t length = bin_file_read_u32(file);
   const uint32_t reads = bin_file_read_u32(file);
@@ -203,39 +210,25 @@ read_batch_t *read_batch_load(map_context_t *context) {
   if (reads == 0 || reads > static_cast<uint32_t>(context->batch_size) ||
       file_index >= static_cast<uint32_t>(context->file_count) || flags > (kBitsetFlag | kReadsFlag) ||
       length > (1u << 30)) {
-    fputs("Error reading temporary file\n", stderr);
-    ryx_exit(1);
+    temporary_file_broken();
   }
   read_batch_t *batch = read_batch_new(context, static_cast<int32_t>(file_index), static_cast<int32_t>(reads));
   batch->read_count = static_cast<int32_t>(reads);
   batch->slot_count = batch->read_count * read_batch_slots_per_read(batch);
   if (flags & kBitsetFlag) {
     batch->has_hits = bit_set_new(batch->read_count);
-    const size_t bytes = (reads + 7) / 8;
-    if (fread(batch->has_hits, 1, bytes, file) != bytes) {
-      fputs("Error reading file: early termination\n", stderr);
-      ryx_exit(1);
-    }
+    read_exactly(file, batch->has_hits, (reads + 7) / 8);
   }
   batch->encoded_length = static_cast<int32_t>(length);
   batch->encoded = static_cast<uint8_t *>(ryx_malloc(length > 0 ? length : 1));
-  if (fread(batch->encoded, 1, length, file) != length) {
-    fputs("Error reading file: early termination\n", stderr);
-    ryx_exit(1);
-  }
+  read_exactly(file, batch->encoded, length);
   if (flags & kReadsFlag) {
     // A read takes its length byte and at most 254 codes.
     const uint32_t stored = bin_file_read_u32(file);
-    if (stored > reads * 255u) {
-      fputs("Error reading temporary file\n", stderr);
-      ryx_exit(1);
-    }
+    if (stored > reads * 255u) temporary_file_broken();
     batch->stored_length = static_cast<int32_t>(stored);
     batch->stored_reads = static_cast<uint8_t *>(ryx_malloc(stored > 0 ? stored : 1));
-    if (fread(batch->stored_reads, 1, stored, file) != stored) {
-      fputs("Error reading file: early termination\n", stderr);
-      ryx_exit(1);
-    }
+    read_exactly(file, batch->stored_reads, stored);
   }
   const bool last_in_file = n + 1 >= context->total_batches || map_context_file_of_batch(context, n + 1) != f;
   if (last_in_file) {
@@ -255,8 +248,7 @@ read_batch_t *read_batch_load(map_context_t *context) {
 static int32_t next_mapped_read(map_context_t *context) {
   while (context->cursor < context->end_read && !map_context_has_read(context, context->cursor)) context->cursor++;
   if (context->cursor >= context->end_read) {
-    fputs("Error reading temporary file\n", stderr);
-    ryx_exit(1);
+    temporary_file_broken();
   }
   return context->cursor++;
 }
@@ -269,11 +261,11 @@ void take_stored_reads(map_context_t *context, read_batch_t *batch) {
   int32_t at = 0;
   for (int32_t r = 0; r < batch->read_count; r++) {
     const int32_t index = next_mapped_read(context);
-    if (at >= end) stored_reads_broken();
+    if (at >= end) temporary_file_broken();
     const uint8_t length = bytes[at++];
     seq_record_t *read = nullptr;
     if (length != kAbsentRead) {
-      if (end - at < length) stored_reads_broken();
+      if (end - at < length) temporary_file_broken();
       seq_record_t view{};
       view.residues = const_cast<uint8_t *>(bytes + at);
       view.length = length;
@@ -282,7 +274,7 @@ void take_stored_reads(map_context_t *context, read_batch_t *batch) {
     }
     place_read(batch, r, index, read);
   }
-  if (at != end) stored_reads_broken();
+  if (at != end) temporary_file_broken();
   batch->stored_reads = static_cast<uint8_t *>(ryx_free(batch->stored_reads));
   batch->stored_length = 0;
 }
@@ -321,8 +313,7 @@ void read_batch_decode(map_context_t *context, read_batch_t *batch) {
     }
   }
   if (batch->encoded != nullptr && cursor != batch->encoded_length) {
-    fputs("Error reading temporary file\n", stderr);
-    ryx_exit(1);
+    temporary_file_broken();
   }
   if (!context->first_pass && batch->setting != nullptr) {
     if (batch->has_hits == nullptr) batch->has_hits = bit_set_new(batch->read_count);
