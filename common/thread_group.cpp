@@ -98,6 +98,14 @@ thread_group_t *thread_group_free(thread_group_t *group) {
   return nullptr;
 }
 
+void thread_group_run(int32_t n, thread_start_fn start, void *context) {
+  thread_group_t *group = thread_group_new(n, start, nullptr, nullptr, context);
+  thread_group_register(group);
+  thread_group_start(group);
+  thread_group_join(group);
+  thread_group_free(group);
+}
+
 void thread_group_run_pipeline(int32_t workers, int32_t queue_capacity, thread_start_fn source,
                                thread_start_fn worker, thread_start_fn sink, void *context,
                                thread_arbiter_t **arbiter_slot) {

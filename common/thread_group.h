@@ -70,6 +70,11 @@ void thread_group_join(thread_group_t *group);
 // queues); returns null.
 thread_group_t *thread_group_free(thread_group_t *group);
 
+// Runs n threads of start over context, with no queues, and waits for all
+// of them: a parallel loop whose threads claim their own work. Start
+// failures end the process as in thread_group_start.
+void thread_group_run(int32_t n, thread_start_fn start, void *context);
+
 // Runs a source -> workers -> sink pipeline to its end in the calling order
 // above: one source thread feeds the workers threads through a queue of
 // queue_capacity, they feed one sink thread through a second such queue,

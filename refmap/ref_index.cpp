@@ -200,11 +200,7 @@ void *slice_thread(void *args) {
 void run_slices(slice_job_t *job, slice_pass_t pass, int32_t thread_count) {
   job->pass = pass;
   job->next = 0;
-  thread_group_t *group = thread_group_new(thread_count, slice_thread, nullptr, nullptr, job);
-  thread_group_register(group);
-  thread_group_start(group);
-  thread_group_join(group);
-  thread_group_free(group);
+  thread_group_run(thread_count, slice_thread, job);
 }
 
 void clear_offsets(uint32_t *offsets, int32_t threads) {
@@ -216,11 +212,7 @@ void clear_offsets(uint32_t *offsets, int32_t threads) {
 
 void run_pass(job_table_t *table, int32_t thread_count, thread_start_fn start) {
   table->next = 0;
-  thread_group_t *group = thread_group_new(thread_count, start, nullptr, nullptr, table);
-  thread_group_register(group);
-  thread_group_start(group);
-  thread_group_join(group);
-  thread_group_free(group);
+  thread_group_run(thread_count, start, table);
 }
 
 }  // namespace

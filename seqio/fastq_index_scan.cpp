@@ -130,11 +130,7 @@ fastq_scan_part_t *fastq_scan_parts(int fd, int64_t from, int64_t size, int32_t 
     part->lengths = array_list_new(sizeof(int32_t));
     part->markers = array_list_new(sizeof(int64_t));
   }
-  thread_group_t *group = thread_group_new(parts, scan_thread, nullptr, nullptr, &job);
-  thread_group_register(group);
-  thread_group_start(group);
-  thread_group_join(group);
-  thread_group_free(group);
+  thread_group_run(parts, scan_thread, &job);
   ryx_free(job.share_starts);
   return job.parts;
 }

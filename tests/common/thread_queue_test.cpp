@@ -699,6 +699,27 @@ TEST(ThreadGroup, RunPipelineDeliversEveryItemAndClearsTheSlot) {
   }
 }
 
+// A parallel loop: every thread runs, each sees the shared context, and
+// the call returns only after all of them ended.
+TEST(ThreadGroup, RunWaitsForEveryThreadOfTheLoop) {
+  struct Loop {
+    std::atomic<int32_t> next{0};
+    std::atomic<int32_t> threads{0};
+    std::vector<std::atomic<int32_t>> done = std::vector<std::atomic<int32_t>>(1000);
+  } loop;
+  thread_group_run(
+      5,
+      [](void *args) -> void * {
+        auto *l = static_cast<Loop *>(static_cast<thread_args_t *>(args)->context);
+        l->threads++;
+        for (int32_t k; (k = l->next.fetch_add(1)) < 1000;) l->done[static_cast<size_t>(k)]++;
+        return nullptr;
+      },
+      &loop);
+  EXPECT_EQ(loop.threads.load(), 5);
+  for (auto &d : loop.done) ASSERT_EQ(d.load(), 1);
+}
+
 TEST(ThreadQueueDeath, CapacityBelowTwoIsRefused) {
   EXPECT_EXIT(thread_queue_new(1), testing::ExitedWithCode(1), "^thread_queue_new: capacity 1 is below 2\n$");
   thread_queue_t *q = thread_queue_new(2);
