@@ -40,6 +40,17 @@
 
 namespace {
 
+// Gives a finished output its name; a failure prints message (a format
+// with the path) and ends the run with status 1. The slot is cleared first,
+// so the failed exit does not remove the file twice. Null does nothing.
+void commit_output(output_file_t **slot, const char *message, const char *path) {
+  output_file_t *file = *slot;
+  *slot = nullptr;
+  if (file == nullptr || output_file_commit(file) == 0) return;
+  fprintf(stderr, message, path);
+  ryx_exit(1);
+}
+
 // Bytes per block of the packed read store.
 constexpr int32_t kReadStoreBlock = 1048576;
 
@@ -138,12 +149,7 @@ void save_stage(run_t *run, int32_t stage, const char *quit_message) {
   denovo_file_write_output(save, path, stage - 1, run->word_size, run->fragments, run->table, run->graph, run->gaps);
   if (o->last_stage != stage) return;
   // The memory report is a finished output of its own once the run stops.
-  if (run->memory_file != nullptr && output_file_commit(run->memory_file) != 0) {
-    run->memory_file = nullptr;
-    fprintf(stderr, "Problem closing file (out of tmp space?): %s\n", o->memory_path);
-    ryx_exit(1);
-  }
-  run->memory_file = nullptr;
+  commit_output(&run->memory_file, "Problem closing file (out of tmp space?): %s\n", o->memory_path);
   printf("%s\n", quit_message);
   free_run(run);
   denovo_options_free(run->options);
@@ -401,31 +407,11 @@ void run_contigs(run_t *run) {
 
   // Each output appears under its name only once it is complete; the
   // others still pending are removed by the failed exit.
-  if (run->memory_file != nullptr) {
-    output_file_t *memory = run->memory_file;
-    run->memory_file = nullptr;
-    if (output_file_commit(memory) != 0) {
-      fprintf(stderr, "Problem closing file (out of tmp space?): %s\n", o->memory_path);
-      ryx_exit(1);
-    }
-  }
-  if (output_file_commit(output) != 0) {
-    fprintf(stderr, "Problem closing file (out of tmp space?): %s\n", o->output_path);
-    ryx_exit(1);
-  }
-  if (feature != nullptr && output_file_commit(feature) != 0) {
-    fprintf(stderr, "Problem closing feature file (out of tmp space?): %s\n", o->feature_path);
-    ryx_exit(1);
-  }
+  commit_output(&run->memory_file, "Problem closing file (out of tmp space?): %s\n", o->memory_path);
+  commit_output(&output, "Problem closing file (out of tmp space?): %s\n", o->output_path);
+  commit_output(&feature, "Problem closing feature file (out of tmp space?): %s\n", o->feature_path);
   // An estimate file still open holds no estimate (see denovo_run).
-  if (run->estimates != nullptr) {
-    output_file_t *estimates = run->estimates;
-    run->estimates = nullptr;
-    if (output_file_commit(estimates) != 0) {
-      fprintf(stderr, "Problem closing file: %s\n", o->estimate_path);
-      ryx_exit(1);
-    }
-  }
+  commit_output(&run->estimates, "Problem closing file: %s\n", o->estimate_path);
 }
 
 }  // namespace
