@@ -26,6 +26,8 @@ struct scan_job_t {
   int32_t next;           // claimed with an atomic add
 };
 
+static_assert(kFastqScanReach >= static_cast<int64_t>(kPieceBytes), "a part reads at most a window past its share");
+
 // The file bytes from offset on into the window, after the keep bytes
 // already at its front; returns the bytes now in the window. A read error
 // counts as the end of the file.
@@ -40,19 +42,29 @@ size_t fill(int fd, int64_t offset, uint8_t *window, size_t keep, size_t capacit
   return have;
 }
 
-// The part's records from its first start on.
-void scan_part(const scan_job_t *job, int32_t k) {
-  fastq_scan_part_t *part = &job->parts[k];
-  const int64_t share_end = job->share_starts[k + 1];
+}  // namespace
+
+void fastq_scan_part_init(fastq_scan_part_t *part, int64_t share_start, int64_t share_end) {
+  part->share_end = share_end;
+  part->found = false;
+  part->first = part->end = share_start;
+  part->complete = false;
+  part->starts = array_list_new(sizeof(int64_t));
+  part->lengths = array_list_new(sizeof(int32_t));
+  part->markers = array_list_new(sizeof(int64_t));
+}
+
+void fastq_scan_part(int fd, int64_t share_start, bool first_share, int64_t size, fastq_scan_part_t *part) {
+  const int64_t share_end = part->share_end;
   auto *window = static_cast<uint8_t *>(ryx_malloc(kPieceBytes));
   // The window starts one byte before a later share so that a line start
   // at the share's first byte can be seen.
-  int64_t base = k == 0 ? job->from : job->share_starts[k] - 1;
-  size_t have = fill(job->fd, base, window, 0, kPieceBytes);
-  bool at_end = base + static_cast<int64_t>(have) >= job->size;
+  int64_t base = first_share ? share_start : share_start - 1;
+  size_t have = fill(fd, base, window, 0, kPieceBytes);
+  bool at_end = base + static_cast<int64_t>(have) >= size;
   fastq_common_record_t record;
   size_t at = 0;
-  if (k > 0) {
+  if (!first_share) {
     // The first line start '@' of the share from which a whole common
     // record follows.
     part->found = false;
@@ -81,8 +93,8 @@ void scan_part(const scan_job_t *job, int32_t k) {
       memmove(window, window + at, keep);
       base += static_cast<int64_t>(at);
       at = 0;
-      have = fill(job->fd, base + static_cast<int64_t>(keep), window, keep, kPieceBytes);
-      at_end = base + static_cast<int64_t>(have) >= job->size;
+      have = fill(fd, base + static_cast<int64_t>(keep), window, keep, kPieceBytes);
+      at_end = base + static_cast<int64_t>(have) >= size;
       refilled = true;
       continue;
     }
@@ -103,9 +115,13 @@ void scan_part(const scan_job_t *job, int32_t k) {
   ryx_free(window);
 }
 
+namespace {
+
 void *scan_thread(void *args) {
   auto *job = static_cast<scan_job_t *>(static_cast<thread_args_t *>(args)->context);
-  for (int32_t k; (k = __atomic_fetch_add(&job->next, 1, __ATOMIC_RELAXED)) < job->count;) scan_part(job, k);
+  for (int32_t k; (k = __atomic_fetch_add(&job->next, 1, __ATOMIC_RELAXED)) < job->count;) {
+    fastq_scan_part(job->fd, job->share_starts[k], k == 0, job->size, &job->parts[k]);
+  }
   return nullptr;
 }
 
@@ -122,25 +138,20 @@ fastq_scan_part_t *fastq_scan_parts(int fd, int64_t from, int64_t size, int32_t 
   job.share_starts = static_cast<int64_t *>(ryx_malloc(sizeof(int64_t) * static_cast<size_t>(parts + 1)));
   const int64_t span = size > from ? size - from : 0;
   for (int32_t k = 0; k <= parts; k++) job.share_starts[k] = from + span * k / parts;
-  for (int32_t k = 0; k < parts; k++) {
-    fastq_scan_part_t *part = &job.parts[k];
-    part->share_end = job.share_starts[k + 1];
-    part->first = part->end = job.share_starts[k];
-    part->starts = array_list_new(sizeof(int64_t));
-    part->lengths = array_list_new(sizeof(int32_t));
-    part->markers = array_list_new(sizeof(int64_t));
-  }
+  for (int32_t k = 0; k < parts; k++) fastq_scan_part_init(&job.parts[k], job.share_starts[k], job.share_starts[k + 1]);
   thread_group_run(parts, scan_thread, &job);
   ryx_free(job.share_starts);
   return job.parts;
 }
 
+void fastq_scan_part_clear(fastq_scan_part_t *part) {
+  part->starts = array_list_free(part->starts);
+  part->lengths = array_list_free(part->lengths);
+  part->markers = array_list_free(part->markers);
+}
+
 void fastq_scan_parts_free(fastq_scan_part_t *parts, int32_t count) {
   if (parts == nullptr) return;
-  for (int32_t k = 0; k < count; k++) {
-    array_list_free(parts[k].starts);
-    array_list_free(parts[k].lengths);
-    array_list_free(parts[k].markers);
-  }
+  for (int32_t k = 0; k < count; k++) fastq_scan_part_clear(&parts[k]);
   ryx_free(parts);
 }

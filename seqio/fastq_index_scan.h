@@ -32,6 +32,21 @@ struct fastq_scan_part_t {
   array_list_t *markers;   // int64_t, the markers of the records taken
 };
 
+// Bytes past its share's end that a part may read: a file that is still
+// being written can have part k scanned once this many bytes after its share
+// are in place.
+constexpr int64_t kFastqScanReach = int64_t{4} << 20;
+
+// A part over the share [share_start, share_end), with no records yet.
+void fastq_scan_part_init(fastq_scan_part_t *part, int64_t share_start, int64_t share_end);
+// Scans one part initialised by fastq_scan_part_init: first_share says that
+// its share starts at a record start (the first share of a scan). size is
+// where the file ends; a file still growing may pass INT64_MAX once the
+// bytes up to kFastqScanReach past the share's end are written.
+void fastq_scan_part(int fd, int64_t share_start, bool first_share, int64_t size, fastq_scan_part_t *part);
+// Frees the part's lists (not the part).
+void fastq_scan_part_clear(fastq_scan_part_t *part);
+
 // Scans the bytes [from, size) of the open file fd (read with pread only,
 // so the descriptor's position is left alone) in `parts` parts on as many
 // threads. Returns the parts; free them with fastq_scan_parts_free. A read

@@ -12,10 +12,10 @@
 #include "common/array_list.h"
 #include "common/memory.h"
 #include "common/ryx_exit.h"
-#include "common/temp_file.h"
 #include "seqio/fasta_reader.h"
 #include "seqio/fastq_index_scan.h"
 #include "seqio/fastq_reader.h"
+#include "seqio/gzip_spool.h"
 #include "seqio/seq_alphabet.h"
 #include "seqio/seq_db_memory.h"
 #include "seqio/seq_record.h"
@@ -188,14 +188,40 @@ int plain_descriptor(const seq_db_stream_impl_t *impl, bool *owned, int64_t *siz
   return fd;
 }
 
+// Takes the records of scanned parts in order: a part's records where it
+// starts where the records before it ended, the format's reader elsewhere
+// (fastq_index_scan.h).
+void take_parts(seq_db_t *db, index_lists_t *lists, int64_t start, const fastq_scan_part_t *const *parts,
+                int32_t count) {
+  bool ended = false;
+  int64_t next = start;
+  for (int32_t k = 0; k < count && !ended; k++) {
+    const fastq_scan_part_t *part = parts[k];
+    if (part->found && part->first == next) {
+      const auto *starts = reinterpret_cast<const int64_t *>(part->starts->items);
+      const auto *lengths = reinterpret_cast<const int32_t *>(part->lengths->items);
+      for (uint64_t r = 0; r < part->starts->count; r++) add_record(db, lists, starts[r], lengths[r]);
+      array_list_add_list(lists->markers, part->markers);
+      next = part->end;
+      if (part->complete) continue;
+    }
+    next = read_records(db, lists, next, part->share_end, &ended);
+  }
+  if (!ended) read_records(db, lists, next, INT64_MAX, &ended);
+}
+
 // The opening pass over a large FASTQ file in parts on several threads
-// (fastq_index_scan.h): a part's records are taken where it starts where
-// the records before it ended; elsewhere the format's reader reads on.
-// Returns false, having read nothing, when the file is not for it.
-bool read_records_in_parts(seq_db_t *db, index_lists_t *lists, int64_t start) {
+// (fastq_index_scan.h), or over the parts scanned while a gzip file was
+// spooled. Returns false, having read nothing, when the file is not for it.
+bool read_records_in_parts(seq_db_t *db, index_lists_t *lists, int64_t start, const gzip_spool_scan_t *spooled) {
   seq_db_stream_impl_t *impl = impl_of(db);
+  if (impl->ops != &kFastqFormatOps) return false;
+  if (spooled != nullptr && spooled->count > 0 && start == 0) {
+    take_parts(db, lists, start, spooled->parts, spooled->count);
+    return true;
+  }
   const int32_t threads = index_threads.load(std::memory_order_relaxed);
-  if (impl->ops != &kFastqFormatOps || threads < 2) return false;
+  if (threads < 2) return false;
   bool owned = false;
   int64_t size = 0;
   const int fd = plain_descriptor(impl, &owned, &size);
@@ -208,27 +234,16 @@ bool read_records_in_parts(seq_db_t *db, index_lists_t *lists, int64_t start) {
   }
   fastq_scan_part_t *scanned = fastq_scan_parts(fd, start, size, static_cast<int32_t>(parts));
   if (owned) close(fd);
-  bool ended = false;
-  int64_t next = start;
-  for (int32_t k = 0; k < parts && !ended; k++) {
-    const fastq_scan_part_t *part = &scanned[k];
-    if (part->found && part->first == next) {
-      const auto *starts = reinterpret_cast<const int64_t *>(part->starts->items);
-      const auto *lengths = reinterpret_cast<const int32_t *>(part->lengths->items);
-      for (uint64_t r = 0; r < part->starts->count; r++) add_record(db, lists, starts[r], lengths[r]);
-      array_list_add_list(lists->markers, part->markers);
-      next = part->end;
-      if (part->complete) continue;
-    }
-    next = read_records(db, lists, next, part->share_end, &ended);
-  }
-  if (!ended) read_records(db, lists, next, INT64_MAX, &ended);
+  auto **order = static_cast<const fastq_scan_part_t **>(ryx_malloc(sizeof(fastq_scan_part_t *) * parts));
+  for (int64_t k = 0; k < parts; k++) order[k] = &scanned[k];
+  take_parts(db, lists, start, order, static_cast<int32_t>(parts));
+  ryx_free(order);
   fastq_scan_parts_free(scanned, static_cast<int32_t>(parts));
   return true;
 }
 
 // One pass over the records: counts, lengths, histogram and starts.
-void build_index(seq_db_t *db, bool keep_lengths) {
+void build_index(seq_db_t *db, bool keep_lengths, const gzip_spool_scan_t *spooled) {
   seq_db_stream_impl_t *impl = impl_of(db);
   const seq_format_ops_t *ops = impl->ops;
   input_stream_t *stream = impl->stream;
@@ -242,7 +257,7 @@ void build_index(seq_db_t *db, bool keep_lengths) {
   lists.starts = array_list_new(sizeof(int64_t));
   lists.lengths = keep_lengths ? array_list_new(sizeof(uint32_t)) : nullptr;
   lists.markers = ops->skip != nullptr ? array_list_new(sizeof(int64_t)) : nullptr;
-  if (!read_records_in_parts(db, &lists, start)) {
+  if (!read_records_in_parts(db, &lists, start, spooled)) {
     bool ended = false;
     read_records(db, &lists, start, INT64_MAX, &ended);
   }
@@ -287,12 +302,12 @@ seq_db_t *db_new(input_stream_t *stream, const seq_format_ops_t *ops, seq_alphab
 }
 
 // Records where the data starts and indexes the records when the format
-// can count them.
-seq_db_t *db_finish(seq_db_t *db, int keep_lengths) {
+// can count them (with the parts scanned while spooling, when there are).
+seq_db_t *db_finish(seq_db_t *db, int keep_lengths, const gzip_spool_scan_t *spooled = nullptr) {
   seq_db_stream_impl_t *impl = impl_of(db);
   impl->data_start = input_stream_tell(impl->stream);
   if (impl->ops->next_length != nullptr) {
-    build_index(db, keep_lengths != 0);
+    build_index(db, keep_lengths != 0, spooled);
     if (keep_lengths != 0) db->get_length = stream_get_length;
   }
   return db;
@@ -301,28 +316,15 @@ seq_db_t *db_finish(seq_db_t *db, int keep_lengths) {
 // Set by seq_db_set_gzip_spooling.
 std::atomic<bool> gzip_spooling{false};
 
-// Decompresses a gzip stream opened by path into an anonymous temporary
-// file and returns a stream over that file, named like the old one (whose
-// path copy it takes over); the gzip stream is closed. The refill reports a
-// corrupt or cut file as it would while parsing.
-input_stream_t *spool_gzip(input_stream_t *gz_stream) {
-  FILE *file = temp_file_create_anonymous();
-  for (int32_t count; (count = input_stream_fill(gz_stream)) > 0;) {
-    if (fwrite(gz_stream->buffer, 1, static_cast<size_t>(count), file) != static_cast<size_t>(count)) {
-      fputs("Problem writing temporary file\n", stderr);
-      ryx_exit(1);
-    }
-  }
-  if (fflush(file) != 0) {
-    fputs("Problem writing temporary file\n", stderr);
-    ryx_exit(1);
-  }
-  rewind(file);
-  const char *path = gz_stream->path;
-  input_stream_close(gz_stream);
-  input_stream_t *stream = input_stream_new_file(file);
-  stream->path = path;
-  return stream;
+seq_db_t *open_stream(input_stream_t *stream, uint32_t residue_type, uint32_t mask, int keep_lengths, int32_t buckets,
+                      const gzip_spool_scan_t *spooled) {
+  const uint32_t bit = seq_format_detect(stream);
+  if (bit == 0 || (bit & mask) == 0) return nullptr;
+  const seq_format_t *format = seq_format_by_bit(bit);
+  input_stream_seek(stream, 0, SEEK_SET);
+  seq_db_t *db = db_new(stream, format->ops, format->alphabet(residue_type), buckets);
+  if (format->ops->open_state != nullptr) impl_of(db)->state = format->ops->open_state(stream, db);
+  return db_finish(db, keep_lengths, spooled);
 }
 
 }  // namespace
@@ -336,13 +338,7 @@ seq_db_t *seq_db_new_indexed_stream(input_stream_t *stream, const seq_format_ops
 
 seq_db_t *seq_db_open_stream(input_stream_t *stream, uint32_t residue_type, uint32_t mask, int keep_lengths,
                              int32_t buckets) {
-  const uint32_t bit = seq_format_detect(stream);
-  if (bit == 0 || (bit & mask) == 0) return nullptr;
-  const seq_format_t *format = seq_format_by_bit(bit);
-  input_stream_seek(stream, 0, SEEK_SET);
-  seq_db_t *db = db_new(stream, format->ops, format->alphabet(residue_type), buckets);
-  if (format->ops->open_state != nullptr) impl_of(db)->state = format->ops->open_state(stream, db);
-  return db_finish(db, keep_lengths);
+  return open_stream(stream, residue_type, mask, keep_lengths, buckets, nullptr);
 }
 
 seq_record_t *seq_db_fetch_letters(seq_db_t *db, int64_t index, seq_scratch_t *scratch) {
@@ -373,8 +369,13 @@ seq_db_t *seq_db_open(const char *path, uint32_t residue_type, uint32_t mask, in
   char *copy = static_cast<char *>(ryx_malloc(size));
   memcpy(copy, path, size);
   stream->path = copy;
-  if (gzip_spooling.load(std::memory_order_relaxed) && gzdirect(stream->gz) == 0) stream = spool_gzip(stream);
-  seq_db_t *db = seq_db_open_stream(stream, residue_type, mask, keep_lengths, buckets);
+  gzip_spool_scan_t spooled{};
+  if (gzip_spooling.load(std::memory_order_relaxed) && gzdirect(stream->gz) == 0) {
+    stream = gzip_spool(stream, index_threads.load(std::memory_order_relaxed),
+                        index_part_bytes.load(std::memory_order_relaxed), &spooled);
+  }
+  seq_db_t *db = open_stream(stream, residue_type, mask, keep_lengths, buckets, &spooled);
+  gzip_spool_scan_free(&spooled);
   if (db == nullptr) {
     fprintf(stderr, "Format problem with file %s\n", path);
     input_stream_close(stream);

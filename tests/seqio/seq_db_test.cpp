@@ -288,7 +288,7 @@ TEST(SeqDb, OneLineRecordsWithAtSignLinesThroughTheOffsetIndex) {
 // those the parts leave to the byte-by-byte reader: wrapped sequences, CRLF
 // headers, blank lines, quality and sequence lines that start with '@', and
 // a last record without a final line feed, and records longer than a part;
-// by path and over an open FILE.
+// by path, over an open FILE and gzipped (scanned while it is spooled).
 TEST(SeqDb, OpeningPassInPartsGivesTheSameDatabase) {
   ScratchDir dir;
   QualityOffsetGuard offset(33);
@@ -322,10 +322,18 @@ TEST(SeqDb, OpeningPassInPartsGivesTheSameDatabase) {
     std::vector<Rec> records;
     bool operator==(const database_t &) const = default;
   };
-  auto open = [&](int32_t threads, bool by_path) {
+  // The same file gzipped, decompressed into a temporary file whose parts
+  // are scanned as it is written.
+  const std::string gz_path = dir.file("parts.fq.gz");
+  ryx_test::write_gzip_file(gz_path, text);
+  enum source_t { kByPath, kOpenFile, kSpooled };
+  auto open = [&](int32_t threads, source_t source) {
     seq_db_set_index_threads(threads, 512);
-    seq_db_t *db = by_path ? seq_db_open(path.c_str(), 0, kSeqMaskReads, 1, 4000)
-                           : seq_db_open_file(fopen(path.c_str(), "rb"), 0, kSeqMaskReads, 1, 4000);
+    seq_db_set_gzip_spooling(source == kSpooled ? 1 : 0);
+    seq_db_t *db = source == kByPath     ? seq_db_open(path.c_str(), 0, kSeqMaskReads, 1, 4000)
+                   : source == kSpooled ? seq_db_open(gz_path.c_str(), 0, kSeqMaskReads, 1, 4000)
+                                        : seq_db_open_file(fopen(path.c_str(), "rb"), 0, kSeqMaskReads, 1, 4000);
+    seq_db_set_gzip_spooling(0);
     seq_db_set_index_threads(1);
     database_t got{};
     EXPECT_NE(db, nullptr);
@@ -350,12 +358,14 @@ TEST(SeqDb, OpeningPassInPartsGivesTheSameDatabase) {
     seq_db_free(db);
     return got;
   };
-  const database_t want = open(1, true);
+  const database_t want = open(1, kByPath);
   ASSERT_EQ(want.count, 3000);
-  for (bool by_path : {true, false}) {
+  EXPECT_TRUE(open(1, kSpooled) == want);
+  for (source_t source : {kByPath, kOpenFile, kSpooled}) {
     for (int32_t threads : {2, 3, 7, 64}) {
-      SCOPED_TRACE(testing::Message() << threads << " threads, " << (by_path ? "by path" : "open file"));
-      EXPECT_TRUE(open(threads, by_path) == want);
+      SCOPED_TRACE(testing::Message() << threads << " threads, "
+                                      << (source == kByPath ? "by path" : source == kOpenFile ? "open file" : "spooled"));
+      EXPECT_TRUE(open(threads, source) == want);
     }
   }
 }

@@ -72,6 +72,13 @@ const Path kPaths[] = {
        seq_db_set_gzip_spooling(1);
        seqio_test::read_db(p, 0, kSeqMaskReads, true, true);
      }},
+    // Decompressed while a thread writes the file and others scan it.
+    {"spooled database, in parts",
+     [](const std::string &p) {
+       seq_db_set_gzip_spooling(1);
+       seq_db_set_index_threads(4, 64);
+       seqio_test::read_db(p, 0, kSeqMaskReads, true, true);
+     }},
 };
 
 TEST(SeqGzipErrors, EveryReadPathFailsLoudly) {
