@@ -78,7 +78,10 @@ seq_db_t *seq_db_open(const char *path, uint32_t residue_type, uint32_t mask, in
 // file is decompressed once, as it is opened, into an anonymous temporary
 // file that the database then reads, so that fetches out of order seek in
 // plain bytes instead of decompressing the file again from its start on
-// every backward seek. Messages still name the path; a corrupt or cut gzip
+// every backward seek. With the opening pass on several threads
+// (seq_db_set_index_threads), the file is written on a thread of its own
+// and a FASTQ file is scanned in parts while it is decompressed
+// (gzip_spool.h). Messages still name the path; a corrupt or cut gzip
 // file fails as it does when read directly. A temporary file that cannot be
 // written prints "Problem writing temporary file\n" and ends the process
 // with status 1. Set it before opening, from one thread.

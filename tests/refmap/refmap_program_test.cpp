@@ -437,6 +437,65 @@ TEST(RefmapProgramThreads, SameRecordsForAnyCpuCountAndBlockSize) {
   for (size_t i = 0; i < reads.size(); i++) expect_at_origin(records[i], reads[i]);
 }
 
+// The same at a size where the threads really race: 1.2 Mbp cut into
+// three blocks, single reads and pairs that need every seed level, so that many
+// batches of every pass, the index builds of every block and level and the
+// merge run on all threads at once. Two runs at 8 threads and one at 1
+// write the same records, and so does the gzip copy of the reads (whose
+// opening pass is scanned while it is decompressed).
+TEST(RefmapProgramScale, SameRecordsOnAMegabaseAtAnyCpuCount) {
+  ScratchDir dir;
+  const Reference ref = two_sequences(71, 700000, 500000);
+  Rng rng(72);
+  std::vector<Read> reads;
+  for (int i = 0; i < 12000; i++) {
+    const int32_t length = 36;
+    const int32_t s = static_cast<int32_t>(rng.below(2));
+    const int64_t start = rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 2 * length);
+    std::vector<int32_t> positions;
+    if (i % 4 >= 1) positions.push_back(length / 3);
+    if (i % 4 >= 2) positions.push_back(2 * length / 3);
+    Read r = i % 8 == 7 ? make_read(rng, ref, s, start, length, i % 2 == 1, {}, length / 4, i % 16 == 15)
+                        : make_read(rng, ref, s, start, length, i % 2 == 1, positions);
+    r.name = "r" + std::to_string(i);
+    reads.push_back(r);
+  }
+  std::vector<Read> pairs;
+  for (int i = 0; i < 2000; i++) {
+    const int32_t s = static_cast<int32_t>(rng.below(2));
+    const int64_t left = rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 400);
+    const int32_t d = 150 + static_cast<int32_t>(rng.below(200));
+    std::vector<int32_t> positions;
+    if (i % 3 >= 1) positions.push_back(12);
+    Read forward = make_read(rng, ref, s, left, 36, false, positions);
+    Read backward = make_read(rng, ref, s, left + d - 36, 36, true, i % 3 == 2 ? positions : std::vector<int32_t>{});
+    forward.name = "p" + std::to_string(i) + "/1";
+    backward.name = "p" + std::to_string(i) + "/2";
+    pairs.push_back(forward);
+    pairs.push_back(backward);
+  }
+  write_file(dir.file("ref.fa"), refmap_test::fasta(ref));
+  write_file(dir.file("reads.fq"), refmap_test::fastq(reads));
+  write_file(dir.file("pairs.fq"), refmap_test::fastq(pairs));
+  ryx_test::write_gzip_file(dir.file("reads.fq.gz"), refmap_test::fastq(reads));
+  auto run = [&](const std::string &name, const std::string &reads_file, const std::string &cpus) {
+    RunResult r = refmap({"-o", dir.file(name), "-d", dir.file("ref.fa"), "-r", "ignore", "--cpus", cpus,
+                          "--blocksize", "500000", "--no-progress", "-q", dir.file(reads_file), "-p", "fb", "ss",
+                          "100", "400", dir.file("pairs.fq")});
+    EXPECT_EQ(r.status, 0) << name << "\n" << r.err;
+    return refmap_test::record_bytes(read_file(dir.file(name)));
+  };
+  const std::string eight = run("eight.nyr", "reads.fq", "8");
+  EXPECT_EQ(run("again.nyr", "reads.fq", "8"), eight);
+  EXPECT_EQ(run("one.nyr", "reads.fq", "1"), eight);
+  EXPECT_EQ(run("gzip.nyr", "reads.fq.gz", "8"), eight);
+  std::vector<Record> records = refmap_test::read_records(read_file(dir.file("eight.nyr")), 2, longest_of(ref));
+  ASSERT_EQ(records.size(), reads.size() + pairs.size());
+  int32_t mapped = 0;
+  for (const Record &record : records) mapped += record.matched() ? 1 : 0;
+  EXPECT_GT(mapped, static_cast<int32_t>(records.size()) * 9 / 10);
+}
+
 TEST(RefmapProgram, ColourSpaceReadsWithOneColourErrorMapAtTheirOrigin) {
   ScratchDir dir;
   const Reference ref = two_sequences(31, 20000, 10000);
