@@ -69,7 +69,7 @@ input_stream_t *open_named(const std::string &path) {
 // the end is known). Every part covers its share; a part's first record is
 // a true record start (a share holding none finds none), and the records it took are exactly the true ones
 // between its first start and its end, with their lengths.
-TEST(GzipSpool, WritesTheBytesAndScansPartsWhileTheFileGrows) {
+TEST(GzipSpoolThreads, WritesTheBytesAndScansPartsWhileTheFileGrows) {
   ScratchDir dir;
   const fastq_text_t fastq = make_fastq(size_t{7} << 20, 3);
   const std::string path = dir.file("reads.fq.gz");
@@ -128,7 +128,7 @@ TEST(GzipSpool, WritesTheBytesAndScansPartsWhileTheFileGrows) {
 }
 
 // An empty gzip file spools to an empty file with no part.
-TEST(GzipSpool, EmptyFileHasNoParts) {
+TEST(GzipSpoolThreads, EmptyFileHasNoParts) {
   ScratchDir dir;
   const std::string path = dir.file("empty.fq.gz");
   ryx_test::write_gzip_file(path, "");
