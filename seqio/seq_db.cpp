@@ -188,19 +188,54 @@ int plain_descriptor(const seq_db_stream_impl_t *impl, bool *owned, int64_t *siz
   return fd;
 }
 
+// add_record for every record of a scanned part, the lists appended whole.
+void add_part_records(seq_db_t *db, index_lists_t *lists, const fastq_scan_part_t *part) {
+  seq_db_stream_impl_t *impl = impl_of(db);
+  const auto *lengths = reinterpret_cast<const int32_t *>(part->lengths->items);
+  const uint64_t n = part->lengths->count;
+  int32_t shortest = impl->min_length, longest = impl->max_length;
+  int64_t residues = 0;
+  for (uint64_t r = 0; r < n; r++) {
+    const int32_t length = lengths[r];
+    if (shortest < 0 || length < shortest) shortest = length;
+    if (length > longest) longest = length;
+    if (length < impl->buckets) impl->histogram[length]++;
+    residues += length;
+  }
+  impl->min_length = shortest;
+  impl->max_length = longest;
+  db->sequence_count += static_cast<int64_t>(n);
+  db->residue_count += residues;
+  array_list_add_list(lists->starts, part->starts);
+  // The part's lengths are int32_t, the lists' uint32_t: the same bytes.
+  if (lists->lengths != nullptr) array_list_add_list(lists->lengths, part->lengths);
+}
+
+// Room for n more items.
+void reserve(array_list_t *list, uint64_t n) {
+  if (list != nullptr && list->count + n > list->capacity) array_list_set_capacity(list, list->count + n);
+}
+
 // Takes the records of scanned parts in order: a part's records where it
 // starts where the records before it ended, the format's reader elsewhere
 // (fastq_index_scan.h).
 void take_parts(seq_db_t *db, index_lists_t *lists, int64_t start, const fastq_scan_part_t *const *parts,
                 int32_t count) {
+  // The lists grow once instead of once per part.
+  uint64_t records = 0, markers = 0;
+  for (int32_t k = 0; k < count; k++) {
+    records += parts[k]->starts->count;
+    markers += parts[k]->markers->count;
+  }
+  reserve(lists->starts, records);
+  reserve(lists->lengths, records);
+  reserve(lists->markers, markers);
   bool ended = false;
   int64_t next = start;
   for (int32_t k = 0; k < count && !ended; k++) {
     const fastq_scan_part_t *part = parts[k];
     if (part->found && part->first == next) {
-      const auto *starts = reinterpret_cast<const int64_t *>(part->starts->items);
-      const auto *lengths = reinterpret_cast<const int32_t *>(part->lengths->items);
-      for (uint64_t r = 0; r < part->starts->count; r++) add_record(db, lists, starts[r], lengths[r]);
+      add_part_records(db, lists, part);
       array_list_add_list(lists->markers, part->markers);
       next = part->end;
       if (part->complete) continue;
