@@ -176,13 +176,32 @@ ref_block_t *ref_block_pack(const ref_block_desc_t *desc, seq_db_t *db) {
       ryx_exit(1);
     }
     const uint8_t *codes = record->residues + desc->offsets[k];
-    for (int32_t j = 0; j < desc->lengths[k]; j++) {
+    const int32_t length = desc->lengths[k];
+    auto one = [&](int32_t j) {
       if (codes[j] < 4) {
         set_position(block, start + j, codes[j], 3);
       } else {
         set_position(block, start + j, static_cast<uint32_t>(rand()) & 3, 0);
       }
+    };
+    int32_t j = 0;
+    for (; j < length && ((start + j) & 3) != 0; j++) one(j);
+    // Whole bytes: four known bases take one store; a byte with an
+    // unknown base takes its positions one by one, so the draws stay in
+    // position order.
+    for (; j + 4 <= length; j += 4) {
+      uint32_t four;
+      memcpy(&four, codes + j, 4);
+      if ((four & 0xFCFCFCFCu) != 0) {
+        for (int32_t i = j; i < j + 4; i++) one(i);
+        continue;
+      }
+      const int64_t byte = (start + j) >> 2;
+      block->bases[byte] = static_cast<uint8_t>(block->bases[byte] | (four & 3) | ((four >> 6) & 0x0C) |
+                                                ((four >> 12) & 0x30) | ((four >> 18) & 0xC0));
+      block->known[byte] = 0xFF;
     }
+    for (; j < length; j++) one(j);
     seq_db_release_fetched(db, record);
     position = start + desc->lengths[k];
   }

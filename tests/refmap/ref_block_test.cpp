@@ -199,6 +199,33 @@ TEST(RefBlock, PacksBasesWithTheKnownMask) {
   seq_db_free_records(db);
 }
 
+// Every unknown position (spacers, ambiguous letters) gets one rand() draw,
+// in position order, whether it lies in a stretch of known bases packed a
+// byte at a time or not: pieces of random lengths start anywhere in a byte.
+TEST(RefBlock, UnknownBasesAreDrawnInPositionOrder) {
+  std::mt19937 rng(31);
+  std::vector<std::string> letters = random_letters(rng, 40, 300);
+  seq_db_t *db = db_of(letters);
+  std::vector<int32_t> lengths;
+  for (const std::string &l : letters) lengths.push_back(static_cast<int32_t>(l.size()));
+  ref_block_list_t *list = ref_block_list_build(static_cast<int32_t>(lengths.size()), lengths.data(), 5, 7, 100000);
+  ASSERT_EQ(list->block_count, 1);
+  srand(41);
+  ref_block_t *block = ref_block_pack(list->blocks[0], db);
+  expect_packed(block, letters);
+  srand(41);
+  int64_t unknown = 0;
+  for (int64_t j = 0; j < block->length; j++) {
+    if (known_at(block, j) != 0) continue;
+    ASSERT_EQ(base_at(block, j), static_cast<uint32_t>(rand()) & 3) << j;
+    unknown++;
+  }
+  EXPECT_GT(unknown, 40 * 5);
+  ref_block_free(block);
+  ref_block_list_free(list);
+  seq_db_free_records(db);
+}
+
 TEST(RefBlock, PacksFromAReferenceFile) {
   // Records of a file database are new on every fetch and released by the
   // packer; the record-array database above keeps its own.
