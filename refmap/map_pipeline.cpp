@@ -192,6 +192,10 @@ void *map_pipeline_map(void *args) {
   pthread_mutex_unlock(&shared->mutex);
   while (auto *batch = static_cast<read_batch_t *>(thread_queue_get(shared->arbiter, a->input, 0))) {
     shared->map(shared->context, batch, worker);
+    // The results are encoded here, on the N map threads, as the encode
+    // stage will leave them after its split; that stage, on one thread,
+    // then only moves the reads without hits on in order.
+    read_batch_encode_results(shared->context, batch, shared->next != nullptr);
     thread_queue_put(shared->arbiter, a->output, batch, 0);
   }
   thread_queue_producer_done(shared->arbiter, a->output, 0);
@@ -220,7 +224,8 @@ void *map_pipeline_encode(void *args) {
   map_pipeline_shared_t *shared = shared_of(args);
   read_batch_t *partial = nullptr;
   while (auto *batch = static_cast<read_batch_t *>(thread_queue_get(shared->arbiter, a->input, 0))) {
-    partial = encode_one(shared->context, shared->next, batch, partial);
+    if (shared->next != nullptr) partial = read_batch_split_unmapped(shared->next, batch, partial);
+    read_batch_release_slots(batch);
     thread_queue_put(shared->arbiter, a->output, batch, 0);
   }
   if (shared->next != nullptr) map_context_flush_next_pass(shared->next, partial);

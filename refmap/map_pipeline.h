@@ -8,10 +8,13 @@
 //   1 produce (1 thread)  map_context_next_batch, put with weight 1
 //   2 fetch   (1)         read_batch_fetch
 //   3 decode  (1)         read_batch_decode
-//   4 map     (N)         the mapping callback with the thread's worker record
+//   4 map     (N)         the mapping callback with the thread's worker
+//                         record, then read_batch_encode_results (as the
+//                         split will leave the batch)
 //   5 reorder (1)         restores sequence order
 //   6 encode  (1)         read_batch_split_unmapped into the next-pass
-//                         context (when there is one), read_batch_encode
+//                         context (when there is one), then
+//                         read_batch_release_slots
 //   7 store   (1)         read_batch_write (with bitset unless last block),
 //                         releasing weight 1 per batch
 // so batches reach the temporary files in exactly the order they were

@@ -325,18 +325,37 @@ void read_batch_decode(map_context_t *context, read_batch_t *batch) {
   batch->encoded_length = 0;
 }
 
+void read_batch_encode_results(map_context_t *context, read_batch_t *batch, bool moving) {
+  array_list_t *bytes = array_list_new(1);
+  const int32_t step = read_batch_slots_per_read(batch);
+  // The split moves an unpaired read, or a pair with its four slots, when a
+  // single slot of it has no hits, and leaves empty slots behind.
+  const int32_t group_slots = (step == 2 ? 2 : 1) * step;
+  const alignment_info_t moved{};
+  for (int32_t s = 0; s < batch->slot_count; s += group_slots) {
+    bool moves = false;
+    for (int32_t k = 0; moving && k < group_slots; k += step) moves = moves || batch->slots[s + k].hit_count == 0;
+    for (int32_t k = 0; k < group_slots && s + k < batch->slot_count; k++) {
+      alignment_info_encode(context, moves ? &moved : &batch->slots[s + k], bytes);
+    }
+  }
+  ryx_free(batch->encoded);
+  batch->encoded_length = static_cast<int32_t>(bytes->count);
+  batch->encoded = static_cast<uint8_t *>(array_list_take_items(bytes));
+}
+
+void read_batch_release_slots(read_batch_t *batch) {
+  release_reads(batch);
+  batch->slots = static_cast<alignment_info_t *>(ryx_free(batch->slots));
+  batch->arena = chunk_arena_free(batch->arena);
+}
+
 void read_batch_encode(map_context_t *context, read_batch_t *batch, bool keep_reads) {
   ryx_free(batch->stored_reads);
   batch->stored_reads = keep_reads ? store_reads(batch, &batch->stored_length) : nullptr;
   if (!keep_reads) batch->stored_length = 0;
-  array_list_t *bytes = array_list_new(1);
-  for (int32_t s = 0; s < batch->slot_count; s++) alignment_info_encode(context, &batch->slots[s], bytes);
-  release_reads(batch);
-  batch->slots = static_cast<alignment_info_t *>(ryx_free(batch->slots));
-  batch->arena = chunk_arena_free(batch->arena);
-  ryx_free(batch->encoded);
-  batch->encoded_length = static_cast<int32_t>(bytes->count);
-  batch->encoded = static_cast<uint8_t *>(array_list_take_items(bytes));
+  read_batch_encode_results(context, batch, false);
+  read_batch_release_slots(batch);
 }
 
 void read_batch_write(map_context_t *context, read_batch_t *batch, int32_t with_bitset) {

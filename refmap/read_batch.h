@@ -103,6 +103,14 @@ void read_batch_decode(map_context_t *context, read_batch_t *batch);
 // Encodes every slot into the batch's bytes and frees reads, slots and arena;
 // with keep_reads, the reads too (the record's reads section).
 void read_batch_encode(map_context_t *context, read_batch_t *batch, bool keep_reads = false);
+// The first half of read_batch_encode without keep_reads, on a mapped batch
+// whose slots stay in place: the slots' bytes, where with moving set the
+// slots that read_batch_split_unmapped will move out are encoded empty, as
+// they are after the move. So a map thread can encode its batch before the
+// split runs in order; read_batch_release_slots is the second half.
+void read_batch_encode_results(map_context_t *context, read_batch_t *batch, bool moving);
+// Frees the reads, slots and arena of a batch whose bytes are encoded.
+void read_batch_release_slots(read_batch_t *batch);
 // Appends the batch record to the output file of the next written batch
 // (creating the file when needed), with the bitset only when asked and
 // present, and frees the batch. A failed write prints "Error writing
