@@ -405,6 +405,9 @@ read_batch_t *read_batch_split_unmapped(map_context_t *next, read_batch_t *batch
       partial->source = batch->source;
     }
     for (int32_t k = 0; k < group_slots; k++) {
+      // A partial batch is only encoded and written; the next level's pass
+      // makes the reverse complements again, so they are not copied.
+      batch->slots[s + k].reverse = nullptr;
       alignment_info_move(partial, &partial->slots[partial->slot_count + k], &batch->slots[s + k]);
     }
     // A read lives in its batch's arena: the pair slot shares the single
