@@ -425,7 +425,7 @@ TEST(MapPipelineThread, ThreadedPassWritesWhatTheSerialPassWrites) {
   ryx_test::TempDirScope tmp;
   Scenario s;
   ReadSet reads(s.lengths);
-  std::string bytes[2];
+  std::string bytes[2], split[2];
   for (int32_t k = 0; k < 2; k++) {
     map_context_t *context = make_context(reads.db(), {.file_counts = s.file_counts,
                                                        .settings = {nullptr, s.setting},
@@ -440,10 +440,23 @@ TEST(MapPipelineThread, ThreadedPassWritesWhatTheSerialPassWrites) {
       run_pass(context, 0, 0, k == 0 ? 0 : 4, &plan);
     }
     bytes[k] = input_bytes(context);
+    // The last block of a level: the reads without hits are split off into
+    // the next level's context (the map threads encode their batches as the
+    // split leaves them, the serial pass after the split).
+    plan.pass = 2;
+    map_context_t *next = run_pass(context, 1, 1, k == 0 ? 0 : 4, &plan);
+    EXPECT_NE(next, nullptr);
+    if (next != nullptr) {
+      EXPECT_GT(next->reads_taken, 0);
+      EXPECT_LT(next->reads_taken, context->reads_taken);
+      split[k] = input_bytes(context) + "|" + input_bytes(next);
+    }
+    map_context_free(next);
     map_context_free(context);
   }
   EXPECT_GT(bytes[0].size(), 1000u);
   EXPECT_EQ(bytes[0], bytes[1]);
+  EXPECT_EQ(split[0], split[1]);
 }
 
 TEST(MapPipelineThread, ReorderPassesBatchesOnInSequence) {
