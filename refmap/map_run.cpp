@@ -236,7 +236,14 @@ void write_unmapped_group(const length_group_t *group, map_writer_context_t *wri
     map_result_write_read(nullptr, nullptr, kMapReadUnpaired, writer);
 }
 
-void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t *writer) {
+// Frees the spare indexes and the kept block.
+void release_spares(map_run_t *run) {
+  for (int32_t i = 0; i < run->spare_count; i++) ref_index_free(run->spare_indexes[i]);
+  run->spare_count = 0;
+  keep_block(run, nullptr, nullptr);
+}
+
+void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t *writer, bool last_group) {
   const map_run_settings_t &settings = run->settings;
   const double total = std::max(run->total_reads, 1);
   progress_meter_set_range(run->meter, run->group_meter, group->first_read / total, group->end_read / total);
@@ -331,6 +338,10 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
   }
   ryx_free(plans);
 
+  // No pass follows the last group's merge: its indexes and block are
+  // given back before the merge loads the results, which would otherwise
+  // stand on top of them.
+  if (last_group) release_spares(run);
   progress_meter_set_range(run->group_meter, run->step_meter, kMappingShare, 1.0);
   writer->meter = run->step_meter;
   writer->last_shown = 0;
@@ -398,7 +409,7 @@ map_run_t *map_run_new(const map_run_settings_t *settings, seq_db_t *reads, seq_
 void map_run_execute(map_run_t *run, FILE *output) {
   map_writer_context_t *writer = map_writer_context_new(run->reference_count, run->longest_reference,
                                                         run->settings.repeat_ignore, run->step_meter, output);
-  for (int32_t g = 0; g < run->group_count; g++) map_group(run, &run->groups[g], writer);
+  for (int32_t g = 0; g < run->group_count; g++) map_group(run, &run->groups[g], writer, g + 1 == run->group_count);
   map_writer_context_free(writer);
 }
 
@@ -412,8 +423,7 @@ map_run_t *map_run_free(map_run_t *run) {
   progress_meter_free(run->group_meter);
   length_groups_free(run->groups);
   ryx_free(run->read_counts);
-  keep_block(run, nullptr, nullptr);
-  for (int32_t i = 0; i < run->spare_count; i++) ref_index_free(run->spare_indexes[i]);
+  release_spares(run);
   ryx_free(run->spare_indexes);
   ryx_free(run);
   return nullptr;
