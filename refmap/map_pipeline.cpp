@@ -205,9 +205,11 @@ void share_loader_threads(map_context_t **contexts, int32_t count, int32_t threa
   }
 }
 
-// Encoding threads of a threaded merge on threads threads: the decoding
-// is shared out over as many threads, the merging thread runs too.
-int32_t merge_encode_threads(int32_t threads) { return threads / 2 > 1 ? threads / 2 : 1; }
+// Encoding threads of a threaded merge on threads threads: a quarter, at
+// least one. Encoding a window costs far less than decoding its batches,
+// which is shared out over threads threads; more encoders only take cores
+// from the decoding and the merging thread.
+int32_t merge_encode_threads(int32_t threads) { return threads / 4 > 1 ? threads / 4 : 1; }
 
 // Walks every context of a group in read order: record(context, slot, kind)
 // once per read as map_results_merge describes and retire(batch) for every

@@ -2,8 +2,10 @@
 
 #include <pthread.h>
 
+#include <stdio_ext.h>
+
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 
 #include "common/memory.h"
 #include "common/thread_group.h"
@@ -72,19 +74,43 @@ void submit_window(merge_writer_t *merge) {
   pthread_mutex_unlock(&merge->mutex);
 }
 
-// The window's records as bytes, in a buffer of malloc (the caller frees).
-char *encode_window(const merge_writer_t *merge, const merge_window_t *window, size_t *size, nyr_match_t **scratch,
-                    int32_t *capacity) {
-  char *bytes = nullptr;
-  *size = 0;
-  FILE *file = open_memstream(&bytes, size);
-  ryx_malloc_check(file, BUFSIZ);
+// Bytes gathered in memory behind a stdio stream of an encoding thread.
+struct byte_sink_t {
+  char *bytes;
+  size_t size, capacity;
+};
+
+ssize_t sink_write(void *cookie, const char *bytes, size_t size) {
+  auto *sink = static_cast<byte_sink_t *>(cookie);
+  if (sink->size + size > sink->capacity) {
+    sink->capacity = 2 * (sink->size + size);
+    sink->bytes = static_cast<char *>(ryx_realloc(sink->bytes, sink->capacity));
+  }
+  memcpy(sink->bytes + sink->size, bytes, size);
+  sink->size += size;
+  return static_cast<ssize_t>(size);
+}
+
+// A fully buffered stream into sink, used by one thread only, so without
+// stdio locking.
+FILE *sink_open(byte_sink_t *sink) {
+  cookie_io_functions_t functions{};
+  functions.write = sink_write;
+  FILE *file = fopencookie(sink, "w", functions);
+  ryx_malloc_check(file, sizeof(byte_sink_t));
+  setvbuf(file, nullptr, _IOFBF, 1 << 16);
+  __fsetlocking(file, FSETLOCKING_BYCALLER);
+  return file;
+}
+
+// The window's records as bytes in sink (from its start).
+void encode_window(const merge_writer_t *merge, const merge_window_t *window, FILE *file, byte_sink_t *sink,
+                   nyr_match_t **scratch, int32_t *capacity) {
+  sink->size = 0;
   for (int32_t i = 0; i < window->count; i++) {
     map_result_encode(merge->writer, &window->records[i], file, scratch, capacity);
   }
-  // A memory stream fails only when its buffer cannot grow.
-  if (fclose(file) != 0) ryx_malloc_check(nullptr, *size + 1);
-  return bytes;
+  fflush(file);
 }
 
 // Encodes queued windows, then writes each in its turn and frees the
@@ -93,6 +119,8 @@ void *encode_thread(void *args) {
   auto *merge = static_cast<merge_writer_t *>(static_cast<thread_args_t *>(args)->context);
   nyr_match_t *scratch = nullptr;
   int32_t capacity = 0;
+  byte_sink_t sink{};
+  FILE *file = sink_open(&sink);
   for (;;) {
     pthread_mutex_lock(&merge->mutex);
     while (merge->queue_head == nullptr && !merge->closing) pthread_cond_wait(&merge->changed, &merge->mutex);
@@ -103,14 +131,12 @@ void *encode_thread(void *args) {
     }
     pthread_mutex_unlock(&merge->mutex);
     if (window == nullptr) break;
-    size_t size = 0;
-    char *bytes = encode_window(merge, window, &size, &scratch, &capacity);
+    encode_window(merge, window, file, &sink, &scratch, &capacity);
     pthread_mutex_lock(&merge->mutex);
     while (merge->written != window->sequence) pthread_cond_wait(&merge->changed, &merge->mutex);
     pthread_mutex_unlock(&merge->mutex);
     // Only the thread holding the next window in turn writes.
-    fwrite(bytes, 1, size, merge->writer->output);
-    free(bytes);
+    fwrite(sink.bytes, 1, sink.size, merge->writer->output);
     for (int32_t k = 0; k < window->retired_count; k++) read_batch_free(window->retired[k]);
     window->retired_count = 0;
     window->count = 0;
@@ -122,6 +148,8 @@ void *encode_thread(void *args) {
     pthread_cond_broadcast(&merge->changed);
     pthread_mutex_unlock(&merge->mutex);
   }
+  fclose(file);
+  ryx_free(sink.bytes);
   ryx_free(scratch);
   return nullptr;
 }
