@@ -4,6 +4,8 @@
 #include "common/thread_group.h"
 #include "common/thread_queue.h"
 #include "refmap/map_context.h"
+#include "refmap/map_result.h"
+#include "refmap/merge_writer.h"
 #include "refmap/read_batch.h"
 
 namespace {
@@ -71,100 +73,191 @@ void finish_pass(map_context_t *context, map_context_t *next, read_batch_t *part
   context->first_pass = 0;
 }
 
-// Batches of results a loader keeps ready ahead of the merge.
+// Batches of results a loader keeps ready ahead of the merge, per
+// decoding thread.
 constexpr int32_t kLoadAhead = 3;
 
-// A context's batches of results, read and decoded ahead on a thread of its
-// own while the merge writes the records of the batches before; or, with
-// one thread, loaded in place when the merge asks. A context's files and
-// cursor are only touched by its loader.
+// A context's batches of results, read and decoded ahead while the merge
+// writes the records of the batches before; or, with no thread, loaded in
+// place when the merge asks. Its threads take turns reading the context's
+// next batch (a context's files and cursor are only touched under reading)
+// and decode their batches side by side; the merge takes them in order.
 struct batch_loader_t {
   map_context_t *context;
-  bool ahead;                        // a loading thread runs
-  thread_group_t *group;             // the loading thread, or null
+  int32_t threads;                   // decoding threads, 0: none
+  thread_group_t *group;             // the threads, or null
+  pthread_mutex_t reading;           // one thread reads at a time
   pthread_mutex_t mutex;             // guards what follows
   pthread_cond_t changed;
-  read_batch_t *ready[kLoadAhead];   // loaded batches in order, from head
-  int32_t head, count;
+  read_batch_t **ready;              // capacity places, batch n at n % capacity
+  int32_t capacity;
+  int64_t issued;                    // batches read so far
+  int64_t taken;                     // batches the merge took so far
   bool finished;                     // the context has no batch left
   bool stop;                         // the merge takes no more
 };
 
-// The context's next batch of results, or null after the last one.
-read_batch_t *load_batch(map_context_t *context) {
+// The context's next batch of results before decoding, or null after the
+// last one.
+read_batch_t *next_results_batch(map_context_t *context) {
   read_batch_t *batch = map_context_next_batch(context);
-  if (batch != nullptr) {
-    // The records need the results only, not the reads.
-    read_batch_fetch_indexes(context, batch);
-    read_batch_decode(context, batch);
-  }
+  // The records need the results only, not the reads.
+  if (batch != nullptr) read_batch_fetch_indexes(context, batch);
   return batch;
 }
 
 void *loader_thread(void *args) {
   auto *loader = static_cast<batch_loader_t *>(static_cast<thread_args_t *>(args)->context);
   for (;;) {
+    pthread_mutex_lock(&loader->reading);
     pthread_mutex_lock(&loader->mutex);
-    while (loader->count == kLoadAhead && !loader->stop) pthread_cond_wait(&loader->changed, &loader->mutex);
-    const bool stop = loader->stop;
+    while (loader->issued - loader->taken == loader->capacity && !loader->stop) {
+      pthread_cond_wait(&loader->changed, &loader->mutex);
+    }
+    const bool quit = loader->stop || loader->finished;
+    const int64_t sequence = loader->issued;
     pthread_mutex_unlock(&loader->mutex);
-    if (stop) return nullptr;
-    read_batch_t *batch = load_batch(loader->context);
+    read_batch_t *batch = quit ? nullptr : next_results_batch(loader->context);
     pthread_mutex_lock(&loader->mutex);
     if (batch != nullptr) {
-      loader->ready[(loader->head + loader->count) % kLoadAhead] = batch;
-      loader->count++;
-    } else {
+      loader->issued++;
+    } else if (!quit) {
       loader->finished = true;
+      pthread_cond_broadcast(&loader->changed);
     }
+    pthread_mutex_unlock(&loader->mutex);
+    pthread_mutex_unlock(&loader->reading);
+    if (batch == nullptr) return nullptr;
+    read_batch_decode(loader->context, batch);
+    pthread_mutex_lock(&loader->mutex);
+    loader->ready[sequence % loader->capacity] = batch;
     pthread_cond_broadcast(&loader->changed);
     pthread_mutex_unlock(&loader->mutex);
-    if (batch == nullptr) return nullptr;
   }
 }
 
-void loader_start(batch_loader_t *loader, map_context_t *context, bool ahead) {
+void loader_start(batch_loader_t *loader, map_context_t *context, int32_t threads) {
   loader->context = context;
-  loader->ahead = ahead;
-  if (!ahead) return;
+  loader->threads = threads;
+  if (threads == 0) return;
+  pthread_mutex_init(&loader->reading, nullptr);
   pthread_mutex_init(&loader->mutex, nullptr);
   pthread_cond_init(&loader->changed, nullptr);
-  loader->group = thread_group_new(1, loader_thread, nullptr, nullptr, loader);
+  loader->capacity = kLoadAhead * threads;
+  loader->ready =
+      static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *) * static_cast<size_t>(loader->capacity)));
+  loader->group = thread_group_new(threads, loader_thread, nullptr, nullptr, loader);
   thread_group_start(loader->group);
 }
 
 // The next batch of the context in order, or null after the last one.
 read_batch_t *loader_take(batch_loader_t *loader) {
-  if (!loader->ahead) {
-    read_batch_t *batch = loader->finished ? nullptr : load_batch(loader->context);
+  if (loader->threads == 0) {
+    read_batch_t *batch = loader->finished ? nullptr : next_results_batch(loader->context);
+    if (batch != nullptr) read_batch_decode(loader->context, batch);
     loader->finished = batch == nullptr;
     return batch;
   }
   pthread_mutex_lock(&loader->mutex);
-  while (loader->count == 0 && !loader->finished) pthread_cond_wait(&loader->changed, &loader->mutex);
-  read_batch_t *batch = nullptr;
-  if (loader->count > 0) {
-    batch = loader->ready[loader->head];
-    loader->head = (loader->head + 1) % kLoadAhead;
-    loader->count--;
+  read_batch_t **place = &loader->ready[loader->taken % loader->capacity];
+  while (*place == nullptr && !(loader->finished && loader->taken == loader->issued)) {
+    pthread_cond_wait(&loader->changed, &loader->mutex);
+  }
+  read_batch_t *batch = *place;
+  if (batch != nullptr) {
+    *place = nullptr;
+    loader->taken++;
     pthread_cond_broadcast(&loader->changed);
   }
   pthread_mutex_unlock(&loader->mutex);
   return batch;
 }
 
-// Stops the loading thread and frees the batches it still held.
+// Stops the loading threads and frees the batches they still held.
 void loader_finish(batch_loader_t *loader) {
-  if (!loader->ahead) return;
+  if (loader->threads == 0) return;
   pthread_mutex_lock(&loader->mutex);
   loader->stop = true;
   pthread_cond_broadcast(&loader->changed);
   pthread_mutex_unlock(&loader->mutex);
   thread_group_join(loader->group);
   loader->group = thread_group_free(loader->group);
-  for (int32_t k = 0; k < loader->count; k++) read_batch_free(loader->ready[(loader->head + k) % kLoadAhead]);
+  for (int32_t k = 0; k < loader->capacity; k++) read_batch_free(loader->ready[k]);
+  ryx_free(loader->ready);
   pthread_cond_destroy(&loader->changed);
   pthread_mutex_destroy(&loader->mutex);
+  pthread_mutex_destroy(&loader->reading);
+}
+
+// Decoding threads of each context's loader for a merge on threads
+// threads (0 each for one thread): shared out by the contexts' batch
+// counts, at least one each.
+void share_loader_threads(map_context_t **contexts, int32_t count, int32_t threads, int32_t *shares) {
+  int64_t total = 0;
+  for (int32_t c = 0; c < count; c++) total += contexts[c]->total_batches;
+  for (int32_t c = 0; c < count; c++) {
+    if (threads <= 1) {
+      shares[c] = 0;
+      continue;
+    }
+    const int64_t share = total > 0 ? (threads * static_cast<int64_t>(contexts[c]->total_batches) + total / 2) / total : 0;
+    shares[c] = share < 1 ? 1 : static_cast<int32_t>(share);
+  }
+}
+
+// Encoding threads of a threaded merge on threads threads: a quarter, at
+// least one. Encoding a window costs far less than decoding its batches,
+// which is shared out over threads threads; more encoders only take cores
+// from the decoding and the merging thread.
+int32_t merge_encode_threads(int32_t threads) { return threads / 4 > 1 ? threads / 4 : 1; }
+
+// Walks every context of a group in read order: record(context, slot, kind)
+// once per read as map_results_merge describes and retire(batch) for every
+// batch once no later read lies in it (and for the batches left at the
+// end). The contexts stay the caller's.
+template <typename Record, typename Retire>
+void merge_walk(map_context_t **contexts, int32_t count, int32_t threads, Record record, Retire retire) {
+  auto **batches = static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *) * static_cast<size_t>(count)));
+  auto *positions = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(count)));
+  auto *shares = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(count)));
+  auto *loaders = static_cast<batch_loader_t *>(ryx_calloc(sizeof(batch_loader_t) * static_cast<size_t>(count)));
+  // Takes context c's next batch.
+  auto next_batch = [&](int32_t c) {
+    batches[c] = loader_take(&loaders[c]);
+    positions[c] = 0;
+  };
+  share_loader_threads(contexts, count, threads, shares);
+  for (int32_t c = 0; c < count; c++) loader_start(&loaders[c], contexts[c], shares[c]);
+  for (int32_t c = 0; c < count; c++) next_batch(c);
+  const int32_t first = contexts[0]->first_read, end = contexts[0]->end_read;
+  for (int32_t r = first; r < end; r++) {
+    bool written = false;
+    for (int32_t c = count - 1; c >= 0; c--) {
+      read_batch_t *batch = batches[c];
+      if (batch == nullptr || batch->slots[positions[c]].read_index != r) continue;
+      const int32_t step = read_batch_slots_per_read(batch);
+      alignment_info_t *slot = &batch->slots[positions[c]];
+      if (!written) {
+        const int32_t kind = step == 1 ? 0 : ((positions[c] / step) % 2 == 0 ? 1 : 2);
+        record(contexts[c], slot, kind);
+        written = true;
+      }
+      positions[c] += step;
+      if (positions[c] >= batch->slot_count) {
+        retire(batch);
+        next_batch(c);
+      }
+    }
+    if (!written) record(nullptr, nullptr, 0);
+  }
+  for (int32_t c = 0; c < count; c++) {
+    retire(batches[c]);
+    loader_finish(&loaders[c]);
+  }
+  ryx_free(loaders);
+  ryx_free(shares);
+  ryx_free(batches);
+  ryx_free(positions);
 }
 
 }  // namespace
@@ -300,43 +393,32 @@ map_context_t *map_pipeline_run_serial(map_context_t *context, int32_t next_pass
 void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument,
                        int32_t threads) {
   if (count <= 0) return;
-  auto **batches = static_cast<read_batch_t **>(ryx_calloc(sizeof(read_batch_t *) * static_cast<size_t>(count)));
-  auto *positions = static_cast<int32_t *>(ryx_calloc(sizeof(int32_t) * static_cast<size_t>(count)));
-  auto *loaders = static_cast<batch_loader_t *>(ryx_calloc(sizeof(batch_loader_t) * static_cast<size_t>(count)));
-  // Takes context c's next batch.
-  auto next_batch = [&](int32_t c) {
-    batches[c] = loader_take(&loaders[c]);
-    positions[c] = 0;
-  };
-  for (int32_t c = 0; c < count; c++) loader_start(&loaders[c], contexts[c], threads > 1);
-  for (int32_t c = 0; c < count; c++) next_batch(c);
-  const int32_t first = contexts[0]->first_read, end = contexts[0]->end_read;
-  for (int32_t r = first; r < end; r++) {
-    bool written = false;
-    for (int32_t c = count - 1; c >= 0; c--) {
-      read_batch_t *batch = batches[c];
-      if (batch == nullptr || batch->slots[positions[c]].read_index != r) continue;
-      const int32_t step = read_batch_slots_per_read(batch);
-      alignment_info_t *slot = &batch->slots[positions[c]];
-      if (!written) {
-        const int32_t kind = step == 1 ? 0 : ((positions[c] / step) % 2 == 0 ? 1 : 2);
-        record(contexts[c], slot, kind, argument);
-        written = true;
-      }
-      positions[c] += step;
-      if (positions[c] >= batch->slot_count) {
-        read_batch_free(batch);
-        next_batch(c);
-      }
-    }
-    if (!written) record(nullptr, nullptr, 0, argument);
+  if (threads > 1 && record == map_result_write_read) {
+    map_results_merge_write(contexts, count, static_cast<map_writer_context_t *>(argument), threads,
+                            kMergeWindowReads);
+    return;
   }
-  for (int32_t c = 0; c < count; c++) {
-    read_batch_free(batches[c]);
-    loader_finish(&loaders[c]);
-    map_context_free(contexts[c]);
+  merge_walk(
+      contexts, count, threads,
+      [&](map_context_t *context, alignment_info_t *slot, int32_t kind) { record(context, slot, kind, argument); },
+      [](read_batch_t *batch) { read_batch_free(batch); });
+  for (int32_t c = 0; c < count; c++) map_context_free(contexts[c]);
+}
+
+void map_results_merge_write(map_context_t **contexts, int32_t count, map_writer_context_t *writer, int32_t threads,
+                             int32_t window_reads) {
+  if (count <= 0) return;
+  if (threads <= 1) {
+    map_results_merge(contexts, count, map_result_write_read, writer, threads);
+    return;
   }
-  ryx_free(loaders);
-  ryx_free(batches);
-  ryx_free(positions);
+  merge_writer_t *merge = merge_writer_new(writer, merge_encode_threads(threads), window_reads);
+  merge_walk(
+      contexts, count, threads,
+      [&](map_context_t *context, alignment_info_t *slot, int32_t kind) {
+        merge_writer_add(merge, context, slot, kind);
+      },
+      [&](read_batch_t *batch) { merge_writer_retire(merge, batch); });
+  merge_writer_finish(merge);
+  for (int32_t c = 0; c < count; c++) map_context_free(contexts[c]);
 }

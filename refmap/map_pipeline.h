@@ -25,7 +25,11 @@
 //
 // map_results_merge walks every context of a group together in read order
 // and hands each read's final single slot to a record callback, once per
-// read, then frees the contexts.
+// read, then frees the contexts. With more than one thread, each context's
+// batches are read in order and decoded side by side by loading threads
+// (shared out by the contexts' batch counts); with the writer's record
+// callback, records are chosen on the calling thread and encoded and
+// written on others (refmap/merge_writer.h).
 //
 // Ownership: the pipeline owns its queues, arbiter and threads for one call;
 // batches belong to one stage at a time; the context is the caller's, the
@@ -38,6 +42,7 @@
 
 struct alignment_info_t;
 struct map_context_t;
+struct map_writer_context_t;
 struct read_batch_t;
 struct thread_arbiter_t;
 struct thread_queue_t;
@@ -77,11 +82,20 @@ map_context_t *map_pipeline_run_serial(map_context_t *context, int32_t next_pass
                                        map_batch_fn map, void *argument);
 // Writes every read of the group [first, end) of contexts[0] once, in read
 // order, through record (the latest context holding a read wins), then
-// frees every context. With more than one thread, every context's next
-// batch is read and decoded on a thread of its own while record runs on
-// the caller's thread; the records are the same.
+// frees every context. With more than one thread, the contexts' batches
+// are read and decoded on other threads while record runs on the caller's
+// thread; the records are the same. With map_result_write_read as record
+// (argument its writer context) and more than one thread, this is
+// map_results_merge_write in windows of kMergeWindowReads reads.
 void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument,
                        int32_t threads);
+// map_results_merge writing through map_result_write_read with writer:
+// with more than one thread, the random draws stay on the calling thread in
+// read order while windows of window_reads reads are encoded on other
+// threads and written in order, so the output bytes are those of the
+// one-thread merge given the same rand() seed.
+void map_results_merge_write(map_context_t **contexts, int32_t count, map_writer_context_t *writer, int32_t threads,
+                             int32_t window_reads);
 
 // Stage routines (thread group start routines over map_pipeline_shared_t).
 void *map_pipeline_produce(void *args);

@@ -12,8 +12,6 @@
 
 namespace {
 
-void write_unmapped(map_writer_context_t *writer) { bin_file_write_u8(writer->output, 0); }
-
 void show_progress(map_writer_context_t *writer, const map_context_t *context, int32_t read_index) {
   if ((read_index >> 16) == (writer->last_shown >> 16)) return;
   const double span = static_cast<double>(context->end_read - context->first_read);
@@ -54,12 +52,10 @@ void map_result_shuffle_hits(alignment_info_t *slot, alignment_info_t *partner, 
   }
 }
 
-void map_result_write_read(map_context_t *context, alignment_info_t *slot, int32_t kind, void *argument) {
-  auto *writer = static_cast<map_writer_context_t *>(argument);
-  if (context == nullptr || slot == nullptr || slot->hit_count == 0) {
-    write_unmapped(writer);
-    return;
-  }
+void map_result_choose(map_writer_context_t *writer, map_context_t *context, alignment_info_t *slot, int32_t kind,
+                       map_record_t *record) {
+  *record = map_record_t{};
+  if (context == nullptr || slot == nullptr || slot->hit_count == 0) return;
   show_progress(writer, context, slot->read_index);
   const int32_t limit = context->report_limit;
   const bool paired = kind != kMapReadUnpaired && slot[1].hit_count > 0;
@@ -69,10 +65,7 @@ void map_result_write_read(map_context_t *context, alignment_info_t *slot, int32
   const int32_t reported = stored < limit ? stored : limit;
   // A record that is matched must carry at least one hit; with nothing to
   // report (a report limit of 0) the read is written unmapped.
-  if ((writer->repeat_ignore && total > limit) || reported == 0) {
-    write_unmapped(writer);
-    return;
-  }
+  if ((writer->repeat_ignore && total > limit) || reported == 0) return;
   if (total > 1) {
     if (!paired) {
       map_result_shuffle_hits(chosen, nullptr, reported, stored);
@@ -84,32 +77,52 @@ void map_result_write_read(map_context_t *context, alignment_info_t *slot, int32
       map_result_shuffle_hits(chosen, in_step ? partner : nullptr, reported, stored);
     }
   }
-  if (writer->record_capacity < reported) {
-    writer->records = static_cast<nyr_match_t *>(ryx_realloc(writer->records, sizeof(nyr_match_t) * reported));
-    writer->record_capacity = reported;
+  record->chosen = chosen;
+  record->reported = reported;
+  record->total = total;
+  record->paired = paired ? 1 : 0;
+}
+
+void map_result_encode(const map_writer_context_t *writer, const map_record_t *record, FILE *file,
+                       nyr_match_t **scratch, int32_t *capacity) {
+  const int32_t reported = record->reported;
+  if (record->chosen == nullptr) {
+    bin_file_write_u8(file, 0);
+    return;
+  }
+  if (*capacity < reported) {
+    *scratch = static_cast<nyr_match_t *>(ryx_realloc(*scratch, sizeof(nyr_match_t) * reported));
+    *capacity = reported;
   }
   const nyr_match_t *pointers[64];
   const nyr_match_t **list =
       reported <= 64 ? pointers : static_cast<const nyr_match_t **>(ryx_malloc(sizeof(nyr_match_t *) * reported));
   for (int32_t i = 0; i < reported; i++) {
-    const alignment_hit_t *hit = chosen->hits[i];
-    nyr_match_t *record = &writer->records[i];
-    record->contig = static_cast<uint32_t>(hit->sequence);
-    record->position = static_cast<uint32_t>(hit->offset);
-    record->flags = (hit->flags & kAlignmentHitReverse) ? kNyrMatchReverse : 0;
-    if (paired) record->flags |= kNyrMatchPaired;
-    record->quality = kNyrNoQuality;
-    record->stored_count = 0;
-    if (total > 1) {
-      record->flags |= kNyrMatchCounted;
-      record->stored_count = static_cast<uint32_t>(total - 2);
+    const alignment_hit_t *hit = record->chosen->hits[i];
+    nyr_match_t *match = &(*scratch)[i];
+    match->contig = static_cast<uint32_t>(hit->sequence);
+    match->position = static_cast<uint32_t>(hit->offset);
+    match->flags = (hit->flags & kAlignmentHitReverse) ? kNyrMatchReverse : 0;
+    if (record->paired) match->flags |= kNyrMatchPaired;
+    match->quality = kNyrNoQuality;
+    match->stored_count = 0;
+    if (record->total > 1) {
+      match->flags |= kNyrMatchCounted;
+      match->stored_count = static_cast<uint32_t>(record->total - 2);
     }
-    record->code_length = static_cast<uint32_t>(hit->code_length);
-    record->code = hit->code;
-    list[i] = record;
+    match->code_length = static_cast<uint32_t>(hit->code_length);
+    match->code = hit->code;
+    list[i] = match;
   }
-  nyr_match_write_hits(writer->output, static_cast<uint32_t>(writer->reference_count),
+  nyr_match_write_hits(file, static_cast<uint32_t>(writer->reference_count),
                        static_cast<uint32_t>(writer->longest_reference), nullptr, static_cast<uint32_t>(reported),
                        list);
   if (list != pointers) ryx_free(list);
+}
+
+void map_result_write_read(map_context_t *context, alignment_info_t *slot, int32_t kind, void *argument) {
+  auto *writer = static_cast<map_writer_context_t *>(argument);
+  map_record_t record;
+  map_result_choose(writer, context, slot, kind, &record);
+  map_result_encode(writer, &record, writer->output, &writer->records, &writer->record_capacity);
 }

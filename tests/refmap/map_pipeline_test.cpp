@@ -1,7 +1,8 @@
 // The mapping pipeline with a stub mapper: read order kept at 1, 2 and 8
 // threads while batches finish out of order, levels that split off the
 // reads without hits, the merge writing exactly one nyr record per read
-// (read back by the nyr reader), the reorder stage, an empty pass, the
+// (read back by the nyr reader), the threaded merge writing the bytes of
+// the one-thread merge, the reorder stage, an empty pass, the
 // threaded pass against the serial one, and no temporary file left behind
 // after a run or a failure.
 #include "refmap/map_pipeline.h"
@@ -13,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <set>
@@ -290,12 +292,21 @@ std::vector<std::vector<HitRecord>> read_records(const std::string &path, uint64
   return out;
 }
 
+// How the scenario's results are merged and written.
+struct MergePlan {
+  int32_t threads = 2;
+  int32_t window_reads = 0;   // 0: through map_results_merge
+  int32_t repeat_ignore = 0;
+  int32_t report_limit = 3;
+};
+
 // Maps the scenario with n threads (0: serially) and writes the nyr file.
-void map_scenario(const Scenario &s, const ReadSet &reads, int32_t n, const std::string &path, int32_t delay_us) {
+void map_scenario(const Scenario &s, const ReadSet &reads, int32_t n, const std::string &path, int32_t delay_us,
+                  const MergePlan &merge = {}) {
   const int32_t total = static_cast<int32_t>(s.lengths.size());
   ContextShape shape{.file_counts = s.file_counts,
                    .settings = {nullptr, s.setting},
-                   .report_limit = 3,
+                   .report_limit = merge.report_limit,
                    .reference_count = kReferences,
                    .longest_reference = kLongest,
                    .batch_size = 40};
@@ -328,9 +339,13 @@ void map_scenario(const Scenario &s, const ReadSet &reads, int32_t n, const std:
   FILE *out = fopen(path.c_str(), "w+b");
   ASSERT_NE(out, nullptr);
   nyr_file_write_start(out, header);
-  map_writer_context_t *writer = map_writer_context_new(kReferences, kLongest, 0, nullptr, out);
+  map_writer_context_t *writer = map_writer_context_new(kReferences, kLongest, merge.repeat_ignore, nullptr, out);
   map_context_t *contexts[3] = {a0, a1, b0};
-  map_results_merge(contexts, 3, map_result_write_read, writer, 2);
+  if (merge.window_reads == 0) {
+    map_results_merge(contexts, 3, map_result_write_read, writer, merge.threads);
+  } else {
+    map_results_merge_write(contexts, 3, writer, merge.threads, merge.window_reads);
+  }
   nyr_file_write_finish(out, header);
   fclose(out);
   map_writer_context_free(writer);
@@ -399,6 +414,59 @@ TEST(MapPipeline, SerialPassGivesTheSameRecords) {
   map_scenario(s, reads, 0, out.file("serial.nyr"), 0);
   check_records(s, out.file("serial.nyr"));
   EXPECT_TRUE(tmp.entries().empty());
+}
+
+std::string file_bytes(const std::string &path) {
+  std::string bytes;
+  FILE *file = fopen(path.c_str(), "rb");
+  EXPECT_NE(file, nullptr) << path;
+  if (file == nullptr) return bytes;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) bytes.append(buffer, n);
+  fclose(file);
+  return bytes;
+}
+
+TEST(MapPipelineThread, ThreadedMergeWritesTheOneThreadBytes) {
+  // The merge shuffles multi-hit reads with rand() in read order; with the
+  // same seed, records encoded in windows on other threads must be the
+  // bytes of the one-thread merge: windows of one read, windows ending
+  // inside the 40-slot batches, windows of several batches, the default
+  // window holding the whole group, at 2 to 8 threads (so contexts get
+  // several loading threads). Report limit 4 stores every hit of the stub (its passes draw
+  // nothing, so each run maps alike) and still shuffles reads of 2 to 4
+  // hits; report limit 2 in ignore mode writes the reads of 3 and 4 hits
+  // unmapped (their stored hits depend on draws) and shuffles the rest.
+  ryx_test::ScratchDir out;  // made before TMPDIR points elsewhere
+  ryx_test::TempDirScope tmp;
+  Scenario s;
+  ReadSet reads(s.lengths);
+  struct Case {
+    int32_t threads, window_reads;
+  };
+  const Case cases[] = {{2, 1}, {3, 7}, {8, 97}, {8, 0}};
+  for (const int32_t ignore : {0, 1}) {
+    SCOPED_TRACE(testing::Message() << "repeat ignore " << ignore);
+    const int32_t limit = ignore ? 2 : 4;
+    const std::string one = out.file("one.nyr");
+    srand(2024);
+    map_scenario(s, reads, 0, one, 0, {.threads = 1, .repeat_ignore = ignore, .report_limit = limit});
+    const std::string expected = file_bytes(one);
+    for (const Case &c : cases) {
+      SCOPED_TRACE(testing::Message() << c.threads << " threads, windows of " << c.window_reads);
+      const std::string path = out.file("merged.nyr");
+      srand(2024);
+      map_scenario(s, reads, 0, path, 0,
+                   {.threads = c.threads, .window_reads = c.window_reads, .repeat_ignore = ignore, .report_limit = limit});
+      EXPECT_EQ(file_bytes(path), expected);
+    }
+    // The draws show in the bytes: another seed moves hits.
+    srand(2025);
+    map_scenario(s, reads, 0, out.file("other.nyr"), 0,
+                 {.threads = 4, .window_reads = 7, .repeat_ignore = ignore, .report_limit = limit});
+    EXPECT_NE(file_bytes(out.file("other.nyr")), expected);
+  }
+  EXPECT_TRUE(tmp.entries().empty()) << "no temporary file left after the merges";
 }
 
 // Bytes of every input file of a context, in file order.
