@@ -393,11 +393,6 @@ map_context_t *map_pipeline_run_serial(map_context_t *context, int32_t next_pass
 void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument,
                        int32_t threads) {
   if (count <= 0) return;
-  if (threads > 1 && record == map_result_write_read) {
-    map_results_merge_write(contexts, count, static_cast<map_writer_context_t *>(argument), threads,
-                            kMergeWindowReads);
-    return;
-  }
   merge_walk(
       contexts, count, threads,
       [&](map_context_t *context, alignment_info_t *slot, int32_t kind) { record(context, slot, kind, argument); },

@@ -84,9 +84,7 @@ map_context_t *map_pipeline_run_serial(map_context_t *context, int32_t next_pass
 // order, through record (the latest context holding a read wins), then
 // frees every context. With more than one thread, the contexts' batches
 // are read and decoded on other threads while record runs on the caller's
-// thread; the records are the same. With map_result_write_read as record
-// (argument its writer context) and more than one thread, this is
-// map_results_merge_write in windows of kMergeWindowReads reads.
+// thread; the records are the same.
 void map_results_merge(map_context_t **contexts, int32_t count, map_record_fn record, void *argument,
                        int32_t threads);
 // map_results_merge writing through map_result_write_read with writer:

@@ -11,6 +11,7 @@
 #include "refmap/map_pipeline.h"
 #include "refmap/map_result.h"
 #include "refmap/map_worker.h"
+#include "refmap/merge_writer.h"
 #include "refmap/ref_block.h"
 #include "refmap/ref_index.h"
 #include "refmap/seed_mask.h"
@@ -345,7 +346,7 @@ void map_group(map_run_t *run, const length_group_t *group, map_writer_context_t
   progress_meter_set_range(run->group_meter, run->step_meter, kMappingShare, 1.0);
   writer->meter = run->step_meter;
   writer->last_shown = 0;
-  map_results_merge(contexts, context_count, map_result_write_read, writer, settings.threads);
+  map_results_merge_write(contexts, context_count, writer, settings.threads, kMergeWindowReads);
   ryx_free(contexts);
   progress_meter_update(run->group_meter, 1.0);
 }
