@@ -8,6 +8,9 @@
 #   REFMAP_BEFORE=/path/to/an/older/ryx_refmap bash bench/refmap.sh ...
 #     also runs every row with that build, alternating with this one, and
 #     prints the two side by side with the speed-up of this build.
+#   REFMAP_RUNS=5 bash bench/refmap.sh ...
+#     runs every row 5 times (alternating with the older build when given)
+#     and takes the median wall time of each build for the comparisons.
 #
 # Simulates a genome in 4 sequences with read_simulator, single reads of 36
 # bases and read pairs of 50 bases (fragments of 300 +- 30 bases, the left
@@ -119,6 +122,11 @@ if [ ! -x /usr/bin/time ]; then
   exit 1
 fi
 before=${REFMAP_BEFORE:-}
+runs=${REFMAP_RUNS:-1}
+if ! [[ "$runs" =~ ^[1-9][0-9]*$ ]]; then
+  echo "REFMAP_RUNS=$runs is not a positive whole number" >&2
+  exit 1
+fi
 if [ -n "$before" ] && [ ! -x "$before" ]; then
   echo "REFMAP_BEFORE=$before is not an executable" >&2
   exit 1
@@ -148,21 +156,33 @@ rate() {
     'BEGIN { printf "%26s %8.0f reads/s  %8.0f reads/s/thread\n", "", n / w, n / w / c }'
 }
 
+# The median of its arguments.
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
 # row NAME READS CPUS ARGS...: maps with this build (and the older one when
-# given, alternating), prints the figures and keeps this build's wall and
-# user time in walls[NAME] and users[NAME]; the records go to
-# $work/NAME.nyr (and $work/NAME.before.nyr).
-declare -A walls users before_walls
+# given, alternating) $runs times, prints the figures of every run and
+# keeps the median wall time of this build in walls[NAME] (of the older one
+# in before_walls[NAME]); the records go to $work/NAME.nyr (and
+# $work/NAME.before.nyr).
+declare -A walls before_walls
 row() {
   local name=$1 count=$2 cpus=$3
   shift 3
-  if [ -n "$before" ]; then
-    measure "  before" "$before" --no-progress --cpus "$cpus" -d "$work/genome.fa" -o "$work/$name.before.nyr" "$@"
-    before_walls[$name]=$wall
-  fi
-  measure "$name" "$bin/ryx_refmap" --no-progress --cpus "$cpus" -d "$work/genome.fa" -o "$work/$name.nyr" "$@"
+  local after_list=() before_list=()
+  for ((run = 0; run < runs; run++)); do
+    if [ -n "$before" ]; then
+      measure "  before" "$before" --no-progress --cpus "$cpus" -d "$work/genome.fa" -o "$work/$name.before.nyr" "$@"
+      before_list+=("$wall")
+    fi
+    measure "$name" "$bin/ryx_refmap" --no-progress --cpus "$cpus" -d "$work/genome.fa" -o "$work/$name.nyr" "$@"
+    after_list+=("$wall")
+  done
+  wall=$(median "${after_list[@]}")
   walls[$name]=$wall
-  users[$name]=$user
+  if [ -n "$before" ]; then before_walls[$name]=$(median "${before_list[@]}"); fi
+  if ((runs > 1)); then printf "%26s median wall %.2f s of %d runs\n" "" "$wall" "$runs"; fi
   rate "$count" "$wall" "$cpus"
   if [ -n "$before" ]; then
     awk -v a="${before_walls[$name]}" -v b="$wall" 'BEGIN { printf "%26s wall %.2f x of before (speed-up %.2f)\n", "", b / a, a / b }'
