@@ -6,6 +6,8 @@
 // block size.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -278,6 +280,32 @@ Reference two_sequences(uint64_t seed, int64_t first, int64_t second) {
   return ref;
 }
 
+// count pairs of reads of length bases, read 1 forward from a random left
+// end and read 2 backward with its right end distance bases on, distance
+// drawn from [low, low + span); the left end lies at least start_margin
+// bases after the sequence start and end_margin - start_margin before its
+// end. Read 1 gets the mismatches errors(i) gives, read 2 too in every
+// third pair (i % 3 == 2).
+std::vector<Read> forward_backward_pairs(Rng &rng, const Reference &ref, int count, int32_t length,
+                                         int64_t start_margin, int64_t end_margin, int32_t low, int32_t span,
+                                         const std::function<std::vector<int32_t>(int)> &errors) {
+  std::vector<Read> pairs;
+  for (int i = 0; i < count; i++) {
+    const int32_t s = static_cast<int32_t>(rng.below(2));
+    const int64_t left = start_margin + rng.below(static_cast<int64_t>(ref.sequences[s].size()) - end_margin);
+    const int32_t d = low + static_cast<int32_t>(rng.below(span));
+    const std::vector<int32_t> positions = errors(i);
+    Read forward = make_read(rng, ref, s, left, length, false, positions);
+    Read backward =
+        make_read(rng, ref, s, left + d - length, length, true, i % 3 == 2 ? positions : std::vector<int32_t>{});
+    forward.name = "p" + std::to_string(i) + "/1";
+    backward.name = "p" + std::to_string(i) + "/2";
+    pairs.push_back(forward);
+    pairs.push_back(backward);
+  }
+  return pairs;
+}
+
 int64_t longest_of(const Reference &ref) {
   int64_t n = 0;
   for (const std::string &s : ref.sequences) n = std::max<int64_t>(n, static_cast<int64_t>(s.size()));
@@ -460,20 +488,9 @@ TEST(RefmapProgramScale, SameRecordsOnAMegabaseAtAnyCpuCount) {
     r.name = "r" + std::to_string(i);
     reads.push_back(r);
   }
-  std::vector<Read> pairs;
-  for (int i = 0; i < 2000; i++) {
-    const int32_t s = static_cast<int32_t>(rng.below(2));
-    const int64_t left = rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 400);
-    const int32_t d = 150 + static_cast<int32_t>(rng.below(200));
-    std::vector<int32_t> positions;
-    if (i % 3 >= 1) positions.push_back(12);
-    Read forward = make_read(rng, ref, s, left, 36, false, positions);
-    Read backward = make_read(rng, ref, s, left + d - 36, 36, true, i % 3 == 2 ? positions : std::vector<int32_t>{});
-    forward.name = "p" + std::to_string(i) + "/1";
-    backward.name = "p" + std::to_string(i) + "/2";
-    pairs.push_back(forward);
-    pairs.push_back(backward);
-  }
+  const std::vector<Read> pairs = forward_backward_pairs(rng, ref, 2000, 36, 0, 400, 150, 200, [](int i) {
+    return i % 3 >= 1 ? std::vector<int32_t>{12} : std::vector<int32_t>{};
+  });
   write_file(dir.file("ref.fa"), refmap_test::fasta(ref));
   write_file(dir.file("reads.fq"), refmap_test::fastq(reads));
   write_file(dir.file("pairs.fq"), refmap_test::fastq(pairs));
@@ -684,20 +701,9 @@ TEST(RefmapProgram, GzipReadsNeedingSeveralPassesGiveThePlainFilesRecords) {
     reads.push_back(r);
     mismatches.push_back(m);
   }
-  for (int i = 0; i < 3000; i++) {
-    const int32_t s = static_cast<int32_t>(rng.below(2));
-    const int64_t left = 200 + rng.below(static_cast<int64_t>(ref.sequences[s].size()) - 600);
-    const int32_t d = 180 + static_cast<int32_t>(rng.below(71));
-    std::vector<int32_t> positions;
-    if (i % 3 == 1) positions.push_back(11);
-    if (i % 3 == 2) positions = {9, 25};
-    Read forward = make_read(rng, ref, s, left, 40, false, positions);
-    Read backward = make_read(rng, ref, s, left + d - 40, 40, true, i % 3 == 2 ? positions : std::vector<int32_t>{});
-    forward.name = "p" + std::to_string(i) + "/1";
-    backward.name = "p" + std::to_string(i) + "/2";
-    pairs.push_back(forward);
-    pairs.push_back(backward);
-  }
+  pairs = forward_backward_pairs(rng, ref, 3000, 40, 200, 600, 180, 71, [](int i) {
+    return i % 3 == 1 ? std::vector<int32_t>{11} : i % 3 == 2 ? std::vector<int32_t>{9, 25} : std::vector<int32_t>{};
+  });
   write_file(dir.file("ref.fa"), refmap_test::fasta(ref));
   const std::string single = refmap_test::fastq(reads);
   const std::string paired = refmap_test::fastq(pairs);
