@@ -131,7 +131,7 @@
 # merge decodes on several loading threads and encodes records in windows
 # on a quarter of the threads, and the last level's spare indexes are freed
 # before the merge. Still short of the aims: the speed-up from 1 to 8
-# threads is 3.5 to 3.8 here (4.6 to 4.9 in quieter sittings), because the
+# threads is 3.5 to 3.8 here (4.0 to 4.9 in earlier sittings), because the
 # index builds, a quarter of a one-thread run, are bound by memory and scale
 # about 3 x, and page faults cost more with 8 threads on this machine; and
 # the decompression of a gzip file runs on one thread (0.18 s per million
