@@ -5,6 +5,7 @@
 
 #include "common/array_list.h"
 #include "common/bin_codec.h"
+#include "common/bin_decode.h"
 #include "common/chunk_arena.h"
 #include "common/memory.h"
 #include "common/random_state.h"
@@ -68,10 +69,7 @@ constexpr uint8_t kAbsentRead = 255;
 
 // n bytes of the file into out; a file that ends first stops the run.
 void read_exactly(FILE *file, void *out, size_t n) {
-  if (n > 0 && fread(out, 1, n, file) != n) {
-    fputs("Error reading file: early termination\n", stderr);
-    ryx_exit(1);
-  }
+  if (n > 0 && fread(out, 1, n, file) != n) bin_early_termination();
 }
 
 // The reads of a batch in the layout of a record's reads section.
