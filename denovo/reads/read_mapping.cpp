@@ -374,7 +374,6 @@ read_mapping_ctx_t *read_mapping_ctx_free(read_mapping_ctx_t *ctx) {
 read_mapping_mapper_t *read_mapping_mapper_new(read_mapping_ctx_t *ctx) {
   auto *mapper = static_cast<read_mapping_mapper_t *>(ryx_calloc(sizeof(read_mapping_mapper_t)));
   mapper->ctx = ctx;
-  mapper->key = word_table_key_new(ctx->word_table);
   mapper->window = static_cast<uint8_t *>(ryx_malloc(static_cast<size_t>(ctx->word_size)));
   mapper->ahead = static_cast<uint8_t *>(
       ryx_malloc(2 * static_cast<size_t>(ctx->word_table->key_bytes) * kReadMappingLookahead));
@@ -385,7 +384,6 @@ read_mapping_mapper_t *read_mapping_mapper_new(read_mapping_ctx_t *ctx) {
 
 read_mapping_mapper_t *read_mapping_mapper_free(read_mapping_mapper_t *mapper) {
   if (mapper == nullptr) return nullptr;
-  word_table_key_free(mapper->key);
   ryx_free(mapper->window);
   ryx_free(mapper->ahead);
   ryx_free(mapper->ahead_home);

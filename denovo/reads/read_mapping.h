@@ -101,14 +101,13 @@ struct read_mapping_batch_t {
 // fetched, ahead of their look-up: the window in turn and the next ones.
 constexpr int32_t kReadMappingLookahead = 8;
 
-// Per-mapper scratch: key buffers, room for a reversed window, and the
+// Per-mapper scratch: room for a reversed window, and the
 // packed keys of the windows ahead: for window i, entry i mod
 // kReadMappingLookahead holds its key and its reverse complement's (B
 // bytes each), their home slots, and whether the window could be packed
 // (all codes 0-3).
 struct read_mapping_mapper_t {
   read_mapping_ctx_t *ctx;
-  word_table_key_t *key;
   uint8_t *window;     // k symbols
   uint8_t *ahead;        // kReadMappingLookahead x 2 B bytes
   uint64_t *ahead_home;  // kReadMappingLookahead x 2 home slots of those keys

@@ -640,13 +640,6 @@ void word_table_prefetch_word(const word_table_t *table, const uint8_t *symbols,
   __builtin_prefetch(payload_at(table, slot));
 }
 
-void word_table_prefetch_key(const word_table_t *table, const uint8_t *key) {
-  if (table->payload_size == 0) return;
-  const uint64_t slot = home_slot(table, key);
-  __builtin_prefetch(stored_at(table, slot));
-  __builtin_prefetch(payload_at(table, slot));
-}
-
 void *word_table_lookup_word(const word_table_t *table, const uint8_t *symbols,
                              const int *positions) {
   LocalKey key(table);

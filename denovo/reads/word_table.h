@@ -95,8 +95,6 @@ void *word_table_find_word(const word_table_t *table, const uint8_t *symbols,
 // Packs the word into key; does nothing else (a word with a symbol above 3
 // is ignored).
 void word_table_prefetch_word(const word_table_t *table, const uint8_t *symbols, word_table_key_t *key);
-// The same for a word packed already (B bytes).
-void word_table_prefetch_key(const word_table_t *table, const uint8_t *key);
 // word_table_find_word with key buffers of its own.
 void *word_table_lookup_word(const word_table_t *table, const uint8_t *symbols,
                              const int *positions);
