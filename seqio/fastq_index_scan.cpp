@@ -18,7 +18,6 @@ constexpr size_t kPieceBytes = size_t{4} << 20;
 
 struct scan_job_t {
   int fd;
-  int64_t from;  // the first share starts here, at a record start
   int64_t size;
   int32_t count;
   fastq_scan_part_t *parts;
@@ -131,7 +130,6 @@ fastq_scan_part_t *fastq_scan_parts(int fd, int64_t from, int64_t size, int32_t 
   if (parts < 1) parts = 1;
   scan_job_t job{};
   job.fd = fd;
-  job.from = from;
   job.size = size;
   job.count = parts;
   job.parts = static_cast<fastq_scan_part_t *>(ryx_calloc(sizeof(fastq_scan_part_t) * static_cast<size_t>(parts)));

@@ -52,7 +52,7 @@ struct spool_t {
   int32_t next_part;
   fastq_scan_part_t **parts;
   int32_t part_capacity;
-  int32_t part_count;  // one past the highest part index claimed and scanned
+  int32_t part_count;  // one past the highest part index claimed (all scanned after the join)
 };
 
 uint8_t *take_free_buffer(spool_t *spool) {
@@ -156,7 +156,8 @@ void spool_threaded(input_stream_t *gz_stream, int fd, int32_t threads, int64_t 
       spool.free_buffers[spool.free_count++] = buffer;
       spool.inflated = true;
     } else {
-      while (spool.count == kSpoolBuffers) pthread_cond_wait(&spool.changed, &spool.mutex);
+      // The queue always has room: this thread holds one of the at most
+      // kSpoolBuffers buffers.
       const int32_t at = (spool.head + spool.count) % kSpoolBuffers;
       spool.filled[at] = buffer;
       spool.filled_sizes[at] = count;

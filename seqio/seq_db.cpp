@@ -127,13 +127,27 @@ struct index_lists_t {
   array_list_t *markers;  // int64_t, or null for a format without skip
 };
 
-void add_record(seq_db_t *db, index_lists_t *lists, int64_t position, int32_t length) {
+// Counts n records of these lengths: shortest, longest, histogram, record
+// and residue counts.
+void note_lengths(seq_db_t *db, const int32_t *lengths, uint64_t n) {
   seq_db_stream_impl_t *impl = impl_of(db);
-  if (impl->min_length < 0 || length < impl->min_length) impl->min_length = length;
-  if (length > impl->max_length) impl->max_length = length;
-  if (length < impl->buckets) impl->histogram[length]++;
-  db->sequence_count++;
-  db->residue_count += length;
+  int32_t shortest = impl->min_length, longest = impl->max_length;
+  int64_t residues = 0;
+  for (uint64_t r = 0; r < n; r++) {
+    const int32_t length = lengths[r];
+    if (shortest < 0 || length < shortest) shortest = length;
+    if (length > longest) longest = length;
+    if (length < impl->buckets) impl->histogram[length]++;
+    residues += length;
+  }
+  impl->min_length = shortest;
+  impl->max_length = longest;
+  db->sequence_count += static_cast<int64_t>(n);
+  db->residue_count += residues;
+}
+
+void add_record(seq_db_t *db, index_lists_t *lists, int64_t position, int32_t length) {
+  note_lengths(db, &length, 1);
   array_list_add(lists->starts, &position);
   if (lists->lengths != nullptr) {
     const auto stored = static_cast<uint32_t>(length);
@@ -190,22 +204,7 @@ int plain_descriptor(const seq_db_stream_impl_t *impl, bool *owned, int64_t *siz
 
 // add_record for every record of a scanned part, the lists appended whole.
 void add_part_records(seq_db_t *db, index_lists_t *lists, const fastq_scan_part_t *part) {
-  seq_db_stream_impl_t *impl = impl_of(db);
-  const auto *lengths = reinterpret_cast<const int32_t *>(part->lengths->items);
-  const uint64_t n = part->lengths->count;
-  int32_t shortest = impl->min_length, longest = impl->max_length;
-  int64_t residues = 0;
-  for (uint64_t r = 0; r < n; r++) {
-    const int32_t length = lengths[r];
-    if (shortest < 0 || length < shortest) shortest = length;
-    if (length > longest) longest = length;
-    if (length < impl->buckets) impl->histogram[length]++;
-    residues += length;
-  }
-  impl->min_length = shortest;
-  impl->max_length = longest;
-  db->sequence_count += static_cast<int64_t>(n);
-  db->residue_count += residues;
+  note_lengths(db, reinterpret_cast<const int32_t *>(part->lengths->items), part->lengths->count);
   array_list_add_list(lists->starts, part->starts);
   // The part's lengths are int32_t, the lists' uint32_t: the same bytes.
   if (lists->lengths != nullptr) array_list_add_list(lists->lengths, part->lengths);

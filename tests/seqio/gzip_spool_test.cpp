@@ -119,7 +119,9 @@ TEST(GzipSpoolThreads, WritesTheBytesAndScansPartsWhileTheFileGrows) {
       bool odd_inside = false;
       for (int64_t start : fastq.odd) odd_inside |= start >= part->first && start < part->share_end;
       EXPECT_EQ(part->complete, !odd_inside);
-      if (odd_inside) EXPECT_TRUE(std::find(fastq.odd.begin(), fastq.odd.end(), part->end) != fastq.odd.end());
+      if (odd_inside) {
+        EXPECT_TRUE(std::find(fastq.odd.begin(), fastq.odd.end(), part->end) != fastq.odd.end());
+      }
     }
     gzip_spool_scan_free(&scan);
     EXPECT_EQ(scan.count, 0);
