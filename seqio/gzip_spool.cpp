@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 
@@ -138,11 +139,13 @@ void spool_threaded(input_stream_t *gz_stream, int fd, int32_t threads, int64_t 
   spool.part_bytes = part_bytes;
   pthread_mutex_init(&spool.mutex, nullptr);
   pthread_cond_init(&spool.changed, nullptr);
-  // This thread decompresses and one writes; the others scan.
+  // This thread decompresses and one writes; the others scan, once the
+  // file is seen to be FASTQ: the opening pass of any other format has no
+  // use for the parts.
   thread_group_t *writer = thread_group_new(1, writer_thread, nullptr, nullptr, &spool);
-  thread_group_t *scanners = thread_group_new(std::max(1, threads - 2), scan_thread, nullptr, nullptr, &spool);
+  thread_group_t *scanners = nullptr;
+  bool decided = false;
   thread_group_start(writer);
-  thread_group_start(scanners);
 
   // The stream fills whatever buffer it holds: each fill goes into a free
   // buffer that is then queued for the writer as it is.
@@ -151,6 +154,14 @@ void spool_threaded(input_stream_t *gz_stream, int fd, int32_t threads, int64_t 
     uint8_t *buffer = take_free_buffer(&spool);
     gz_stream->buffer = buffer;
     const int32_t count = input_stream_fill(gz_stream);
+    // A FASTQ file's first letter past white space is '@'.
+    for (int32_t i = 0; !decided && i < count; i++) {
+      if (isspace(buffer[i])) continue;
+      decided = true;
+      if (buffer[i] != '@') break;
+      scanners = thread_group_new(std::max(1, threads - 2), scan_thread, nullptr, nullptr, &spool);
+      thread_group_start(scanners);
+    }
     pthread_mutex_lock(&spool.mutex);
     if (count <= 0) {
       spool.free_buffers[spool.free_count++] = buffer;
@@ -170,9 +181,11 @@ void spool_threaded(input_stream_t *gz_stream, int fd, int32_t threads, int64_t 
   gz_stream->buffer = own;
 
   thread_group_join(writer);
-  thread_group_join(scanners);
   thread_group_free(writer);
-  thread_group_free(scanners);
+  if (scanners != nullptr) {
+    thread_group_join(scanners);
+    thread_group_free(scanners);
+  }
   for (int32_t i = 0; i < spool.free_count; i++) ryx_free(spool.free_buffers[i]);
   pthread_cond_destroy(&spool.changed);
   pthread_mutex_destroy(&spool.mutex);

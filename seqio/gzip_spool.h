@@ -29,9 +29,9 @@ struct gzip_spool_scan_t {
 // Decompresses the gzip stream (opened by path) into an anonymous temporary
 // file and returns a stream over that file at its start, named like the old
 // one (whose path it takes over); the gzip stream is closed. With threads of
-// 2 or more, the file is written on a thread of its own and scanned in parts
-// of part_bytes into *scan on the other threads; otherwise scan is left
-// empty. A corrupt or cut gzip file fails as it does while parsing (the
+// 2 or more, the file is written on a thread of its own and, when its first
+// letter past white space is '@' (FASTQ), scanned in parts of part_bytes
+// into *scan on the other threads; otherwise scan is left empty. A corrupt or cut gzip file fails as it does while parsing (the
 // reader's message, status 1); a temporary file that cannot be written
 // prints "Problem writing temporary file\n" and ends the process with
 // status 1.

@@ -129,18 +129,24 @@ TEST(GzipSpoolThreads, WritesTheBytesAndScansPartsWhileTheFileGrows) {
   }
 }
 
-// An empty gzip file spools to an empty file with no part.
-TEST(GzipSpoolThreads, EmptyFileHasNoParts) {
+// An empty file, and a file of another format (FASTA, even after blank
+// lines), spool whole with no part: only a FASTQ file is scanned.
+TEST(GzipSpoolThreads, OnlyFastqIsScanned) {
   ScratchDir dir;
-  const std::string path = dir.file("empty.fq.gz");
-  ryx_test::write_gzip_file(path, "");
-  gzip_spool_scan_t scan{};
-  input_stream_t *stream = gzip_spool(open_named(path), 4, 1024, &scan);
-  EXPECT_EQ(drain(stream), "");
-  EXPECT_EQ(scan.count, 0);
-  stream->path = nullptr;
-  input_stream_close(stream);
-  gzip_spool_scan_free(&scan);
+  std::string fasta = "\n\n";
+  for (int i = 0; fasta.size() < (size_t{3} << 20); i++) fasta += ">s" + std::to_string(i) + "\nACGTACGTTGCA\n";
+  for (const std::string &text : {std::string(), fasta}) {
+    SCOPED_TRACE(testing::Message() << text.size() << " bytes");
+    const std::string path = dir.file("reads.gz");
+    ryx_test::write_gzip_file(path, text);
+    gzip_spool_scan_t scan{};
+    input_stream_t *stream = gzip_spool(open_named(path), 4, 1024, &scan);
+    EXPECT_TRUE(drain(stream) == text);
+    EXPECT_EQ(scan.count, 0);
+    stream->path = nullptr;
+    input_stream_close(stream);
+    gzip_spool_scan_free(&scan);
+  }
 }
 
 }  // namespace
