@@ -38,7 +38,10 @@ TEST(UtilisationReporter, ProcessorTimeOfTheWaitedChildOnly) {
   reporter.complete();
   uint64_t passed = reporter.get_time_passed();
   EXPECT_GT(reporter.get_user_time_us(), 10000u);
-  EXPECT_LE(reporter.get_user_time_us() + reporter.get_system_time_us(), passed + 20000);
+  // The child's time is at most the time that passed, give or take the
+  // moment it ran before the reporter started (long on a loaded machine);
+  // counting any time twice would give about twice the time passed.
+  EXPECT_LE(reporter.get_user_time_us() + reporter.get_system_time_us(), passed + 100000);
 }
 
 // The compiler's own feature detection is the independent oracle.
